@@ -1,0 +1,40 @@
+// Process-wide state shared by the exports. Everything here exists once per
+// load of the library, starts at its value at load and is never saved: the
+// next load starts again from scratch. The exports are called one at a time
+// on the setup program's thread, so nothing here is locked.
+#pragma once
+#include <windows.h>
+
+// The install folder; paths of files in it are built from this text.
+extern const char InstallDir[];
+
+enum {
+    TextBufferSize = MAX_PATH,   // every shared text buffer but WorkPath
+    WorkPathSize = 256,
+    CodeRecordSize = 24,         // RC.DAT as written
+    CodeReadSize = 28,           // at most this much of RC.DAT is read
+};
+
+extern HINSTANCE ModuleInstance;
+extern HWND OwnerWindow;
+extern OSVERSIONINFOA WindowsVersion;
+extern int UnsupportedWindows;
+extern char ReporterCode[TextBufferSize];
+extern char ReporterDir[TextBufferSize];
+extern char WorkPath[WorkPathSize];
+extern int NeedNewCode;
+extern DWORD BytesRead;
+extern DWORD BytesWritten;
+extern HANDLE CodeFileHandle;
+
+// Runs a dialog from the library's own resources, modal to OwnerWindow, and
+// returns what the dialog passed to EndDialog (-1 when it could not be made).
+INT_PTR ShowDialog(LPCSTR templateName, DLGPROC procedure, LPARAM initParam);
+
+// Fills WindowsVersion and decides UnsupportedWindows (1 above 6.2).
+void CheckWindowsVersion();
+
+// Case conversion of names: only the ASCII letters change, whatever the
+// user's locale says.
+void AsciiUpperCase(char* text);
+void AsciiLowerCase(char* text);

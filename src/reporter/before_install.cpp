@@ -1,0 +1,156 @@
+#include "../interface/exports.h"
+#include "../interface/state.h"
+#include "reporter.h"
+
+#include <strsafe.h>
+#include <string.h>
+
+// The legacy program information file: only its first 900 bytes are read, and
+// of those only the start-up directory field, a zero-terminated path.
+enum {
+    PifImportSize = 900,
+    PifStartupDirOffset = 101,
+    PifStartupDirSize = 64,
+};
+
+// "C:\" in front of the old code.
+static const size_t PifCodeOffset = 3;
+
+static HANDLE OpenForReading(LPCSTR path)
+{
+    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+// Puts InstallDir followed by fileName ("\RC.DAT") into WorkPath.
+static void BuildInstallPath(LPCSTR fileName)
+{
+    StringCchCopyA(WorkPath, ARRAYSIZE(WorkPath), InstallDir);
+    StringCchCatA(WorkPath, ARRAYSIZE(WorkPath), fileName);
+}
+
+// RC.DAT as written: the code's characters, zero bytes up to the 24th byte.
+// A longer code keeps its first 24 characters; one of exactly 24 has no
+// terminating zero.
+static void WriteCodeFile(LPCSTR path)
+{
+    char record[CodeRecordSize] = {};
+    size_t length = strnlen(ReporterCode, sizeof ReporterCode);
+    memcpy(record, ReporterCode, length < sizeof record ? length : sizeof record);
+
+    CodeFileHandle = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, NULL, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, NULL);
+    if (CodeFileHandle == INVALID_HANDLE_VALUE)
+        return;
+    WriteFile(CodeFileHandle, record, sizeof record, &BytesWritten, NULL);
+    CloseHandle(CodeFileHandle);
+}
+
+static void ShowMissingFileMessage()
+{
+    MessageBoxA(OwnerWindow, "A required file is missing.", "Velloran - Missing File", MB_OK);
+}
+
+// RC.DAT in its read form: at most 28 bytes into a zeroed ReporterDir, so the
+// text always ends; a ':' in the second byte marks the path form, whose code
+// starts at the fourth byte.
+static void ReadCodeFile(HANDLE file)
+{
+    ZeroMemory(ReporterDir, sizeof ReporterDir);
+    ReadFile(file, ReporterDir, CodeReadSize, &BytesRead, NULL);
+    LPCSTR code = ReporterDir[1] == ':' ? ReporterDir + 3 : ReporterDir;
+    StringCchCopyA(ReporterCode, ARRAYSIZE(ReporterCode), code);
+}
+
+// Imports the old code from TRAN.PIF and stores it in RC.DAT. A file that
+// gives no code (shorter than 900 bytes, or a start-up directory of fewer than
+// 4 characters) counts as missing: nothing is written over RC.DAT then.
+static int ImportLegacyCode()
+{
+    BuildInstallPath("\\TRAN.PIF");
+    CodeFileHandle = OpenForReading(WorkPath);
+    if (CodeFileHandle == INVALID_HANDLE_VALUE) {
+        ShowMissingFileMessage();
+        return 0;
+    }
+    char pif[PifImportSize];
+    BytesRead = 0;
+    ReadFile(CodeFileHandle, pif, sizeof pif, &BytesRead, NULL);
+    CloseHandle(CodeFileHandle);
+
+    char startupDir[PifStartupDirSize + 1] = {};
+    if (BytesRead == PifImportSize)
+        memcpy(startupDir, pif + PifStartupDirOffset, PifStartupDirSize);
+    if (strlen(startupDir) <= PifCodeOffset) {
+        ShowMissingFileMessage();
+        return 0;
+    }
+
+    StringCchCopyA(ReporterDir, ARRAYSIZE(ReporterDir), startupDir);
+    StringCchCopyA(ReporterCode, ARRAYSIZE(ReporterCode), startupDir + PifCodeOffset);
+    AsciiUpperCase(ReporterCode);
+
+    BuildInstallPath("\\RC.DAT");
+    WriteCodeFile(WorkPath);
+    return 1;
+}
+
+// A new code from the dialog: its directory and the install folder are made
+// (an existing one is fine), and RC.DAT is written in the current directory,
+// which is the install folder whenever it could be entered.
+static int StoreNewCode()
+{
+    StringCchCopyA(ReporterDir, ARRAYSIZE(ReporterDir), "C:\\");
+    StringCchCatA(ReporterDir, ARRAYSIZE(ReporterDir), ReporterCode);
+    CreateDirectoryA(ReporterDir, NULL);
+    CreateDirectoryA(InstallDir, NULL);
+    SetCurrentDirectoryA(InstallDir);
+    WriteCodeFile("RC.DAT");
+    return 2;
+}
+
+// Status 0: stop the installation; 1: the stored (or imported) code is used;
+// 2: a new code was entered and stored.
+VINSTALL_EXPORT BeforeInstall(HWND window, LPARAM, LPARAM, LPARAM, LPARAM)
+{
+    OwnerWindow = window;
+    CheckWindowsVersion();
+    if (UnsupportedWindows == 1) {
+        MessageBoxA(window,
+                    "Your version of the Velloran\nsoftware does not work with\nthis version of Windows.",
+                    "Velloran - Windows Version", MB_OK | MB_ICONERROR);
+        return 0;
+    }
+
+    // A current directory too long for the buffer is recorded as empty.
+    DWORD length = GetCurrentDirectoryA(sizeof ReporterDir, ReporterDir);
+    if (length == 0 || length >= sizeof ReporterDir)
+        ReporterDir[0] = '\0';
+
+    // Once a call has asked for a new code, every later call in this process
+    // asks again.
+    if (!SetCurrentDirectoryA(InstallDir)) {
+        NeedNewCode = 1;
+    } else {
+        BuildInstallPath("\\RC.DAT");
+        CodeFileHandle = OpenForReading(WorkPath);
+        if (CodeFileHandle == INVALID_HANDLE_VALUE)
+            NeedNewCode = 1;
+        else
+            CloseHandle(CodeFileHandle);
+    }
+
+    if (NeedNewCode == 1) {
+        if (ShowDialog("ReptrCode", ReporterCodeDlgProc, 0) != 1)
+            return 0;
+        return StoreNewCode();
+    }
+
+    BuildInstallPath("\\RC.DAT");
+    CodeFileHandle = OpenForReading(WorkPath);
+    if (CodeFileHandle == INVALID_HANDLE_VALUE)
+        return ImportLegacyCode();
+    ReadCodeFile(CodeFileHandle);
+    CloseHandle(CodeFileHandle);
+    return 1;
+}

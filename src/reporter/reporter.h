@@ -1,0 +1,12 @@
+#pragma once
+#include <windows.h>
+
+// 1 when name (at most 259 characters) is a valid file name: none of
+// \/:*?"<>|, a base name of at most 24 characters and a type of at most 3.
+// With showMessages 1 the first broken rule is reported, owned by owner.
+int ValidateFileName(HWND owner, LPCSTR name, int showMessages);
+
+// The reporter code dialog: ends with 1 and the accepted code, upper-cased,
+// in ReporterCode, or with 0 when the user cancels.
+INT_PTR CALLBACK ReporterCodeDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR OnReporterCodeCommand(HWND dialog, WPARAM wParam);

@@ -1,0 +1,787 @@
+#include "harness.h"
+
+#include <shlobj.h>
+#include <shellapi.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+// --- Reporting ----------------------------------------------------------------
+
+static int Passed, Failed;
+static char Context[256];
+
+void OkAt(const char* file, int line, bool condition, const char* format, ...)
+{
+    if (condition) {
+        ++Passed;
+        return;
+    }
+    ++Failed;
+    const char* base = strrchr(file, '/');
+    printf("%s:%d: Test failed: ", base ? base + 1 : file, line);
+    if (Context[0])
+        printf("[%s] ", Context);
+    va_list args;
+    va_start(args, format);
+    vprintf(format, args);
+    va_end(args);
+    printf("\n");
+    fflush(stdout);
+}
+
+void SetContext(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vsnprintf(Context, sizeof Context, format, args);
+    va_end(args);
+}
+
+int FinishTests(const char* name)
+{
+    UnloadLibraryUnderTest();
+    printf("%s: %d passed, %d failed\n", name, Passed, Failed);
+    fflush(stdout);
+    return Failed ? 1 : 0;
+}
+
+const char* Show(const void* data, int size)
+{
+    static char text[4][1024];
+    static int next;
+    char* out = text[next++ % 4];
+    int used = 0;
+    const unsigned char* bytes = (const unsigned char*)data;
+    out[used++] = '"';
+    for (int i = 0; i < size && used < 1000; ++i) {
+        if (bytes[i] >= 0x20 && bytes[i] < 0x7f && bytes[i] != '\\')
+            out[used++] = (char)bytes[i];
+        else
+            used += snprintf(out + used, 1024 - used, "\\x%02x", bytes[i]);
+    }
+    snprintf(out + used, 1024 - used, "\" (%d bytes)", size);
+    return out;
+}
+
+// --- Import patching ----------------------------------------------------------
+
+void* PatchImport(HMODULE module, const char* function, void* replacement)
+{
+    BYTE* base = (BYTE*)module;
+    IMAGE_NT_HEADERS* nt = (IMAGE_NT_HEADERS*)(base + ((IMAGE_DOS_HEADER*)base)->e_lfanew);
+    IMAGE_DATA_DIRECTORY dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (!dir.VirtualAddress)
+        return NULL;
+    for (IMAGE_IMPORT_DESCRIPTOR* d = (IMAGE_IMPORT_DESCRIPTOR*)(base + dir.VirtualAddress); d->Name; ++d) {
+        IMAGE_THUNK_DATA* names = (IMAGE_THUNK_DATA*)(base + (d->OriginalFirstThunk ? d->OriginalFirstThunk : d->FirstThunk));
+        IMAGE_THUNK_DATA* slots = (IMAGE_THUNK_DATA*)(base + d->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                continue;
+            IMAGE_IMPORT_BY_NAME* byName = (IMAGE_IMPORT_BY_NAME*)(base + names->u1.AddressOfData);
+            if (strcmp((const char*)byName->Name, function) != 0)
+                continue;
+            DWORD oldProtect;
+            void* old = (void*)slots->u1.Function;
+            VirtualProtect(&slots->u1.Function, sizeof(void*), PAGE_READWRITE, &oldProtect);
+            slots->u1.Function = (DWORD_PTR)replacement;
+            VirtualProtect(&slots->u1.Function, sizeof(void*), oldProtect, &oldProtect);
+            return old;
+        }
+    }
+    return NULL;
+}
+
+// --- Faults and call counts -----------------------------------------------------
+
+struct Fault {
+    const char* function;
+    int occurrence;
+    char pathPart[MAX_PATH];
+    DWORD error;
+    int seen;
+};
+static Fault Faults[4];
+static int FaultCount;
+
+struct Counter {
+    const char* function;
+    int calls;
+};
+static Counter Counters[32];
+
+void FailCall(const char* function, int occurrence, const char* pathPart, DWORD error)
+{
+    if (FaultCount == ARRAYSIZE(Faults))
+        return;
+    Fault& f = Faults[FaultCount++];
+    f.function = function;
+    f.occurrence = occurrence;
+    f.pathPart[0] = '\0';
+    if (pathPart)
+        lstrcpynA(f.pathPart, pathPart, sizeof f.pathPart);
+    f.error = error;
+    f.seen = 0;
+}
+
+void ClearFaults()
+{
+    FaultCount = 0;
+}
+
+static void CountCall(const char* function)
+{
+    for (Counter& c : Counters) {
+        if (!c.function)
+            c.function = function;
+        if (strcmp(c.function, function) == 0) {
+            ++c.calls;
+            return;
+        }
+    }
+}
+
+int CallCount(const char* function)
+{
+    for (Counter& c : Counters) {
+        if (c.function && strcmp(c.function, function) == 0)
+            return c.calls;
+    }
+    return 0;
+}
+
+static bool ContainsNoCase(const char* text, const char* part)
+{
+    if (!part[0])
+        return true;
+    if (!text)
+        return false;
+    size_t n = strlen(part);
+    for (; *text; ++text) {
+        if (_strnicmp(text, part, n) == 0)
+            return true;
+    }
+    return false;
+}
+
+// Counts the call; true when a fault says this one fails (last error set).
+static bool Fails(const char* function, const char* path)
+{
+    CountCall(function);
+    for (int i = 0; i < FaultCount; ++i) {
+        Fault& f = Faults[i];
+        if (strcmp(f.function, function) != 0 || !ContainsNoCase(path, f.pathPart))
+            continue;
+        ++f.seen;
+        if (f.occurrence == 0 || f.occurrence == f.seen) {
+            SetLastError(f.error);
+            return true;
+        }
+    }
+    return false;
+}
+
+static DWORD FaultError(const char* function)
+{
+    for (int i = 0; i < FaultCount; ++i) {
+        if (strcmp(Faults[i].function, function) == 0)
+            return Faults[i].error;
+    }
+    return ERROR_ACCESS_DENIED;
+}
+
+// The files the library has open, so that reads and writes can be matched by path.
+struct LibraryFile {
+    HANDLE handle;
+    char path[MAX_PATH];
+};
+static LibraryFile OpenFiles[16];
+
+static const char* PathOf(HANDLE handle)
+{
+    for (LibraryFile& f : OpenFiles) {
+        if (f.handle == handle)
+            return f.path;
+    }
+    return "";
+}
+
+// --- Hooks ----------------------------------------------------------------------
+
+MessageRecord Messages[16];
+int MessageCount;
+ShellExecuteRecord ShellExecutes[8];
+int ShellExecuteCount;
+bool ShellExecuteRecordOnly;
+DialogObservation Dialog;
+
+static bool VersionChosen;
+static OSVERSIONINFOA ChosenVersion;
+static bool TimeChosen;
+static SYSTEMTIME ChosenTime;
+
+static decltype(&CreateFileA) RealCreateFileA;
+static decltype(&ReadFile) RealReadFile;
+static decltype(&WriteFile) RealWriteFile;
+static decltype(&CloseHandle) RealCloseHandle;
+static decltype(&SetCurrentDirectoryA) RealSetCurrentDirectoryA;
+static decltype(&CreateDirectoryA) RealCreateDirectoryA;
+static decltype(&DeleteFileA) RealDeleteFileA;
+static decltype(&SetFileAttributesA) RealSetFileAttributesA;
+static decltype(&FindFirstFileA) RealFindFirstFileA;
+static decltype(&SHGetSpecialFolderPathA) RealSHGetSpecialFolderPathA;
+static decltype(&GetVersionExA) RealGetVersionExA;
+static decltype(&GetSystemTime) RealGetSystemTime;
+static decltype(&DialogBoxParamA) RealDialogBoxParamA;
+static decltype(&ShellExecuteA) RealShellExecuteA;
+static decltype(&CoCreateInstance) RealCoCreateInstance;
+
+static HANDLE WINAPI HookCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                     DWORD disposition, DWORD attributes, HANDLE templateFile)
+{
+    if (Fails("CreateFileA", path))
+        return INVALID_HANDLE_VALUE;
+    HANDLE h = RealCreateFileA(path, access, share, security, disposition, attributes, templateFile);
+    if (h != INVALID_HANDLE_VALUE) {
+        for (LibraryFile& f : OpenFiles) {
+            if (!f.handle) {
+                f.handle = h;
+                lstrcpynA(f.path, path, sizeof f.path);
+                break;
+            }
+        }
+    }
+    return h;
+}
+
+static BOOL WINAPI HookReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped)
+{
+    if (Fails("ReadFile", PathOf(file))) {
+        if (read)
+            *read = 0;
+        return FALSE;
+    }
+    return RealReadFile(file, buffer, size, read, overlapped);
+}
+
+static BOOL WINAPI HookWriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
+{
+    if (Fails("WriteFile", PathOf(file))) {
+        if (written)
+            *written = 0;
+        return FALSE;
+    }
+    return RealWriteFile(file, buffer, size, written, overlapped);
+}
+
+static BOOL WINAPI HookCloseHandle(HANDLE handle)
+{
+    CountCall("CloseHandle");
+    for (LibraryFile& f : OpenFiles) {
+        if (f.handle == handle)
+            f.handle = NULL;
+    }
+    return RealCloseHandle(handle);
+}
+
+static BOOL WINAPI HookSetCurrentDirectoryA(LPCSTR path)
+{
+    if (Fails("SetCurrentDirectoryA", path))
+        return FALSE;
+    return RealSetCurrentDirectoryA(path);
+}
+
+static BOOL WINAPI HookCreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security)
+{
+    if (Fails("CreateDirectoryA", path))
+        return FALSE;
+    return RealCreateDirectoryA(path, security);
+}
+
+static BOOL WINAPI HookDeleteFileA(LPCSTR path)
+{
+    if (Fails("DeleteFileA", path))
+        return FALSE;
+    return RealDeleteFileA(path);
+}
+
+static BOOL WINAPI HookSetFileAttributesA(LPCSTR path, DWORD attributes)
+{
+    if (Fails("SetFileAttributesA", path))
+        return FALSE;
+    return RealSetFileAttributesA(path, attributes);
+}
+
+static HANDLE WINAPI HookFindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data)
+{
+    if (Fails("FindFirstFileA", pattern))
+        return INVALID_HANDLE_VALUE;
+    return RealFindFirstFileA(pattern, data);
+}
+
+static BOOL WINAPI HookSHGetSpecialFolderPathA(HWND owner, LPSTR path, int folder, BOOL create)
+{
+    if (Fails("SHGetSpecialFolderPathA", NULL))
+        return FALSE;
+    return RealSHGetSpecialFolderPathA(owner, path, folder, create);
+}
+
+static BOOL WINAPI HookGetVersionExA(LPOSVERSIONINFOA info)
+{
+    if (Fails("GetVersionExA", NULL))
+        return FALSE;
+    if (!VersionChosen)
+        return RealGetVersionExA(info);
+    if (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA) && info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOEXA)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    info->dwMajorVersion = ChosenVersion.dwMajorVersion;
+    info->dwMinorVersion = ChosenVersion.dwMinorVersion;
+    info->dwBuildNumber = 1234;
+    info->dwPlatformId = ChosenVersion.dwPlatformId;
+    lstrcpyA(info->szCSDVersion, "Service Pack 9");
+    return TRUE;
+}
+
+static void WINAPI HookGetSystemTime(LPSYSTEMTIME time)
+{
+    CountCall("GetSystemTime");
+    if (TimeChosen)
+        *time = ChosenTime;
+    else
+        RealGetSystemTime(time);
+}
+
+static INT_PTR WINAPI HookDialogBoxParamA(HINSTANCE instance, LPCSTR name, HWND owner, DLGPROC procedure, LPARAM param)
+{
+    if (Fails("DialogBoxParamA", NULL))
+        return -1;
+    return RealDialogBoxParamA(instance, name, owner, procedure, param);
+}
+
+static int WINAPI HookMessageBoxA(HWND owner, LPCSTR text, LPCSTR title, UINT style)
+{
+    if (MessageCount < (int)ARRAYSIZE(Messages)) {
+        MessageRecord& m = Messages[MessageCount];
+        m.owner = owner;
+        lstrcpynA(m.text, text ? text : "(null)", sizeof m.text);
+        lstrcpynA(m.title, title ? title : "(null)", sizeof m.title);
+        m.style = style;
+        m.dialogOpen = Dialog.window && IsWindow(Dialog.window) && IsWindowVisible(Dialog.window);
+    }
+    ++MessageCount;
+    if (Fails("MessageBoxA", NULL))
+        return 0;
+    return IDOK;
+}
+
+static void CopyOrNull(char* out, int size, const char* in, BOOL* isNull)
+{
+    *isNull = in == NULL;
+    lstrcpynA(out, in ? in : "", size);
+}
+
+static HINSTANCE WINAPI HookShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
+                                          LPCSTR directory, INT show)
+{
+    if (ShellExecuteCount < (int)ARRAYSIZE(ShellExecutes)) {
+        ShellExecuteRecord& r = ShellExecutes[ShellExecuteCount];
+        r.owner = owner;
+        CopyOrNull(r.verb, sizeof r.verb, verb, &r.verbNull);
+        CopyOrNull(r.file, sizeof r.file, file, &r.fileNull);
+        CopyOrNull(r.parameters, sizeof r.parameters, parameters, &r.parametersNull);
+        CopyOrNull(r.directory, sizeof r.directory, directory, &r.directoryNull);
+        r.show = show;
+    }
+    ++ShellExecuteCount;
+    if (Fails("ShellExecuteA", file))
+        return (HINSTANCE)SE_ERR_FNF;
+    if (ShellExecuteRecordOnly)
+        return (HINSTANCE)42;
+    return RealShellExecuteA(owner, verb, file, parameters, directory, show);
+}
+
+static HRESULT WINAPI HookCoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID* object)
+{
+    if (Fails("CoCreateInstance", NULL)) {
+        *object = NULL;
+        DWORD error = FaultError("CoCreateInstance");
+        return (error & 0x80000000) ? (HRESULT)error : HRESULT_FROM_WIN32(error);
+    }
+    return RealCoCreateInstance(clsid, outer, context, iid, object);
+}
+
+template <typename T> static void Hook(HMODULE module, const char* name, T replacement, T* real)
+{
+    void* old = PatchImport(module, name, (void*)replacement);
+    if (old && old != (void*)replacement)
+        *real = (T)old;
+}
+
+void InstallHooks(HMODULE module)
+{
+    Hook(module, "CreateFileA", HookCreateFileA, &RealCreateFileA);
+    Hook(module, "ReadFile", HookReadFile, &RealReadFile);
+    Hook(module, "WriteFile", HookWriteFile, &RealWriteFile);
+    Hook(module, "CloseHandle", HookCloseHandle, &RealCloseHandle);
+    Hook(module, "SetCurrentDirectoryA", HookSetCurrentDirectoryA, &RealSetCurrentDirectoryA);
+    Hook(module, "CreateDirectoryA", HookCreateDirectoryA, &RealCreateDirectoryA);
+    Hook(module, "DeleteFileA", HookDeleteFileA, &RealDeleteFileA);
+    Hook(module, "SetFileAttributesA", HookSetFileAttributesA, &RealSetFileAttributesA);
+    Hook(module, "FindFirstFileA", HookFindFirstFileA, &RealFindFirstFileA);
+    Hook(module, "SHGetSpecialFolderPathA", HookSHGetSpecialFolderPathA, &RealSHGetSpecialFolderPathA);
+    Hook(module, "GetVersionExA", HookGetVersionExA, &RealGetVersionExA);
+    Hook(module, "GetSystemTime", HookGetSystemTime, &RealGetSystemTime);
+    Hook(module, "DialogBoxParamA", HookDialogBoxParamA, &RealDialogBoxParamA);
+    PatchImport(module, "MessageBoxA", (void*)HookMessageBoxA);
+    Hook(module, "ShellExecuteA", HookShellExecuteA, &RealShellExecuteA);
+    Hook(module, "CoCreateInstance", HookCoCreateInstance, &RealCoCreateInstance);
+}
+
+void ReportVersion(DWORD major, DWORD minor, DWORD platformId)
+{
+    VersionChosen = true;
+    ChosenVersion.dwMajorVersion = major;
+    ChosenVersion.dwMinorVersion = minor;
+    ChosenVersion.dwPlatformId = platformId;
+}
+
+void UseRealVersion()
+{
+    VersionChosen = false;
+}
+
+void ReportSystemTime(const SYSTEMTIME& time)
+{
+    TimeChosen = true;
+    ChosenTime = time;
+}
+
+void UseRealTime()
+{
+    TimeChosen = false;
+}
+
+// --- The library ------------------------------------------------------------------
+
+HMODULE Library;
+static char DllPath[MAX_PATH];
+static char InitialDriveEntries[64][MAX_PATH];
+static int InitialDriveEntryCount;
+
+const char* LibraryPath()
+{
+    return DllPath;
+}
+
+void InitHarness(int argc, char** argv)
+{
+    setvbuf(stdout, NULL, _IONBF, 0);
+    if (argc < 2) {
+        printf("usage: %s <path of VINSTALLDLL.dll>\n", argv[0]);
+        ExitProcess(2);
+    }
+    const char* in = argv[1];
+    int used = 0;
+    if (in[0] == '/') {
+        lstrcpyA(DllPath, "Z:");
+        used = 2;
+    }
+    for (; *in && used < MAX_PATH - 1; ++in)
+        DllPath[used++] = *in == '/' ? '\\' : *in;
+    DllPath[used] = '\0';
+
+    // Real functions for the hooks, in case a case runs before any load.
+    RealCreateFileA = CreateFileA;
+    RealReadFile = ReadFile;
+    RealWriteFile = WriteFile;
+    RealCloseHandle = CloseHandle;
+
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA("C:\\*", &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (_stricmp(found.cFileName, "TELDAX") != 0 && InitialDriveEntryCount < 64)
+                lstrcpynA(InitialDriveEntries[InitialDriveEntryCount++], found.cFileName, MAX_PATH);
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+}
+
+void UnloadLibraryUnderTest()
+{
+    if (Library) {
+        FreeLibrary(Library);
+        Library = NULL;
+    }
+}
+
+HMODULE LoadLibraryUnderTest()
+{
+    UnloadLibraryUnderTest();
+    Library = LoadLibraryA(DllPath);
+    if (!Library) {
+        printf("cannot load %s: error %lu\n", DllPath, GetLastError());
+        ExitProcess(3);
+    }
+    for (Counter& c : Counters) {
+        c.function = NULL;
+        c.calls = 0;
+    }
+    memset(OpenFiles, 0, sizeof OpenFiles);
+    InstallHooks(Library);
+    return Library;
+}
+
+ExportProc FindExport(const char* name)
+{
+    return (ExportProc)(void*)GetProcAddress(Library, name);
+}
+
+// --- The dialog driver ---------------------------------------------------------------
+
+static const DialogAction* Script;
+static int ScriptLength;
+static int ScriptStep;
+static HWND DrivenDialog;
+
+void ScriptDialog(const DialogAction* actions, int count)
+{
+    Script = actions;
+    ScriptLength = count;
+}
+
+static BOOL CALLBACK FindDialogWindow(HWND window, LPARAM found)
+{
+    char className[16];
+    if (GetClassNameA(window, className, sizeof className) && strcmp(className, "#32770") == 0 &&
+        IsWindowVisible(window)) {
+        *(HWND*)found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static void PostKey(HWND window, WPARAM key)
+{
+    PostMessageA(window, WM_KEYDOWN, key, 1);
+    PostMessageA(window, WM_KEYUP, key, 0xC0000001);
+}
+
+static void Perform(HWND dialog, const DialogAction& action)
+{
+    HWND field = GetDlgItem(dialog, 200);
+    switch (action.kind) {
+    case TypeText:
+        for (const char* p = action.text; *p; ++p)
+            SendMessageA(field, WM_CHAR, (BYTE)*p, 1);
+        break;
+    case PasteText: {
+        size_t length = strlen(action.text) + 1;
+        HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, length);
+        memcpy(GlobalLock(memory), action.text, length);
+        GlobalUnlock(memory);
+        if (OpenClipboard(dialog)) {
+            EmptyClipboard();
+            SetClipboardData(CF_TEXT, memory);
+            CloseClipboard();
+        }
+        SendMessageA(field, WM_PASTE, 0, 0);
+        break;
+    }
+    case ClearField:
+        SendMessageA(field, EM_SETSEL, 0, -1);
+        SendMessageA(field, WM_CHAR, VK_BACK, 1);
+        break;
+    case ClickOk:
+        SendMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+        break;
+    case ClickCancel:
+        SendMessageA(GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
+        break;
+    case PressEnter:
+        PostKey(field, VK_RETURN);
+        break;
+    case PressEscape:
+        PostKey(field, VK_ESCAPE);
+        break;
+    case CloseBox:
+        PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+        break;
+    case Snapshot:
+        if (Dialog.snapshotCount < (int)ARRAYSIZE(Dialog.snapshots))
+            GetWindowTextA(field, Dialog.snapshots[Dialog.snapshotCount++], sizeof Dialog.snapshots[0]);
+        break;
+    }
+}
+
+static void CALLBACK DriveDialog(HWND, UINT, UINT_PTR, DWORD)
+{
+    HWND dialog = NULL;
+    EnumThreadWindows(GetCurrentThreadId(), FindDialogWindow, (LPARAM)&dialog);
+    if (!dialog)
+        return;
+    if (dialog != DrivenDialog) {
+        DrivenDialog = dialog;
+        ScriptStep = 0;
+        ++Dialog.shown;
+        Dialog.window = dialog;
+        Dialog.owner = GetWindow(dialog, GW_OWNER);
+        GetWindowTextA(dialog, Dialog.caption, sizeof Dialog.caption);
+        Dialog.style = GetWindowLongA(dialog, GWL_STYLE);
+        GetWindowTextA(GetDlgItem(dialog, 200), Dialog.fieldAtOpen, sizeof Dialog.fieldAtOpen);
+        Dialog.focusOnField = GetFocus() == GetDlgItem(dialog, 200);
+    }
+    if (ScriptStep < ScriptLength) {
+        Perform(dialog, Script[ScriptStep++]);
+        return;
+    }
+    // Nothing more to do: never leave a test hanging on an open dialog.
+    Dialog.scriptRanOut = TRUE;
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+}
+
+int CallExport(const char* name, HWND window, LPARAM a2, LPARAM a3, LPARAM a4, LPARAM a5)
+{
+    ExportProc proc = FindExport(name);
+    if (!proc) {
+        ok(false, "export %s not found", name);
+        return -12345;
+    }
+    MessageCount = 0;
+    memset(Messages, 0, sizeof Messages);
+    ShellExecuteCount = 0;
+    memset(&Dialog, 0, sizeof Dialog);
+    DrivenDialog = NULL;
+    ScriptStep = 0;
+
+    UINT_PTR timer = SetTimer(NULL, 0, 1, DriveDialog);
+    int status = proc(window, a2, a3, a4, a5);
+    KillTimer(NULL, timer);
+
+    // Drop the timer messages that were still queued.
+    MSG message;
+    while (PeekMessageA(&message, NULL, WM_TIMER, WM_TIMER, PM_REMOVE))
+        ;
+    Script = NULL;
+    ScriptLength = 0;
+    return status;
+}
+
+// --- Files and windows -----------------------------------------------------------------
+
+void RemoveTree(const char* path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return;
+    SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        DeleteFileA(path);
+        return;
+    }
+    char pattern[MAX_PATH + 4];
+    snprintf(pattern, sizeof pattern, "%s\\*", path);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0)
+                continue;
+            char child[2 * MAX_PATH];
+            snprintf(child, sizeof child, "%s\\%s", path, found.cFileName);
+            RemoveTree(child);
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(path);
+}
+
+void CleanDrive()
+{
+    SetCurrentDirectoryA("C:\\");
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA("C:\\*", &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        bool initial = false;
+        for (int i = 0; i < InitialDriveEntryCount; ++i)
+            initial = initial || strcmp(InitialDriveEntries[i], found.cFileName) == 0;
+        if (initial || strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0)
+            continue;
+        char path[MAX_PATH + 4];
+        snprintf(path, sizeof path, "C:\\%s", found.cFileName);
+        RemoveTree(path);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+bool FileExists(const char* path)
+{
+    DWORD a = GetFileAttributesA(path);
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirectoryExists(const char* path)
+{
+    DWORD a = GetFileAttributesA(path);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+int ReadBytes(const char* path, void* buffer, int size)
+{
+    HANDLE h = RealCreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                               OPEN_EXISTING, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return -1;
+    DWORD read = 0;
+    RealReadFile(h, buffer, size, &read, NULL);
+    RealCloseHandle(h);
+    return (int)read;
+}
+
+bool WriteBytes(const char* path, const void* data, int size)
+{
+    HANDLE h = RealCreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    BOOL done = RealWriteFile(h, data, size, &written, NULL);
+    RealCloseHandle(h);
+    return done && (int)written == size;
+}
+
+void MakeDirectory(const char* path)
+{
+    CreateDirectoryA(path, NULL);
+}
+
+void SetCwd(const char* path)
+{
+    SetCurrentDirectoryA(path);
+}
+
+const char* Cwd()
+{
+    static char path[MAX_PATH];
+    if (!GetCurrentDirectoryA(sizeof path, path))
+        path[0] = '\0';
+    return path;
+}
+
+HWND MakeOwnerWindow()
+{
+    static ATOM atom;
+    if (!atom) {
+        WNDCLASSA c = {};
+        c.lpfnWndProc = DefWindowProcA;
+        c.hInstance = GetModuleHandleA(NULL);
+        c.lpszClassName = "VinstallTestSetupWindow";
+        atom = RegisterClassA(&c);
+    }
+    return CreateWindowA("VinstallTestSetupWindow", "Velloran Setup", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                         400, 300, NULL, NULL, GetModuleHandleA(NULL), NULL);
+}

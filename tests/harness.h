@@ -1,0 +1,145 @@
+// Test harness: drives VINSTALLDLL.dll the way the setup program does and
+// observes what a user would see.
+//
+// - The library is loaded from the path given on the command line, its
+//   exports found by plain name and called through a five-argument __stdcall
+//   pointer. Reloading it gives fresh process-wide state.
+// - After every load the library's own import table is patched: message
+//   boxes are recorded instead of shown, GetVersionExA and GetSystemTime
+//   report what a case chooses, ShellExecuteA is recorded, and any hooked
+//   platform call can be made to fail the way the platform fails it.
+// - The reporter code dialog is driven by a thread timer while an export
+//   runs: it types into the field, presses buttons and keys, and notes what
+//   the dialog showed.
+#pragma once
+#include <windows.h>
+
+// --- Reporting, in the manner of Wine's conformance tests ---------------------
+#define ok(cond, ...) OkAt(__FILE__, __LINE__, (cond), __VA_ARGS__)
+void OkAt(const char* file, int line, bool condition, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
+// Names the case that the following failures belong to.
+void SetContext(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Prints "<name>: N passed, N failed" and gives the exit code.
+int FinishTests(const char* name);
+
+// --- The library under test ---------------------------------------------------
+typedef int(__stdcall* ExportProc)(HWND, LPARAM, LPARAM, LPARAM, LPARAM);
+
+// Takes the DLL's path (a Linux path is turned into a Z: path) from argv[1].
+void InitHarness(int argc, char** argv);
+const char* LibraryPath();
+extern HMODULE Library;
+
+// Unloads the library if loaded, loads it afresh and patches its imports.
+HMODULE LoadLibraryUnderTest();
+void UnloadLibraryUnderTest();
+ExportProc FindExport(const char* name);
+// Calls an export by plain name while the dialog driver runs; returns its
+// status. The four further arguments default to values the library must ignore.
+int CallExport(const char* name, HWND window, LPARAM a2 = 0x11111111, LPARAM a3 = 0x22222222,
+               LPARAM a4 = 0x33333333, LPARAM a5 = 0x44444444);
+
+// Puts the harness's hooks into module's import table (done for the library
+// on every load; a test may do it for code of its own).
+void InstallHooks(HMODULE module);
+
+// Replaces the pointer to function in module's import table; returns the old
+// pointer, or NULL when the module does not import it.
+void* PatchImport(HMODULE module, const char* function, void* replacement);
+
+// --- Platform calls made to fail ------------------------------------------------
+// The occurrence-th call (1-based; 0 = every call) of function whose path
+// argument contains pathPart (case-insensitive; NULL = any path) fails with
+// error. Hooked: CreateFileA, ReadFile, WriteFile, SetCurrentDirectoryA,
+// CreateDirectoryA, DeleteFileA, SetFileAttributesA, FindFirstFileA,
+// SHGetSpecialFolderPathA, GetVersionExA, DialogBoxParamA, MessageBoxA,
+// ShellExecuteA, CoCreateInstance.
+void FailCall(const char* function, int occurrence = 0, const char* pathPart = NULL,
+              DWORD error = ERROR_ACCESS_DENIED);
+void ClearFaults();
+// How many calls of function the library made since the last load.
+int CallCount(const char* function);
+
+// --- What the platform reports to the library -----------------------------------
+// GetVersionExA reports this version (until UseRealVersion()).
+void ReportVersion(DWORD major, DWORD minor, DWORD platformId);
+void UseRealVersion();
+// GetSystemTime reports this time (until UseRealTime()).
+void ReportSystemTime(const SYSTEMTIME& time);
+void UseRealTime();
+
+// --- Message boxes ----------------------------------------------------------------
+struct MessageRecord {
+    HWND owner;
+    char text[512];
+    char title[128];
+    UINT style;
+    BOOL dialogOpen;  // the reporter code dialog was open at the time
+};
+extern MessageRecord Messages[16];
+extern int MessageCount;
+
+// --- ShellExecuteA ------------------------------------------------------------------
+struct ShellExecuteRecord {
+    HWND owner;
+    char verb[64], file[MAX_PATH], parameters[512], directory[MAX_PATH];
+    BOOL verbNull, fileNull, parametersNull, directoryNull;
+    INT show;
+};
+extern ShellExecuteRecord ShellExecutes[8];
+extern int ShellExecuteCount;
+// When set, ShellExecuteA is only recorded and answers 42 (success).
+extern bool ShellExecuteRecordOnly;
+
+// --- The reporter code dialog -------------------------------------------------------
+enum DialogActionKind {
+    TypeText,     // WM_CHAR for each character, as the keyboard gives them
+    PasteText,    // the text put on the clipboard, then WM_PASTE
+    ClearField,   // select all, Backspace
+    ClickOk,      // the OK button clicked
+    PressEnter,   // Enter in the field
+    ClickCancel,  // the Cancel button clicked
+    PressEscape,  // Esc in the field
+    CloseBox,     // the caption's close box
+    Snapshot,     // record the field's text
+};
+struct DialogAction {
+    DialogActionKind kind;
+    const char* text;
+};
+struct DialogObservation {
+    int shown;                // dialogs that opened during the call
+    HWND window;              // the last one
+    HWND owner;               // its owner when it opened
+    char caption[64];
+    LONG style;
+    char fieldAtOpen[64];     // field text when it opened
+    BOOL focusOnField;        // keyboard focus on the code field when it opened
+    char snapshots[8][64];    // field text at each Snapshot action
+    int snapshotCount;
+    BOOL scriptRanOut;        // still open after the last action (then cancelled)
+};
+extern DialogObservation Dialog;
+// The actions performed, one per timer tick, in the next dialog(s) that
+// open during CallExport. Without a script a dialog is cancelled at once and
+// noted as unexpected.
+void ScriptDialog(const DialogAction* actions, int count);
+
+// --- Files and windows -------------------------------------------------------------
+// Removes everything on C:\ that was not there when the harness started, and
+// "C:\TELDAX" always.
+void CleanDrive();
+void RemoveTree(const char* path);
+bool FileExists(const char* path);
+bool DirectoryExists(const char* path);
+// Reads at most size bytes; returns the file's length read, or -1.
+int ReadBytes(const char* path, void* buffer, int size);
+bool WriteBytes(const char* path, const void* data, int size);
+void MakeDirectory(const char* path);
+void SetCwd(const char* path);
+const char* Cwd();
+// A top-level window to pass as the setup program's window.
+HWND MakeOwnerWindow();
+// Hex and printable form of bytes, for messages.
+const char* Show(const void* data, int size);

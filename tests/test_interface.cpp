@@ -1,0 +1,7 @@
+#include "harness.h"
+int main(int argc, char** argv)
+{
+    InitHarness(argc, argv);
+    LoadLibraryUnderTest();
+    return FinishTests("interface");
+}
