@@ -38,6 +38,11 @@ void SetContext(const char* format, ...)
     va_end(args);
 }
 
+void ClearContext()
+{
+    Context[0] = '\0';
+}
+
 int FinishTests(const char* name)
 {
     UnloadLibraryUnderTest();
@@ -440,6 +445,11 @@ void InstallHooks(HMODULE module)
     Hook(module, "CoCreateInstance", HookCoCreateInstance, &RealCoCreateInstance);
 }
 
+void RecordMessageBoxesOf(HMODULE module)
+{
+    PatchImport(module, "MessageBoxA", (void*)HookMessageBoxA);
+}
+
 void ReportVersion(DWORD major, DWORD minor, DWORD platformId)
 {
     VersionChosen = true;
@@ -468,8 +478,8 @@ void UseRealTime()
 
 HMODULE Library;
 static char DllPath[MAX_PATH];
-static char InitialDriveEntries[64][MAX_PATH];
-static int InitialDriveEntryCount;
+static const char* const PrefixFolders[] = {"windows", "users", "Program Files", "Program Files (x86)",
+                                            "ProgramData"};
 
 const char* LibraryPath()
 {
@@ -498,16 +508,6 @@ void InitHarness(int argc, char** argv)
     RealReadFile = ReadFile;
     RealWriteFile = WriteFile;
     RealCloseHandle = CloseHandle;
-
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA("C:\\*", &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            if (_stricmp(found.cFileName, "TELDAX") != 0 && InitialDriveEntryCount < 64)
-                lstrcpynA(InitialDriveEntries[InitialDriveEntryCount++], found.cFileName, MAX_PATH);
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
 }
 
 void UnloadLibraryUnderTest()
@@ -597,6 +597,7 @@ static void Perform(HWND dialog, const DialogAction& action)
         break;
     case ClickOk:
         SendMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+        GetWindowTextA(field, Dialog.fieldAfterOk, sizeof Dialog.fieldAfterOk);
         break;
     case ClickCancel:
         SendMessageA(GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
@@ -708,8 +709,8 @@ void CleanDrive()
         return;
     do {
         bool initial = false;
-        for (int i = 0; i < InitialDriveEntryCount; ++i)
-            initial = initial || strcmp(InitialDriveEntries[i], found.cFileName) == 0;
+        for (const char* folder : PrefixFolders)
+            initial = initial || _stricmp(folder, found.cFileName) == 0;
         if (initial || strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0)
             continue;
         char path[MAX_PATH + 4];

@@ -20,6 +20,7 @@ void OkAt(const char* file, int line, bool condition, const char* format, ...)
     __attribute__((format(printf, 4, 5)));
 // Names the case that the following failures belong to.
 void SetContext(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void ClearContext();
 // Prints "<name>: N passed, N failed" and gives the exit code.
 int FinishTests(const char* name);
 
@@ -41,8 +42,10 @@ int CallExport(const char* name, HWND window, LPARAM a2 = 0x11111111, LPARAM a3 
                LPARAM a4 = 0x33333333, LPARAM a5 = 0x44444444);
 
 // Puts the harness's hooks into module's import table (done for the library
-// on every load; a test may do it for code of its own).
+// on every load).
 void InstallHooks(HMODULE module);
+// Records the message boxes of module (a test's own copy of library code).
+void RecordMessageBoxesOf(HMODULE module);
 
 // Replaces the pointer to function in module's import table; returns the old
 // pointer, or NULL when the module does not import it.
@@ -119,6 +122,7 @@ struct DialogObservation {
     char snapshots[8][64];    // field text at each Snapshot action
     int snapshotCount;
     BOOL scriptRanOut;        // still open after the last action (then cancelled)
+    char fieldAfterOk[64];    // field text just after the last OK click
 };
 extern DialogObservation Dialog;
 // The actions performed, one per timer tick, in the next dialog(s) that
@@ -127,8 +131,8 @@ extern DialogObservation Dialog;
 void ScriptDialog(const DialogAction* actions, int count);
 
 // --- Files and windows -------------------------------------------------------------
-// Removes everything on C:\ that was not there when the harness started, and
-// "C:\TELDAX" always.
+// Removes everything on C:\ but the folders of a new Wine prefix (windows,
+// users, Program Files, ProgramData).
 void CleanDrive();
 void RemoveTree(const char* path);
 bool FileExists(const char* path);

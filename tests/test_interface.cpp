@@ -1,7 +1,286 @@
+// The library as the setup program meets it: the module's name and exports,
+// the calling contract, the module entry, the dialog template in its
+// resources, and the Windows version gate.
 #include "harness.h"
+
+#include <stdio.h>
+#include <string.h>
+
+static HWND SetupWindow;
+
+static const char* const ExpectedExports[] = {"BeforeInstall"};
+
+static BYTE* ImageBase()
+{
+    return (BYTE*)Library;
+}
+
+static IMAGE_NT_HEADERS* NtHeaders()
+{
+    return (IMAGE_NT_HEADERS*)(ImageBase() + ((IMAGE_DOS_HEADER*)ImageBase())->e_lfanew);
+}
+
+static void test_export_directory()
+{
+    LoadLibraryUnderTest();
+    IMAGE_DATA_DIRECTORY dir = NtHeaders()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    ok(dir.VirtualAddress != 0, "no export directory");
+    if (!dir.VirtualAddress)
+        return;
+    IMAGE_EXPORT_DIRECTORY* exports = (IMAGE_EXPORT_DIRECTORY*)(ImageBase() + dir.VirtualAddress);
+    const char* module = (const char*)(ImageBase() + exports->Name);
+    ok(strcmp(module, "VINSTALLDLL.dll") == 0, "module name \"%s\"", module);
+
+    DWORD* names = (DWORD*)(ImageBase() + exports->AddressOfNames);
+    ok(exports->NumberOfNames == ARRAYSIZE(ExpectedExports), "%lu exported names, expected %u",
+       exports->NumberOfNames, (unsigned)ARRAYSIZE(ExpectedExports));
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+        const char* name = (const char*)(ImageBase() + names[i]);
+        bool expected = false;
+        for (const char* e : ExpectedExports)
+            expected = expected || strcmp(e, name) == 0;
+        ok(expected, "unexpected export \"%s\"", name);
+    }
+    for (const char* e : ExpectedExports)
+        ok(FindExport(e) != NULL, "export \"%s\" not found by its plain name", e);
+}
+
+// Calls an export through a five-argument __stdcall call and measures how
+// many bytes of arguments it removed from the stack.
+static int CallMeasuringStack(ExportProc proc, HWND window, DWORD* removed)
+{
+    int result;
+    DWORD before, after;
+    asm volatile("movl %%esp, %1\n\t"
+                 "pushl $0x44444444\n\t"
+                 "pushl $0x33333333\n\t"
+                 "pushl $0x22222222\n\t"
+                 "pushl $0x11111111\n\t"
+                 "pushl %4\n\t"
+                 "call *%3\n\t"
+                 "movl %%esp, %2\n\t"
+                 "movl %1, %%esp\n\t"
+                 : "=&a"(result), "=&S"(before), "=&D"(after)
+                 : "b"(proc), "c"(window)
+                 : "edx", "memory", "cc");
+    *removed = after - before + 20;
+    return result;
+}
+
+static void PrepareStoredCode()
+{
+    CleanDrive();
+    MakeDirectory("C:\\TELDAX");
+    MakeDirectory("C:\\start");
+    WriteBytes("C:\\TELDAX\\RC.DAT", "MARY\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 24);
+    SetCwd("C:\\start");
+}
+
+static void test_calling_contract()
+{
+    LoadLibraryUnderTest();
+    PrepareStoredCode();
+    DWORD removed = 0;
+    int status = CallMeasuringStack(FindExport("BeforeInstall"), SetupWindow, &removed);
+    ok(status == 1, "BeforeInstall: status %d", status);
+    ok(removed == 20, "BeforeInstall removed %lu bytes of arguments, expected 20", removed);
+
+    // The four further arguments are never read.
+    static const LPARAM extras[][4] = {{0, 0, 0, 0}, {-1, -1, -1, -1}, {1, 2, 3, 4}};
+    for (const auto& e : extras) {
+        LoadLibraryUnderTest();
+        PrepareStoredCode();
+        status = CallExport("BeforeInstall", SetupWindow, e[0], e[1], e[2], e[3]);
+        ok(status == 1 && MessageCount == 0, "arguments %ld..%ld: status %d, %d messages", e[0], e[3], status,
+           MessageCount);
+    }
+}
+
+// The module entry records the instance only on process attach: thread
+// notifications with another instance leave the dialog loadable.
+static void test_module_entry()
+{
+    LoadLibraryUnderTest();
+    typedef BOOL(WINAPI * EntryProc)(HINSTANCE, DWORD, LPVOID);
+    EntryProc entry = (EntryProc)(void*)(ImageBase() + NtHeaders()->OptionalHeader.AddressOfEntryPoint);
+    HINSTANCE bogus = (HINSTANCE)0x00BAD000;
+    ok(entry(bogus, DLL_THREAD_ATTACH, NULL) == TRUE, "thread attach refused");
+    ok(entry(bogus, DLL_THREAD_DETACH, NULL) == TRUE, "thread detach refused");
+
+    CleanDrive();
+    DialogAction cancel[] = {{ClickCancel, NULL}};
+    ScriptDialog(cancel, 1);
+    int status = CallExport("BeforeInstall", SetupWindow);
+    ok(status == 0 && Dialog.shown == 1, "dialog after thread notifications: status %d, shown %d", status,
+       Dialog.shown);
+}
+
+// --- The dialog template, read back from the resources ---------------------------------
+
+static const WORD* SkipSzOrOrd(const WORD* p, char* out, int size)
+{
+    if (*p == 0xFFFF) {
+        snprintf(out, size, "#%u", p[1]);
+        return p + 2;
+    }
+    int length = WideCharToMultiByte(CP_ACP, 0, (LPCWSTR)p, -1, out, size, NULL, NULL);
+    if (length == 0)
+        out[0] = '\0';
+    return p + lstrlenW((LPCWSTR)p) + 1;
+}
+
+struct ControlSpec {
+    WORD id;
+    const char* className;
+    const char* text;
+    DWORD style;
+    short x, y, cx, cy;
+};
+
+static const ControlSpec ExpectedControls[] = {
+    {0xFFFF, "#130",
+     "Please enter your reporter code.\n\nIf you have previously installed the Velloran software, you must use "
+     "the same reporter code you used on the other computer.",
+     WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT, 6, 2, 203, 36},
+    {200, "#129", "", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL, 57, 91, 96, 12},
+    {1, "#128", "&OK", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 168, 92, 41, 13},
+    {2, "#128", "&Cancel", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 168, 108, 41, 13},
+    {0xFFFF, "#130", "Reporter Code:", WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT, 6, 92, 48, 9},
+    {0xFFFF, "#130",
+     "If you had a dictionary converted, check the dictionary conversion CD for your assigned reporter code."
+     "\n\nYour reporter code is usually your first name or initials and must be 24 letters or less and "
+     "contain no spaces.",
+     WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT, 5, 41, 205, 41},
+};
+
+static void test_dialog_template()
+{
+    LoadLibraryUnderTest();
+    HRSRC found = FindResourceA(Library, "ReptrCode", (LPCSTR)RT_DIALOG);
+    ok(found != NULL, "no dialog resource \"ReptrCode\"");
+    if (!found)
+        return;
+    const DLGTEMPLATE* t = (const DLGTEMPLATE*)LockResource(LoadResource(Library, found));
+    ok(!(((const WORD*)t)[0] == 1 && ((const WORD*)t)[1] == 0xFFFF), "an extended template, not a classic one");
+    ok(t->style == 0x80C808C6, "style 0x%08lx", t->style);
+    ok(t->dwExtendedStyle == 0, "extended style 0x%08lx", t->dwExtendedStyle);
+    ok(t->x == 0 && t->y == 0 && t->cx == 217 && t->cy == 126, "at %d,%d size %dx%d", t->x, t->y, t->cx, t->cy);
+    ok(t->cdit == ARRAYSIZE(ExpectedControls), "%u controls", t->cdit);
+
+    char text[512];
+    const WORD* p = (const WORD*)(t + 1);
+    p = SkipSzOrOrd(p, text, sizeof text);
+    ok(text[0] == '\0', "menu \"%s\"", text);
+    p = SkipSzOrOrd(p, text, sizeof text);
+    ok(text[0] == '\0', "class \"%s\"", text);
+    p = SkipSzOrOrd(p, text, sizeof text);
+    ok(strcmp(text, "Reporter Code") == 0, "caption \"%s\"", text);
+    WORD points = *p++;
+    p = SkipSzOrOrd(p, text, sizeof text);
+    ok(points == 10 && strcmp(text, "MS Sans Serif") == 0, "font %u \"%s\"", points, text);
+
+    for (int i = 0; i < t->cdit && i < (int)ARRAYSIZE(ExpectedControls); ++i) {
+        const ControlSpec& e = ExpectedControls[i];
+        SetContext("control %d", i + 1);
+        p = (const WORD*)(((ULONG_PTR)p + 3) & ~(ULONG_PTR)3);
+        const DLGITEMTEMPLATE* item = (const DLGITEMTEMPLATE*)p;
+        ok(item->id == e.id, "id 0x%04x, expected 0x%04x", item->id, e.id);
+        ok(item->style == e.style, "style 0x%08lx, expected 0x%08lx", item->style, e.style);
+        ok(item->dwExtendedStyle == 0, "extended style 0x%08lx", item->dwExtendedStyle);
+        ok(item->x == e.x && item->y == e.y && item->cx == e.cx && item->cy == e.cy, "at %d,%d size %dx%d",
+           item->x, item->y, item->cx, item->cy);
+        p = (const WORD*)(item + 1);
+        p = SkipSzOrOrd(p, text, sizeof text);
+        ok(strcmp(text, e.className) == 0, "class \"%s\", expected \"%s\"", text, e.className);
+        p = SkipSzOrOrd(p, text, sizeof text);
+        ok(strcmp(text, e.text) == 0, "text %s", Show(text, strlen(text)));
+        WORD extra = *p++;
+        p = (const WORD*)((const BYTE*)p + extra);
+    }
+    ClearContext();
+}
+
+// --- The version gate -------------------------------------------------------------------
+
+static const char RefusalText[] =
+    "Your version of the Velloran\nsoftware does not work with\nthis version of Windows.";
+
+struct VersionCase {
+    DWORD major, minor;
+    bool refused;
+};
+
+static const VersionCase VersionCases[] = {
+    {4, 0, false},  {4, 10, false}, {4, 90, false}, {5, 0, false}, {5, 1, false},
+    {5, 2, false},  {6, 0, false},  {6, 1, false},  {6, 2, false}, {6, 3, true},
+    {7, 0, true},   {10, 0, true},  {6, 0xFFFFFFFF, true},          {0xFFFFFFFF, 0, true},
+    {0x80000000, 0, true},          {5, 0xFFFFFFFF, false},
+};
+
+static void test_version_gate()
+{
+    for (const VersionCase& c : VersionCases) {
+        for (DWORD platform = 1; platform <= 2; ++platform) {
+            SetContext("version %lu.%lu platform %lu", c.major, c.minor, platform);
+            LoadLibraryUnderTest();
+            // A fresh machine: a passing version goes on to the dialog.
+            CleanDrive();
+            MakeDirectory("C:\\start");
+            SetCwd("C:\\start");
+            ReportVersion(c.major, c.minor, platform);
+            DialogAction cancel[] = {{ClickCancel, NULL}};
+            ScriptDialog(cancel, 1);
+            int status = CallExport("BeforeInstall", SetupWindow);
+            ok(status == 0, "status %d", status);
+            if (c.refused) {
+                ok(Dialog.shown == 0, "the dialog was shown");
+                ok(MessageCount == 1, "%d messages", MessageCount);
+                ok(strcmp(Messages[0].text, RefusalText) == 0, "text %s",
+                   Show(Messages[0].text, strlen(Messages[0].text)));
+                ok(strcmp(Messages[0].title, "Velloran - Windows Version") == 0, "title \"%s\"", Messages[0].title);
+                ok(Messages[0].style == (MB_OK | MB_ICONERROR), "style 0x%x", Messages[0].style);
+                ok(Messages[0].owner == SetupWindow, "owner %p", (void*)Messages[0].owner);
+                ok(CallCount("SetCurrentDirectoryA") == 0 && CallCount("CreateFileA") == 0,
+                   "the disk was looked at");
+            } else {
+                ok(Dialog.shown == 1 && MessageCount == 0, "shown %d, %d messages", Dialog.shown, MessageCount);
+            }
+            ok(_stricmp(Cwd(), "C:\\start") == 0, "current directory %s", Cwd());
+        }
+    }
+    ClearContext();
+    UseRealVersion();
+
+    // A refusal does not outlive a call that reports a passing version, and a
+    // refusal with a null window has no owner.
+    LoadLibraryUnderTest();
+    PrepareStoredCode();
+    ReportVersion(10, 0, 2);
+    ok(CallExport("BeforeInstall", NULL) == 0 && MessageCount == 1 && Messages[0].owner == NULL,
+       "refused with a null window: %d messages, owner %p", MessageCount, (void*)Messages[0].owner);
+    ReportVersion(6, 1, 2);
+    int status = CallExport("BeforeInstall", SetupWindow);
+    ok(status == 1 && MessageCount == 0, "after a refusal: status %d, %d messages", status, MessageCount);
+    UseRealVersion();
+
+    // A version that cannot be read passes.
+    LoadLibraryUnderTest();
+    PrepareStoredCode();
+    FailCall("GetVersionExA");
+    status = CallExport("BeforeInstall", SetupWindow);
+    ClearFaults();
+    ok(status == 1 && MessageCount == 0, "GetVersionExA failing: status %d, %d messages", status, MessageCount);
+}
+
 int main(int argc, char** argv)
 {
     InitHarness(argc, argv);
-    LoadLibraryUnderTest();
+    SetupWindow = MakeOwnerWindow();
+    test_export_directory();
+    test_calling_contract();
+    test_module_entry();
+    test_dialog_template();
+    test_version_gate();
+    CleanDrive();
     return FinishTests("interface");
 }

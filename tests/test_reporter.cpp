@@ -1,21 +1,491 @@
+// The reporter code set-up as the setup program and the person at the dialog
+// see it: BeforeInstall's statuses, the dialog, its messages, RC.DAT on disk
+// and the current directory it leaves.
 #include "harness.h"
 
+#include "src/reporter/reporter.h"
+
 #include <stdio.h>
+#include <string.h>
+
+static const char CodeFile[] = "C:\\TELDAX\\RC.DAT";
+static const char PifFile[] = "C:\\TELDAX\\TRAN.PIF";
+static const char StartDir[] = "C:\\start";
+static HWND SetupWindow;
+
+static const char InvalidCharactersText[] =
+    "The file name contains invalid characters.\nThe file name may not include any of the\n"
+    "following characters:  \\/:*?\"<>|";
+static const char NameTooLongText[] =
+    "The file name has too many characters.  The\nmaximum number of characters is 24.";
+static const char TypeTooLongText[] =
+    "The file type has too many characters.  The\nmaximum number of characters is 3.";
+
+// A clean C: drive with an empty start directory as the current one; and,
+// when code is given, "C:\TELDAX" holding RC.DAT with those bytes.
+static void PrepareDisk(const void* code = NULL, int size = 0)
+{
+    CleanDrive();
+    MakeDirectory(StartDir);
+    if (code) {
+        MakeDirectory("C:\\TELDAX");
+        WriteBytes(CodeFile, code, size);
+    }
+    SetCwd(StartDir);
+}
+
+// RC.DAT holds exactly the written form of code: its characters, zero bytes
+// up to 24.
+static void CheckCodeFile(int line, const char* code)
+{
+    unsigned char expected[24] = {};
+    memcpy(expected, code, strlen(code) < 24 ? strlen(code) : 24);
+    unsigned char actual[64];
+    int length = ReadBytes(CodeFile, actual, sizeof actual);
+    OkAt(__FILE__, line, length == 24 && memcmp(actual, expected, 24) == 0, "RC.DAT is %s, expected %s",
+         length < 0 ? "missing" : Show(actual, length), Show(expected, 24));
+}
+
+static void CheckUnchanged(int line, const void* bytes, int size)
+{
+    unsigned char actual[64];
+    int length = ReadBytes(CodeFile, actual, sizeof actual);
+    OkAt(__FILE__, line, length == size && memcmp(actual, bytes, size) == 0, "RC.DAT is %s, expected %s",
+         length < 0 ? "missing" : Show(actual, length), Show(bytes, size));
+}
+
+static void CheckMessage(int line, int index, HWND owner, const char* text, const char* title, UINT style)
+{
+    OkAt(__FILE__, line, MessageCount > index, "message %d not shown (%d shown)", index, MessageCount);
+    if (MessageCount <= index)
+        return;
+    const MessageRecord& m = Messages[index];
+    OkAt(__FILE__, line, strcmp(m.text, text) == 0, "text %s, expected %s", Show(m.text, strlen(m.text)),
+         Show(text, strlen(text)));
+    OkAt(__FILE__, line, strcmp(m.title, title) == 0, "title \"%s\", expected \"%s\"", m.title, title);
+    OkAt(__FILE__, line, m.style == style, "style 0x%x, expected 0x%x", m.style, style);
+    OkAt(__FILE__, line, m.owner == owner, "owner %p, expected %p", (void*)m.owner, (void*)owner);
+}
+
+static int RunBeforeInstall(const DialogAction* script, int count, HWND window = SetupWindow)
+{
+    ScriptDialog(script, count);
+    return CallExport("BeforeInstall", window);
+}
+
+// --- The dialog ------------------------------------------------------------------
+
+// A code typed on a fresh machine and OK pressed: what is stored, or what the
+// dialog says about it (the dialog then stays open with the field as typed).
+struct TypedCase {
+    const char* typed;
+    const char* stored;        // RC.DAT's code when accepted, else NULL
+    const char* message;       // the refusal's text, else NULL
+    const char* messageTitle;
+};
+
+static const TypedCase TypedCases[] = {
+    {"john", "JOHN", NULL, NULL},
+    {"MARY.ABC", "MARY.ABC", NULL, NULL},
+    {"MARY.ABCD", NULL, TypeTooLongText, "Velloran - Too Many Characters"},
+    {"A.B.X", "A.B.X", NULL, NULL},
+    {".ABC", ".ABC", NULL, NULL},
+    {"JOHN.", "JOHN.", NULL, NULL},
+    {"jo hn", "JO HN", NULL, NULL},
+    {"   ", "   ", NULL, NULL},
+    {"Jo/hn", NULL, InvalidCharactersText, "Velloran - Invalid Characters"},
+    {"C:JOHN", NULL, InvalidCharactersText, "Velloran - Invalid Characters"},
+    {"A|B", NULL, InvalidCharactersText, "Velloran - Invalid Characters"},
+    {"back\\slash", NULL, InvalidCharactersText, "Velloran - Invalid Characters"},
+    {"st*r?", NULL, InvalidCharactersText, "Velloran - Invalid Characters"},
+    {"\"q\"", NULL, InvalidCharactersText, "Velloran - Invalid Characters"},
+    {"<a>", NULL, InvalidCharactersText, "Velloran - Invalid Characters"},
+    // A forbidden character and a long type: only the first rule is reported.
+    {"a:b.long", NULL, InvalidCharactersText, "Velloran - Invalid Characters"},
+    // Letters outside ASCII are accepted as they are and not upper-cased.
+    {"ren\xe9" "e", "REN\xe9" "E", NULL, NULL},
+    // The 25th character cannot be typed: the field keeps 24.
+    {"abcdefghijklmnopqrstuvwxyz", "ABCDEFGHIJKLMNOPQRSTUVWX", NULL, NULL},
+    {"abcdefghijklmnopqrst.txt", "ABCDEFGHIJKLMNOPQRST.TXT", NULL, NULL},
+    {"abcdefghijklmnopqrs.text", NULL, TypeTooLongText, "Velloran - Too Many Characters"},
+};
+
+static void test_typed_codes()
+{
+    for (const TypedCase& c : TypedCases) {
+        SetContext("typed \"%s\"", c.typed);
+        LoadLibraryUnderTest();
+        PrepareDisk();
+        DialogAction script[] = {{TypeText, c.typed}, {ClickOk, NULL}, {ClickCancel, NULL}};
+        int status = RunBeforeInstall(script, 3);
+        char typedInField[64];
+        lstrcpynA(typedInField, c.typed, 25);
+        ok(strcmp(Dialog.fieldAfterOk, typedInField) == 0, "field shows \"%s\" after OK, expected \"%s\"",
+           Dialog.fieldAfterOk, typedInField);
+        if (c.stored) {
+            ok(status == 2, "status %d, expected 2", status);
+            ok(MessageCount == 0, "%d messages shown, first \"%s\"", MessageCount, Messages[0].title);
+            CheckCodeFile(__LINE__, c.stored);
+            char reporterDir[64];
+            snprintf(reporterDir, sizeof reporterDir, "C:\\%s", c.stored);
+            ok(DirectoryExists(reporterDir), "%s not created", reporterDir);
+            ok(_stricmp(Cwd(), "C:\\TELDAX") == 0, "current directory %s", Cwd());
+        } else {
+            ok(status == 0, "status %d, expected 0 after Cancel", status);
+            ok(MessageCount == 1, "%d messages shown, expected 1", MessageCount);
+            CheckMessage(__LINE__, 0, Dialog.window, c.message, c.messageTitle, MB_OK | MB_ICONINFORMATION);
+            ok(!FileExists(CodeFile) && !DirectoryExists("C:\\TELDAX"), "something was written");
+            ok(_stricmp(Cwd(), StartDir) == 0, "current directory %s", Cwd());
+        }
+    }
+    ClearContext();
+}
+
+static void test_dialog_as_shown()
+{
+    LoadLibraryUnderTest();
+    PrepareDisk();
+    DialogAction script[] = {{ClickCancel, NULL}};
+    RunBeforeInstall(script, 1);
+    ok(Dialog.shown == 1, "dialog shown %d times", Dialog.shown);
+    ok(strcmp(Dialog.caption, "Reporter Code") == 0, "caption \"%s\"", Dialog.caption);
+    ok(Dialog.owner == SetupWindow, "owner %p, expected the setup window %p", (void*)Dialog.owner,
+       (void*)SetupWindow);
+    ok(Dialog.fieldAtOpen[0] == '\0', "field starts with \"%s\"", Dialog.fieldAtOpen);
+    ok(Dialog.focusOnField, "keyboard focus is not on the code field");
+
+    // With a null window the dialog has no owner.
+    LoadLibraryUnderTest();
+    PrepareDisk();
+    RunBeforeInstall(script, 1, NULL);
+    ok(Dialog.shown == 1 && Dialog.owner == NULL, "shown %d, owner %p", Dialog.shown, (void*)Dialog.owner);
+}
+
+// Every way of leaving the dialog but OK ends it with nothing written, even
+// with a valid code in the field.
+static void test_dialog_cancelled()
+{
+    static const struct {
+        const char* name;
+        DialogActionKind action;
+    } ways[] = {{"Cancel", ClickCancel}, {"Esc", PressEscape}, {"close box", CloseBox}};
+    for (const auto& way : ways) {
+        for (int folderExists = 0; folderExists < 2; ++folderExists) {
+            SetContext("%s, install folder %s", way.name, folderExists ? "exists" : "missing");
+            LoadLibraryUnderTest();
+            PrepareDisk();
+            if (folderExists)
+                MakeDirectory("C:\\TELDAX");
+            DialogAction script[] = {{TypeText, "john"}, {way.action, NULL}};
+            int status = RunBeforeInstall(script, 2);
+            ok(status == 0, "status %d", status);
+            ok(!Dialog.scriptRanOut, "the dialog did not end");
+            ok(MessageCount == 0, "%d messages", MessageCount);
+            ok(!FileExists(CodeFile) && !DirectoryExists("C:\\JOHN"), "something was written");
+            ok(DirectoryExists("C:\\TELDAX") == (folderExists != 0), "install folder changed");
+            const char* expectedDir = folderExists ? "C:\\TELDAX" : StartDir;
+            ok(_stricmp(Cwd(), expectedDir) == 0, "current directory %s, expected %s", Cwd(), expectedDir);
+        }
+    }
+    ClearContext();
+}
+
+static void test_dialog_corrections()
+{
+    // OK on an empty field: the message, owned by the dialog, and it stays open.
+    LoadLibraryUnderTest();
+    PrepareDisk();
+    DialogAction empty[] = {{ClickOk, NULL}, {TypeText, "amy"}, {PressEnter, NULL}};
+    int status = RunBeforeInstall(empty, 3);
+    ok(status == 2, "status %d", status);
+    CheckMessage(__LINE__, 0, Dialog.window, "You must enter your reporter code.", "Velloran - Error",
+                 MB_OK | MB_ICONINFORMATION);
+    ok(Messages[0].dialogOpen, "the dialog was not open at the message");
+    CheckCodeFile(__LINE__, "AMY");
+
+    // A refused code stays in the field as typed; corrected, it is accepted.
+    LoadLibraryUnderTest();
+    PrepareDisk();
+    DialogAction fix[] = {{TypeText, "jo/hn"}, {ClickOk, NULL}, {Snapshot, NULL}, {ClearField, NULL},
+                          {Snapshot, NULL},     {TypeText, "jo"}, {ClickOk, NULL}};
+    status = RunBeforeInstall(fix, 7);
+    ok(status == 2, "status %d", status);
+    ok(strcmp(Dialog.snapshots[0], "jo/hn") == 0, "field after refusal \"%s\"", Dialog.snapshots[0]);
+    ok(Dialog.snapshots[1][0] == '\0', "field after clearing \"%s\"", Dialog.snapshots[1]);
+    ok(MessageCount == 1, "%d messages", MessageCount);
+    CheckCodeFile(__LINE__, "JO");
+    ok(DirectoryExists("C:\\JO"), "C:\\JO not created");
+
+    // Pasting cannot get past the field's limit either.
+    LoadLibraryUnderTest();
+    PrepareDisk();
+    DialogAction paste[] = {{PasteText, "pastedpastedpastedpasted+more"}, {Snapshot, NULL}, {ClickOk, NULL}};
+    status = RunBeforeInstall(paste, 3);
+    ok(strcmp(Dialog.snapshots[0], "pastedpastedpastedpasted") == 0, "field after paste \"%s\"",
+       Dialog.snapshots[0]);
+    ok(status == 2, "status %d", status);
+    CheckCodeFile(__LINE__, "PASTEDPASTEDPASTEDPASTED");
+}
+
+// The name rules for texts the field cannot produce, and the silent mode.
+static void test_validate_file_name()
+{
+    RecordMessageBoxesOf(GetModuleHandleA(NULL));
+    static const struct {
+        const char* name;
+        int valid;
+        const char* message;
+    } cases[] = {
+        {"ABCDEFGHIJKLMNOPQRSTUVWXY", 0, NameTooLongText},
+        {"ABCDEFGHIJKLMNOPQRSTUVWX", 1, NULL},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXY.TXT", 0, NameTooLongText},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXY.TEXT", 0, NameTooLongText},
+        {"A:BCDEFGHIJKLMNOPQRSTUVWXYZ", 0, InvalidCharactersText},
+        {"", 1, NULL},
+        {"CON", 1, NULL},
+        {"x.", 1, NULL},
+        {".", 1, NULL},
+    };
+    HWND owner = SetupWindow;
+    for (const auto& c : cases) {
+        SetContext("ValidateFileName(\"%s\")", c.name);
+        MessageCount = 0;
+        int valid = ValidateFileName(owner, c.name, 1);
+        ok(valid == c.valid, "returned %d", valid);
+        ok(MessageCount == (c.message ? 1 : 0), "%d messages", MessageCount);
+        if (c.message)
+            CheckMessage(__LINE__, 0, owner,
+                         c.message, c.message == InvalidCharactersText ? "Velloran - Invalid Characters"
+                                                                        : "Velloran - Too Many Characters",
+                         MB_OK | MB_ICONINFORMATION);
+        MessageCount = 0;
+        valid = ValidateFileName(owner, c.name, 0);
+        ok(valid == c.valid && MessageCount == 0, "silent: returned %d with %d messages", valid, MessageCount);
+    }
+    ClearContext();
+}
+
+// --- BeforeInstall with a stored code ---------------------------------------------------
+
+struct StoredCase {
+    const char* what;
+    const char* bytes;
+    int size;
+};
+
+static const StoredCase StoredCases[] = {
+    {"short form", "MARY\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 24},
+    {"long form", "C:\\MARY\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 24},
+    {"lower case", "mary\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 24},
+    {"24 characters, no zero", "ABCDEFGHIJKLMNOPQRSTUVWX", 24},
+    {"long form over 28 bytes", "D:\\ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789", 39},
+    {"empty", "", 0},
+    {"one byte", "M", 1},
+    {"second byte ':' only", "X:", 2},
+    {"all 0xFF", "\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff"
+                 "\xff\xff\xff\xff\xff\xff\xff\xff", 32},
+};
+
+static void test_stored_code()
+{
+    for (const StoredCase& c : StoredCases) {
+        SetContext("RC.DAT %s", c.what);
+        LoadLibraryUnderTest();
+        PrepareDisk(c.bytes, c.size);
+        int status = RunBeforeInstall(NULL, 0);
+        ok(status == 1, "status %d", status);
+        ok(Dialog.shown == 0, "the dialog was shown");
+        ok(MessageCount == 0, "%d messages", MessageCount);
+        CheckUnchanged(__LINE__, c.bytes, c.size);
+        ok(!DirectoryExists("C:\\MARY"), "a reporter directory was created");
+        ok(_stricmp(Cwd(), "C:\\TELDAX") == 0, "current directory %s", Cwd());
+        ok(CallCount("WriteFile") == 0 && CallCount("CreateDirectoryA") == 0, "%d writes, %d directories made",
+           CallCount("WriteFile"), CallCount("CreateDirectoryA"));
+        ok(CallCount("CreateFileA") == CallCount("CloseHandle"), "%d opens but %d closes",
+           CallCount("CreateFileA"), CallCount("CloseHandle"));
+    }
+    ClearContext();
+}
+
+// An existing install folder without RC.DAT asks for a code and keeps what
+// the folder holds.
+static void test_folder_without_code()
+{
+    LoadLibraryUnderTest();
+    PrepareDisk();
+    MakeDirectory("C:\\TELDAX");
+    WriteBytes("C:\\TELDAX\\vell.exe", "MZ", 2);
+    DialogAction script[] = {{TypeText, "john"}, {ClickOk, NULL}};
+    int status = RunBeforeInstall(script, 2);
+    ok(status == 2, "status %d", status);
+    CheckCodeFile(__LINE__, "JOHN");
+    ok(FileExists("C:\\TELDAX\\vell.exe"), "the folder's file is gone");
+    ok(DirectoryExists("C:\\JOHN"), "C:\\JOHN not created");
+}
+
+// Once a call has asked for a code, every later call in the process asks
+// again; a fresh load starts over.
+static void test_new_code_is_sticky()
+{
+    LoadLibraryUnderTest();
+    PrepareDisk();
+    DialogAction john[] = {{TypeText, "john"}, {ClickOk, NULL}};
+    ok(RunBeforeInstall(john, 2) == 2, "first call");
+
+    DialogAction mary[] = {{TypeText, "mary"}, {ClickOk, NULL}};
+    int status = RunBeforeInstall(mary, 2);
+    ok(status == 2, "second call: status %d", status);
+    ok(Dialog.shown == 1 && Dialog.fieldAtOpen[0] == '\0', "second call: shown %d, field \"%s\"", Dialog.shown,
+       Dialog.fieldAtOpen);
+    CheckCodeFile(__LINE__, "MARY");
+
+    DialogAction cancel[] = {{TypeText, "sue"}, {ClickCancel, NULL}};
+    status = RunBeforeInstall(cancel, 2);
+    ok(status == 0 && Dialog.shown == 1, "third call: status %d, shown %d", status, Dialog.shown);
+    CheckCodeFile(__LINE__, "MARY");
+
+    LoadLibraryUnderTest();
+    status = RunBeforeInstall(NULL, 0);
+    ok(status == 1 && Dialog.shown == 0, "after a reload: status %d, shown %d", status, Dialog.shown);
+
+    // A process that found its code never asks.
+    status = RunBeforeInstall(NULL, 0);
+    ok(status == 1 && Dialog.shown == 0, "second stored call: status %d, shown %d", status, Dialog.shown);
+}
+
+// --- The legacy import --------------------------------------------------------------------
+
+static void WritePif(int size, const char* startupDir, int dirBytes = -1)
+{
+    static unsigned char pif[2048];
+    memset(pif, 0x5A, sizeof pif);
+    memset(pif + 101, 0, 64);
+    if (startupDir)
+        memcpy(pif + 101, startupDir, dirBytes >= 0 ? dirBytes : (int)strlen(startupDir));
+    WriteBytes(PifFile, pif, size);
+}
+
+struct ImportCase {
+    const char* what;
+    int pifSize;               // 0: no TRAN.PIF
+    const char* startupDir;
+    int dirBytes;              // -1: the text's length
+    const char* imported;      // the code RC.DAT then holds; NULL: missing file
+};
+
+static const ImportCase ImportCases[] = {
+    {"old code", 900, "C:\\jan", -1, "JAN"},
+    {"longer file", 1500, "C:\\old.one", -1, "OLD.ONE"},
+    {"other drive", 900, "D:\\Ann", -1, "ANN"},
+    {"field without a zero", 900, "C:\\ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", 64,
+     "ABCDEFGHIJKLMNOPQRSTUVWX"},
+    {"four characters", 900, "C:\\x", -1, "X"},
+    {"no TRAN.PIF", 0, NULL, -1, NULL},
+    {"899 bytes", 899, "C:\\jan", -1, NULL},
+    {"empty file", 1, NULL, -1, NULL},
+    {"start-up directory of 3 characters", 900, "C:\\", -1, NULL},
+    {"empty start-up directory", 900, "", -1, NULL},
+};
+
+static void test_legacy_import()
+{
+    static const char stored[24] = "KEEP";
+    for (const ImportCase& c : ImportCases) {
+        SetContext("TRAN.PIF: %s", c.what);
+        LoadLibraryUnderTest();
+        PrepareDisk(stored, sizeof stored);
+        if (c.pifSize)
+            WritePif(c.pifSize, c.startupDir, c.dirBytes);
+        // RC.DAT is there at the probe but cannot be opened the second time.
+        FailCall("CreateFileA", 2, "RC.DAT", ERROR_SHARING_VIOLATION);
+        int status = RunBeforeInstall(NULL, 0);
+        ClearFaults();
+        ok(Dialog.shown == 0, "the dialog was shown");
+        ok(_stricmp(Cwd(), "C:\\TELDAX") == 0, "current directory %s", Cwd());
+        if (c.imported) {
+            ok(status == 1, "status %d", status);
+            ok(MessageCount == 0, "%d messages", MessageCount);
+            CheckCodeFile(__LINE__, c.imported);
+        } else {
+            ok(status == 0, "status %d", status);
+            ok(MessageCount == 1, "%d messages", MessageCount);
+            CheckMessage(__LINE__, 0, SetupWindow, "A required file is missing.", "Velloran - Missing File",
+                         MB_OK);
+            CheckUnchanged(__LINE__, stored, sizeof stored);
+        }
+    }
+    ClearContext();
+}
+
+// --- Platform calls that fail -----------------------------------------------------------
+
+static void test_failing_calls()
+{
+    static const char stored[24] = "MARY";
+
+    SetContext("GetVersionExA fails");
+    LoadLibraryUnderTest();
+    PrepareDisk(stored, sizeof stored);
+    FailCall("GetVersionExA");
+    int status = RunBeforeInstall(NULL, 0);
+    ok(status == 1 && MessageCount == 0, "status %d, %d messages", status, MessageCount);
+    ClearFaults();
+
+    SetContext("dialog cannot be made");
+    LoadLibraryUnderTest();
+    PrepareDisk();
+    FailCall("DialogBoxParamA");
+    status = RunBeforeInstall(NULL, 0);
+    ok(status == 0 && MessageCount == 0, "status %d, %d messages", status, MessageCount);
+    ok(!DirectoryExists("C:\\TELDAX"), "the install folder was made");
+    ClearFaults();
+
+    SetContext("install folder cannot be entered");
+    LoadLibraryUnderTest();
+    PrepareDisk(stored, sizeof stored);
+    FailCall("SetCurrentDirectoryA", 0, "TELDAX");
+    DialogAction john[] = {{TypeText, "john"}, {ClickOk, NULL}};
+    status = RunBeforeInstall(john, 2);
+    ClearFaults();
+    ok(status == 2 && Dialog.shown == 1, "status %d, shown %d", status, Dialog.shown);
+    // RC.DAT goes into the directory that is current instead.
+    ok(FileExists("C:\\start\\RC.DAT"), "RC.DAT not written in the current directory");
+    CheckUnchanged(__LINE__, stored, sizeof stored);
+
+    SetContext("RC.DAT cannot be written");
+    LoadLibraryUnderTest();
+    PrepareDisk();
+    FailCall("CreateFileA", 0, "RC.DAT");
+    status = RunBeforeInstall(john, 2);
+    ClearFaults();
+    ok(status == 2 && MessageCount == 0, "status %d, %d messages", status, MessageCount);
+    ok(!FileExists(CodeFile) && DirectoryExists("C:\\JOHN"), "RC.DAT written or C:\\JOHN missing");
+
+    SetContext("RC.DAT cannot be read");
+    LoadLibraryUnderTest();
+    PrepareDisk(stored, sizeof stored);
+    FailCall("ReadFile", 0, "RC.DAT");
+    status = RunBeforeInstall(NULL, 0);
+    ClearFaults();
+    ok(status == 1 && MessageCount == 0 && Dialog.shown == 0, "status %d, %d messages", status, MessageCount);
+    CheckUnchanged(__LINE__, stored, sizeof stored);
+    ClearContext();
+}
 
 int main(int argc, char** argv)
 {
     InitHarness(argc, argv);
-    LoadLibraryUnderTest();
+    SetupWindow = MakeOwnerWindow();
+    test_typed_codes();
+    test_dialog_as_shown();
+    test_dialog_cancelled();
+    test_dialog_corrections();
+    test_validate_file_name();
+    test_stored_code();
+    test_folder_without_code();
+    test_new_code_is_sticky();
+    test_legacy_import();
+    test_failing_calls();
     CleanDrive();
-    SetCwd("C:\\");
-    static const DialogAction typeJohn[] = {{TypeText, "john"}, {Snapshot, NULL}, {ClickOk, NULL}};
-    ScriptDialog(typeJohn, 3);
-    int status = CallExport("BeforeInstall", NULL);
-    ok(status == 2, "status %d", status);
-    printf("shown %d caption %s field %s owner %p focus %d snap %s ranout %d cwd %s\n", Dialog.shown, Dialog.caption,
-           Dialog.fieldAtOpen, Dialog.owner, Dialog.focusOnField, Dialog.snapshots[0], Dialog.scriptRanOut, Cwd());
-    char buf[64];
-    int n = ReadBytes("C:\\TELDAX\\RC.DAT", buf, sizeof buf);
-    printf("%s\n", Show(buf, n));
     return FinishTests("reporter");
 }
