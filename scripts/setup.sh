@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, once: Debian's MinGW-w64
-# cross compiler, 32-bit Wine, CMake and Ninja. Quick when all is in place.
+# cross compiler, 32-bit Wine, CMake and Ninja, clang and cppcheck for the
+# source checks. Quick when all is in place.
 set -euo pipefail
 
-packages=(g++-mingw-w64-i686 wine wine32:i386 cmake ninja-build)
+packages=(g++-mingw-w64-i686 wine wine32:i386 cmake ninja-build clang cppcheck)
 packages+=("$@")
 
 missing=()
