@@ -1,29 +1,65 @@
 #!/usr/bin/env bash
-# The main job: builds VINSTALLDLL.dll and runs a first installation's
-# BeforeInstall under Wine in a fresh prefix of its own, with the reporter
-# code typed into the real dialog by an automated hand.
+# The main job: builds VINSTALLDLL.dll and the reference setup program, makes
+# a fresh Wine prefix of its own and runs a complete first installation in it,
+# then prints what the installation left behind. Headless by default: an
+# automated hand types the reporter code into the real dialog and presses
+# Enter, and presses OK on the library's message boxes.
 #
-#   ./run.sh [--code CODE]
+#   ./run.sh [--code CODE] [--windows VERSION] [--interactive]
+#
+#   --code CODE        the reporter code typed into the dialog (default john)
+#   --windows VERSION  the Windows version Wine reports to the setup program:
+#                      win7 (default), win8, win81, win10, winxp, win2k, win98...
+#   --interactive      show the dialog on the display for a person to answer
 set -euo pipefail
 cd "$(dirname "$0")"
 
+usage() {
+  echo "usage: $0 [--code CODE] [--windows win7|win8|win81|win10|vista|winxp|win2k|win98] [--interactive]" >&2
+  exit 2
+}
+
 code=john
+windows=win7
+interactive=
 while [ $# -gt 0 ]; do
   case "$1" in
-    --code) code="$2"; shift 2 ;;
-    *) echo "usage: $0 [--code CODE]" >&2; exit 2 ;;
+    --code) [ $# -ge 2 ] || usage; code="$2"; shift 2 ;;
+    --windows) [ $# -ge 2 ] || usage; windows="$2"; shift 2 ;;
+    --interactive) interactive=1; shift ;;
+    *) usage ;;
   esac
 done
+# Wine ignores a version it does not know, which would pass unnoticed.
+case "$windows" in
+  win10|win81|win8|win2008r2|win7|win2008|vista|win2003|winxp|win2k|winme|win98|win95|nt40) ;;
+  *) echo "$0: unknown Windows version '$windows'" >&2; usage ;;
+esac
+if [ -n "$interactive" ] && [ -z "${DISPLAY:-}" ]; then
+  echo "$0: --interactive needs a display (DISPLAY is not set)" >&2
+  exit 2
+fi
 
 scripts/setup.sh
 cmake --preset default >/dev/null
 cmake --build --preset default >/dev/null
 
 prefix="$PWD/build/run-prefix"
+WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true  # left over from an earlier run
 rm -rf "$prefix"
 cmake/make-wineprefix.sh "$prefix"
 trap 'WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true' EXIT
+export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d
 
-echo "== First installation: BeforeInstall, code typed: $code"
-WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d \
-  wine build/tools/first_install.exe "$PWD/build/VINSTALLDLL.dll" "$code" </dev/null
+# The version is the setup program's own setting: its manifest decides
+# whether Windows 8.1 and 10 show through (they do).
+wine reg add 'HKCU\Software\Wine\AppDefaults\VelloranSetup.exe' /v Version /d "$windows" /f >/dev/null 2>&1
+hand=(--code "$code")
+if [ -n "$interactive" ]; then
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11 /f >/dev/null 2>&1
+  hand=(--interactive)
+  echo "== First installation, Windows $windows: type a reporter code into the dialog on the display"
+else
+  echo "== First installation, Windows $windows, reporter code typed by the automated hand: $code"
+fi
+wine build/tools/run_setup.exe "$PWD/build/installer/VelloranSetup.exe" "${hand[@]}" </dev/null

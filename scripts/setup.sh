@@ -4,7 +4,8 @@
 # source checks. Quick when all is in place.
 set -euo pipefail
 
-packages=(g++-mingw-w64-i686 wine wine32:i386 cmake ninja-build clang cppcheck)
+packages=(g++-mingw-w64-i686 wine wine32:i386 cmake ninja-build clang cppcheck
+          nsis xvfb xdotool imagemagick liblnk-utils)
 packages+=("$@")
 
 missing=()

@@ -1,0 +1,130 @@
+; The reference Velloran setup program: it ships VINSTALLDLL.dll and calls its
+; exports the way a first installation does.
+;
+;   1. BeforeInstall with the setup program's window, before any file is
+;      copied; status 0 stops the setup, 1 and 2 go on.
+;   2. The product's files and shortcuts are copied into C:\TELDAX.
+;   3. AfterInstall, then MLDInfo (UpdateInfo when built with
+;      /DUPDATE_RELEASE), then InstallPDF when /PDF is on the command line.
+;
+; Every export is called through the System plug-in by its plain name, with
+; five 32-bit arguments and the plug-in's default convention, __stdcall. The
+; library stays loaded from one call to the next (no "? u"), as AfterInstall
+; relies on what BeforeInstall recorded. Each status goes to the details
+; window and to the log, a text file of "<export> <status>" lines.
+;
+; Command line (besides /S for a silent run):
+;   /PDF          also start the PDF converter's installer (InstallPDF)
+;   /CHECK        only show the no-update notice (Chk4TELDAX), install nothing
+;   /LOG=<path>   where the log goes; VelloranSetup.log beside the program
+;                 by default
+; Exit codes: 0 installed (or notice shown), 2 stopped by BeforeInstall.
+;
+; Build defines (paths of the build's files): VINSTALLDLL, VELL_EXE,
+; PDF_SETUP_EXE, VELLORAN_ICO, OUTFILE; optional UPDATE_RELEASE.
+
+Unicode true
+!include LogicLib.nsh
+!include FileFunc.nsh
+!include Sections.nsh
+
+!ifndef VINSTALLDLL | VELL_EXE | PDF_SETUP_EXE | VELLORAN_ICO | OUTFILE
+  !error "Give the build's files with /DVINSTALLDLL= /DVELL_EXE= /DPDF_SETUP_EXE= /DVELLORAN_ICO= /DOUTFILE="
+!endif
+
+!ifdef UPDATE_RELEASE
+  !define RECORDS_EXPORT UpdateInfo
+!else
+  !define RECORDS_EXPORT MLDInfo
+!endif
+
+Name "Velloran"
+OutFile "${OUTFILE}"
+InstallDir "C:\TELDAX"
+RequestExecutionLevel admin
+; Lists Windows 8.1 and 10 as supported, so that GetVersionExA tells the
+; library the real version and its version gate can refuse them.
+ManifestSupportedOS all
+ShowInstDetails show
+AutoCloseWindow true
+Page instfiles
+
+Var Log
+
+; Calls an export of the library with the setup program's window and four
+; zero arguments; the status lands in $0 and in the log.
+!macro CallExport NAME
+  System::Call "$PLUGINSDIR\VINSTALLDLL.dll::${NAME}(p $HWNDPARENT, i 0, i 0, i 0, i 0) i .r0"
+  DetailPrint "${NAME} returned $0"
+  FileWrite $Log "${NAME} $0$\r$\n"
+!macroend
+
+
+Section "-Velloran" SecVelloran
+  !insertmacro CallExport BeforeInstall
+  ${If} $0 == 0
+    DetailPrint "Setup stopped: nothing was installed."
+    FileWrite $Log "stopped$\r$\n"
+    FileClose $Log
+    SetErrorLevel 2
+    Quit
+  ${EndIf}
+
+  ; The sample product: the main program, its icon, the PDF converter's
+  ; installer, and shortcuts that start in C:\TELDAX. AfterInstall moves
+  ; Velloran.lnk and Velloran Dictionary.lnk to the reporter's directory and
+  ; leaves WinNT.lnk and User's Manual.lnk as they are.
+  SetOutPath "$INSTDIR"
+  File "/oname=vell.exe" "${VELL_EXE}"
+  File "/oname=velloran.ico" "${VELLORAN_ICO}"
+  File "/oname=install.exe" "${PDF_SETUP_EXE}"
+  CreateShortCut "$INSTDIR\Velloran.lnk" "$INSTDIR\vell.exe" "" "$INSTDIR\velloran.ico" 0 SW_SHOWNORMAL \
+    "CONTROL|ALT|V" "Velloran"
+  CreateShortCut "$INSTDIR\Velloran Dictionary.lnk" "$INSTDIR\vell.exe" "/dictionary" "$INSTDIR\velloran.ico" 0 \
+    SW_SHOWNORMAL "" "Velloran dictionary"
+  CreateShortCut "$INSTDIR\WinNT.lnk" "$SYSDIR\cmd.exe" "" "$SYSDIR\cmd.exe" 0 SW_SHOWNORMAL "" \
+    "Command prompt in the Velloran folder"
+  CreateShortCut "$INSTDIR\User's Manual.lnk" "$INSTDIR\vell.exe" "/manual" "$INSTDIR\velloran.ico" 0 \
+    SW_SHOWNORMAL "" "Velloran user's manual"
+
+  !insertmacro CallExport AfterInstall
+  !insertmacro CallExport ${RECORDS_EXPORT}
+SectionEnd
+
+Section /o "Velloran PDF Converter" SecPdf
+  !insertmacro CallExport InstallPDF
+SectionEnd
+
+Section "-Finish"
+  FileWrite $Log "completed$\r$\n"
+  FileClose $Log
+SectionEnd
+
+; After the sections, whose indexes it uses.
+Function .onInit
+  ${GetParameters} $R0
+  ClearErrors
+  ${GetOptions} $R0 "/LOG=" $R1
+  ${If} ${Errors}
+    StrCpy $R1 "$EXEDIR\VelloranSetup.log"
+  ${EndIf}
+  FileOpen $Log $R1 w
+
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\VINSTALLDLL.dll" "${VINSTALLDLL}"
+
+  ClearErrors
+  ${GetOptions} $R0 "/CHECK" $R1
+  ${IfNot} ${Errors}
+    !insertmacro CallExport Chk4TELDAX
+    FileClose $Log
+    SetErrorLevel 0
+    Quit
+  ${EndIf}
+
+  ClearErrors
+  ${GetOptions} $R0 "/PDF" $R1
+  ${IfNot} ${Errors}
+    !insertmacro SelectSection ${SecPdf}
+  ${EndIf}
+FunctionEnd

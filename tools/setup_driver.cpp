@@ -1,0 +1,239 @@
+#include "setup_driver.h"
+
+#include "../res/resource.h"
+
+#include <shlobj.h>
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+// What the hand has done so far in one run.
+struct Hand {
+    DialogAnswer answer;
+    const char* code;
+    DWORD setupProcess;
+    HWND dialog;       // the reporter code dialog last seen
+    bool answered;     // typed (or cancelled) in that dialog
+    bool refused;      // a message box came up after the answer
+    bool gaveUp;       // Esc pressed after a refusal
+    HWND boxes[16];    // message boxes already answered
+    int boxCount;
+    SetupRun* run;
+};
+
+void CaptionOf(HWND window, char* out, int size)
+{
+    out[0] = '\0';
+    if (window)
+        GetWindowTextA(window, out, size);
+}
+
+// The text of another process's control: WM_GETTEXT is carried across
+// processes, with a limit on the wait in case that process is busy.
+void ControlText(HWND control, char* out, int size)
+{
+    DWORD_PTR length = 0;
+    out[0] = '\0';
+    if (!SendMessageTimeoutA(control, WM_GETTEXT, size, (LPARAM)out, SMTO_ABORTIFHUNG, 500, &length))
+        out[0] = '\0';
+    out[size - 1] = '\0';
+}
+
+BOOL CALLBACK LongestStaticText(HWND child, LPARAM param)
+{
+    SeenMessage* seen = (SeenMessage*)param;
+    char className[16], text[sizeof seen->text];
+    if (GetClassNameA(child, className, sizeof className) && _stricmp(className, "Static") == 0) {
+        ControlText(child, text, sizeof text);
+        if (strlen(text) > strlen(seen->text))
+            memcpy(seen->text, text, sizeof text);
+    }
+    return TRUE;
+}
+
+void PostKey(HWND window, WPARAM key)
+{
+    PostMessageA(window, WM_KEYDOWN, key, 1);
+    PostMessageA(window, WM_KEYUP, key, 0xC0000001);
+}
+
+void AnswerMessageBox(Hand& hand, HWND box, const char* title)
+{
+    for (int i = 0; i < hand.boxCount; ++i) {
+        if (hand.boxes[i] == box)
+            return;  // answered already; it is closing
+    }
+    if (hand.boxCount < (int)ARRAYSIZE(hand.boxes))
+        hand.boxes[hand.boxCount++] = box;
+    SetupRun& run = *hand.run;
+    if (run.messageCount < (int)ARRAYSIZE(run.messages)) {
+        SeenMessage& seen = run.messages[run.messageCount++];
+        lstrcpynA(seen.title, title, sizeof seen.title);
+        EnumChildWindows(box, LongestStaticText, (LPARAM)&seen);
+        CaptionOf(GetWindow(box, GW_OWNER), seen.owner, sizeof seen.owner);
+    }
+    if (hand.dialog && GetWindow(box, GW_OWNER) == hand.dialog && hand.answered)
+        hand.refused = true;
+    if (hand.answer != AnswerByPerson)
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+}
+
+void AnswerDialog(Hand& hand, HWND dialog)
+{
+    SetupRun& run = *hand.run;
+    if (dialog != hand.dialog) {
+        hand.dialog = dialog;
+        hand.answered = hand.refused = hand.gaveUp = false;
+        ++run.dialogsShown;
+        CaptionOf(dialog, run.dialogCaption, sizeof run.dialogCaption);
+        CaptionOf(GetWindow(dialog, GW_OWNER), run.dialogOwner, sizeof run.dialogOwner);
+    }
+    HWND field = GetDlgItem(dialog, IDC_REPORTER_CODE);
+    if (hand.answer == AnswerByPerson) {
+        // What the person has typed so far; the last text seen is kept.
+        char text[sizeof run.typed];
+        ControlText(field, text, sizeof text);
+        if (text[0])
+            memcpy(run.typed, text, sizeof text);
+        return;
+    }
+    // Until it shows, the dialog may still be making its controls; while a
+    // message box of its own is open, it is disabled.
+    if (!field || !IsWindowVisible(dialog) || !IsWindowEnabled(dialog))
+        return;
+    if (hand.answer == AnswerWithCode && !hand.answered) {
+        // Each character as the keyboard gives it; the field keeps what its
+        // limit lets in, and that is what was typed. Enter is posted, so
+        // that the dialog's own loop turns it into OK.
+        DWORD_PTR result;
+        for (const char* p = hand.code; *p; ++p)
+            SendMessageTimeoutA(field, WM_CHAR, (BYTE)*p, 1, SMTO_ABORTIFHUNG, 500, &result);
+        ControlText(field, run.typed, sizeof run.typed);
+        PostKey(field, VK_RETURN);
+        hand.answered = true;
+    } else if ((hand.answer == AnswerCancel && !hand.answered) || (hand.refused && !hand.gaveUp)) {
+        PostKey(field, VK_ESCAPE);
+        hand.answered = hand.gaveUp = true;
+    }
+}
+
+BOOL CALLBACK VisitWindow(HWND window, LPARAM param)
+{
+    Hand& hand = *(Hand*)param;
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    char className[16], title[128];
+    if (process != hand.setupProcess || !GetClassNameA(window, className, sizeof className) ||
+        strcmp(className, "#32770") != 0)
+        return TRUE;
+    CaptionOf(window, title, sizeof title);
+    if (strcmp(title, "Reporter Code") == 0)
+        AnswerDialog(hand, window);
+    else if (strncmp(title, "Velloran - ", 11) == 0)
+        AnswerMessageBox(hand, window, title);
+    return TRUE;
+}
+
+DWORD ActiveProcesses(HANDLE job)
+{
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info = {};
+    if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &info, sizeof info, NULL))
+        return 0;
+    return info.ActiveProcesses;
+}
+
+}  // namespace
+
+bool RunSetup(const char* commandLine, DialogAnswer answer, const char* code, DWORD timeLimitMs,
+              SetupRun* run)
+{
+    memset(run, 0, sizeof *run);
+    run->exitCode = STILL_ACTIVE;
+
+    // Programs the setup program starts join its job, so that the run ends
+    // only when the PDF converter's installer has ended too.
+    HANDLE job = CreateJobObjectA(NULL, NULL);
+    char line[2 * MAX_PATH];
+    lstrcpynA(line, commandLine, sizeof line);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!job || !CreateProcessA(NULL, line, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, NULL, &startup, &process)) {
+        if (job)
+            CloseHandle(job);
+        return false;
+    }
+    AssignProcessToJobObject(job, process.hProcess);
+    ResumeThread(process.hThread);
+    run->started = TRUE;
+
+    Hand hand = {};
+    hand.answer = answer;
+    hand.code = code ? code : "";
+    hand.setupProcess = process.dwProcessId;
+    hand.run = run;
+    DWORD start = GetTickCount();
+    for (;;) {
+        EnumWindows(VisitWindow, (LPARAM)&hand);
+        if (WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0 && ActiveProcesses(job) == 0)
+            break;
+        if (GetTickCount() - start > timeLimitMs) {
+            run->timedOut = TRUE;
+            TerminateJobObject(job, 1);
+            WaitForSingleObject(process.hProcess, 5000);
+            break;
+        }
+        Sleep(20);
+    }
+    GetExitCodeProcess(process.hProcess, &run->exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    CloseHandle(job);
+    return true;
+}
+
+HRESULT ReadShortcutFile(const char* path, ShortcutProperties* properties)
+{
+    memset(properties, 0, sizeof *properties);
+    WCHAR widePath[MAX_PATH];
+    if (!MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH))
+        return E_INVALIDARG;
+    HRESULT hr = CoInitialize(NULL);
+    bool initialised = SUCCEEDED(hr);
+    IShellLinkA* link = NULL;
+    hr = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void**)&link);
+    if (SUCCEEDED(hr)) {
+        IPersistFile* file = NULL;
+        hr = link->QueryInterface(IID_IPersistFile, (void**)&file);
+        if (SUCCEEDED(hr)) {
+            hr = file->Load(widePath, STGM_READ);
+            file->Release();
+        }
+        if (SUCCEEDED(hr)) {
+            // The getters leave a text that does not fit unterminated.
+            link->GetPath(properties->target, MAX_PATH - 1, NULL, SLGP_RAWPATH);
+            link->GetArguments(properties->arguments, MAX_PATH - 1);
+            link->GetWorkingDirectory(properties->directory, MAX_PATH - 1);
+            link->GetDescription(properties->description, MAX_PATH - 1);
+            link->GetIconLocation(properties->iconPath, MAX_PATH - 1, &properties->iconIndex);
+            link->GetHotkey(&properties->hotkey);
+        }
+        link->Release();
+    }
+    if (initialised)
+        CoUninitialize();
+    return hr;
+}
+
+void WindowsPathOf(const char* path, char* out, int size)
+{
+    int used = 0;
+    if (path[0] == '/' && size > 2) {
+        lstrcpyA(out, "Z:");
+        used = 2;
+    }
+    for (; *path && used < size - 1; ++path)
+        out[used++] = *path == '/' ? '\\' : *path;
+    out[used] = '\0';
+}

@@ -1,0 +1,53 @@
+// Runs the Velloran setup program as its user would, from another process:
+// it starts the program, answers the reporter code dialog (types a code and
+// presses Enter, or presses Esc), presses OK on the library's message boxes,
+// and waits until the setup program and every program it started have ended.
+// What it saw is kept for the caller to print or check.
+#pragma once
+#include <windows.h>
+
+enum DialogAnswer {
+    AnswerWithCode,  // type the code, press Enter; after a refusal press Esc
+    AnswerCancel,    // press Esc
+    AnswerByPerson,  // touch nothing: a person at the display answers
+};
+
+struct SeenMessage {
+    char title[128];
+    char text[512];
+    char owner[128];  // caption of the window that owns the box
+};
+
+struct SetupRun {
+    DWORD exitCode;         // the setup program's; STILL_ACTIVE if it was stopped
+    BOOL started;
+    BOOL timedOut;          // stopped after the time limit, with all it started
+    int dialogsShown;       // reporter code dialogs that opened
+    char dialogCaption[64];
+    char dialogOwner[128];  // caption of the window that owns the dialog
+    char typed[64];         // the field's text when the dialog was last seen
+    SeenMessage messages[8];
+    int messageCount;
+};
+
+// Runs commandLine (program path and arguments) and answers as asked; code is
+// used with AnswerWithCode. Returns false when the program could not start.
+bool RunSetup(const char* commandLine, DialogAnswer answer, const char* code, DWORD timeLimitMs,
+              SetupRun* run);
+
+// A shortcut file as the shell's link object reads it back.
+struct ShortcutProperties {
+    char target[MAX_PATH];
+    char arguments[MAX_PATH];
+    char directory[MAX_PATH];
+    char description[MAX_PATH];
+    char iconPath[MAX_PATH];
+    int iconIndex;
+    WORD hotkey;
+};
+// Fills properties from the .lnk file at path; returns the failing HRESULT,
+// or S_OK.
+HRESULT ReadShortcutFile(const char* path, ShortcutProperties* properties);
+
+// A Linux path (/work/...) as Wine's Z: drive sees it; other paths unchanged.
+void WindowsPathOf(const char* path, char* out, int size);
