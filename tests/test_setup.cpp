@@ -1,0 +1,376 @@
+// The reference setup program, run under Wine as its user runs it: started
+// as a program of its own, its reporter code dialog answered from outside,
+// its message boxes answered with OK. What is checked is what the run leaves
+// behind: the statuses in the setup program's log, its exit code, the windows
+// it showed, RC.DAT, the product's files, the shortcuts read back, the
+// release records and what the PDF converter's installer was started with.
+//
+//   test_setup.exe <VINSTALLDLL.dll> <folder of VelloranSetup.exe>
+#include "harness.h"
+
+#include "tools/setup_driver.h"
+
+#include <shlobj.h>
+#include <stdio.h>
+#include <string.h>
+
+static const DWORD TimeLimitMs = 60000;
+static const char LogPath[] = "C:\\setup.log";
+static const char CodeFile[] = "C:\\TELDAX\\RC.DAT";
+static const char ReceivedFile[] = "C:\\TELDAX\\install-received.txt";
+static const char VersionRefusal[] =
+    "Your version of the Velloran\nsoftware does not work with\nthis version of Windows.";
+static const char NoUpdateNotice[] =
+    "As of yet, there are no updates for the October 2021 Master Load.\nTry again later.";
+
+static char SetupFolder[MAX_PATH];
+static char CommonDesktop[MAX_PATH];
+static char SystemFolder[MAX_PATH];
+
+static void PathIn(char* out, int size, const char* folder, const char* name)
+{
+    snprintf(out, size, "%s\\%s", folder, name);
+}
+
+// A machine without Velloran: a clean C: drive, no shortcut on the common
+// desktop, neither obsolete system file.
+static void PrepareMachine()
+{
+    CleanDrive();
+    char pattern[MAX_PATH], path[MAX_PATH];
+    PathIn(pattern, sizeof pattern, CommonDesktop, "*");
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (found.cFileName[0] != '.') {
+                PathIn(path, sizeof path, CommonDesktop, found.cFileName);
+                RemoveTree(path);
+            }
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    static const char* const SystemFiles[] = {"win32xac.dll", "tdx32inf.txt"};
+    for (const char* name : SystemFiles) {
+        PathIn(path, sizeof path, SystemFolder, name);
+        RemoveTree(path);
+    }
+}
+
+// Runs program (in the build's setup folder) with arguments and its log in
+// LogPath; the log's text lands in log.
+static void RunSetupProgram(const char* program, const char* arguments, DialogAnswer answer, const char* code,
+                            SetupRun* run, char* log, int logSize)
+{
+    char line[3 * MAX_PATH];
+    snprintf(line, sizeof line, "\"%s\\%s\" %s /LOG=%s", SetupFolder, program, arguments, LogPath);
+    DeleteFileA(LogPath);
+    bool started = RunSetup(line, answer, code, TimeLimitMs, run);
+    ok(started, "cannot start %s: error %lu", line, GetLastError());
+    ok(!run->timedOut, "%s still running after %lu ms", line, TimeLimitMs);
+    int length = ReadBytes(LogPath, log, logSize - 1);
+    log[length < 0 ? 0 : length] = '\0';
+}
+
+static void CheckLog(int line, const char* log, const char* expected)
+{
+    OkAt(__FILE__, line, strcmp(log, expected) == 0, "log %s, expected %s", Show(log, strlen(log)),
+         Show(expected, strlen(expected)));
+}
+
+static bool StartsWith(const char* text, const char* prefix)
+{
+    return strncmp(text, prefix, strlen(prefix)) == 0;
+}
+
+static void CheckMessage(int line, const SetupRun& run, int index, const char* title, const char* text,
+                         const char* ownerPrefix)
+{
+    OkAt(__FILE__, line, run.messageCount > index, "message %d not shown (%d shown)", index, run.messageCount);
+    if (run.messageCount <= index)
+        return;
+    const SeenMessage& m = run.messages[index];
+    OkAt(__FILE__, line, strcmp(m.title, title) == 0, "title \"%s\", expected \"%s\"", m.title, title);
+    OkAt(__FILE__, line, strcmp(m.text, text) == 0, "text %s, expected %s", Show(m.text, strlen(m.text)),
+         Show(text, strlen(text)));
+    if (ownerPrefix[0])
+        OkAt(__FILE__, line, StartsWith(m.owner, ownerPrefix), "owner \"%s\", expected \"%s...\"", m.owner,
+             ownerPrefix);
+    else
+        OkAt(__FILE__, line, m.owner[0] == '\0', "owner \"%s\", expected none", m.owner);
+}
+
+static void CheckCodeFile(int line, const char* code)
+{
+    unsigned char expected[24] = {};
+    memcpy(expected, code, strlen(code));
+    unsigned char actual[64];
+    int length = ReadBytes(CodeFile, actual, sizeof actual);
+    OkAt(__FILE__, line, length == 24 && memcmp(actual, expected, 24) == 0, "RC.DAT is %s, expected %s",
+         length < 0 ? "missing" : Show(actual, length), Show(expected, 24));
+}
+
+// A shortcut as it must read back; NULL for a shortcut that must not exist.
+struct ShortcutCase {
+    const char* folder;  // NULL: the common desktop
+    const char* name;
+    const char* target;
+    const char* arguments;
+    const char* directory;
+    const char* iconPath;
+    WORD hotkey;
+};
+
+static void CheckShortcuts(const ShortcutCase* cases, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        const ShortcutCase& c = cases[i];
+        char path[MAX_PATH];
+        PathIn(path, sizeof path, c.folder ? c.folder : CommonDesktop, c.name);
+        SetContext("%s", path);
+        ShortcutProperties link;
+        HRESULT hr = ReadShortcutFile(path, &link);
+        if (!c.target) {
+            ok(!FileExists(path), "still there");
+            continue;
+        }
+        ok(hr == S_OK, "cannot be read: 0x%08lx", (unsigned long)hr);
+        if (hr != S_OK)
+            continue;
+        ok(_stricmp(link.target, c.target) == 0, "target \"%s\", expected \"%s\"", link.target, c.target);
+        ok(strcmp(link.arguments, c.arguments) == 0, "arguments \"%s\", expected \"%s\"", link.arguments,
+           c.arguments);
+        ok(_stricmp(link.directory, c.directory) == 0, "starts in \"%s\", expected \"%s\"", link.directory,
+           c.directory);
+        ok(strcmp(link.iconPath, c.iconPath) == 0 && link.iconIndex == 0, "icon \"%s\",%d, expected \"%s\",0",
+           link.iconPath, link.iconIndex, c.iconPath);
+        ok(link.hotkey == c.hotkey, "hotkey 0x%x, expected 0x%x", link.hotkey, c.hotkey);
+    }
+    ClearContext();
+}
+
+// A release record holds notice followed by the UTC date of the run,
+// month-day-year; the date is taken before and after, in case midnight falls
+// in between.
+static void CheckNotice(int line, const char* notice, const SYSTEMTIME& before, const SYSTEMTIME& after)
+{
+    char actual[128];
+    int length = ReadBytes("c:\\teldax\\Update.txt", actual, sizeof actual - 1);
+    actual[length < 0 ? 0 : length] = '\0';
+    char expected[2][128];
+    const SYSTEMTIME* dates[2] = {&before, &after};
+    for (int i = 0; i < 2; ++i)
+        snprintf(expected[i], sizeof expected[i], "%s%02d-%02d-%4d", notice, dates[i]->wMonth, dates[i]->wDay,
+                 dates[i]->wYear);
+    OkAt(__FILE__, line, strcmp(actual, expected[0]) == 0 || strcmp(actual, expected[1]) == 0,
+         "Update.txt is %s, expected %s", length < 0 ? "missing" : Show(actual, length),
+         Show(expected[1], strlen(expected[1])));
+}
+
+// A download address: the server's base address, then the installer's or
+// the document's path.
+static void CheckAddress(int line, const char* path, const char* downloadPath)
+{
+    char actual[256];
+    int length = ReadBytes(path, actual, sizeof actual - 1);
+    actual[length < 0 ? 0 : length] = '\0';
+    size_t n = strlen(actual), tail = strlen(downloadPath);
+    OkAt(__FILE__, line, StartsWith(actual, "http://") && n > tail + 7 && strcmp(actual + n - tail, downloadPath) == 0,
+         "%s is %s, expected http://<server>%s", path, length < 0 ? "missing" : Show(actual, length), downloadPath);
+}
+
+static bool SameBytes(const char* installed, const char* built)
+{
+    static char a[64 * 1024], b[64 * 1024];
+    int na = ReadBytes(installed, a, sizeof a), nb = ReadBytes(built, b, sizeof b);
+    return na > 0 && na == nb && memcmp(a, b, na) == 0;
+}
+
+// A first installation on a fresh machine, with the setup program's window
+// on screen: the code typed into the dialog is stored, the product copied,
+// its shortcuts moved to the reporter's directory, a Master Load's records
+// written and the PDF converter's installer started.
+static void test_first_installation()
+{
+    PrepareMachine();
+    SYSTEMTIME before, after;
+    GetSystemTime(&before);
+    SetupRun run;
+    char log[512];
+    RunSetupProgram("VelloranSetup.exe", "/PDF", AnswerWithCode, "john", &run, log, sizeof log);
+    GetSystemTime(&after);
+
+    ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
+    CheckLog(__LINE__, log, "BeforeInstall 2\r\nAfterInstall 1\r\nMLDInfo 1\r\nInstallPDF 1\r\ncompleted\r\n");
+    ok(run.dialogsShown == 1 && strcmp(run.dialogCaption, "Reporter Code") == 0,
+       "%d dialogs shown, the last \"%s\"; expected one \"Reporter Code\"", run.dialogsShown, run.dialogCaption);
+    ok(StartsWith(run.dialogOwner, "Velloran Setup"), "dialog owned by \"%s\", not the setup program's window",
+       run.dialogOwner);
+    ok(run.messageCount == 0, "%d message boxes shown, the first \"%s\"", run.messageCount, run.messages[0].title);
+    CheckCodeFile(__LINE__, "JOHN");
+    ok(DirectoryExists("C:\\JOHN"), "C:\\JOHN not created");
+
+    static const char* const ProductFiles[] = {"vell.exe", "velloran.ico", "install.exe"};
+    char built[MAX_PATH];
+    for (const char* name : ProductFiles) {
+        char installed[MAX_PATH];
+        PathIn(installed, sizeof installed, "C:\\TELDAX", name);
+        snprintf(built, sizeof built, "%s\\product\\%s", SetupFolder, name);
+        ok(SameBytes(installed, built), "%s is not the build's %s", installed, name);
+    }
+
+    // Shortcuts outside the skip list start in the reporter's directory and
+    // lose their arguments and hotkey; WinNT.lnk and User's Manual.lnk stay
+    // as the setup program made them.
+    const ShortcutCase shortcuts[] = {
+        {"C:\\TELDAX", "Velloran.lnk", "C:\\TELDAX\\vell.exe", "", "C:\\JOHN", "C:\\TELDAX\\velloran.ico", 0},
+        {"C:\\TELDAX", "Velloran Dictionary.lnk", "C:\\TELDAX\\vell.exe", "", "C:\\JOHN",
+         "C:\\TELDAX\\velloran.ico", 0},
+        {"C:\\TELDAX", "WinNT.lnk", "C:\\windows\\system32\\cmd.exe", "", "C:\\TELDAX",
+         "C:\\windows\\system32\\cmd.exe", 0},
+        {"C:\\TELDAX", "User's Manual.lnk", "C:\\TELDAX\\vell.exe", "/manual", "C:\\TELDAX",
+         "C:\\TELDAX\\velloran.ico", 0},
+        {NULL, "Velloran.lnk", "C:\\TELDAX\\vell.exe", "", "C:\\JOHN", "c:\\teldax\\velloran.ico", 0},
+    };
+    CheckShortcuts(shortcuts, ARRAYSIZE(shortcuts));
+
+    CheckNotice(__LINE__, "June 2018 Master Load installed on ", before, after);
+    CheckAddress(__LINE__, "c:\\teldax\\UpdName.txt", "/executables/Aug16Upd.exe");
+    CheckAddress(__LINE__, "c:\\teldax\\UpdDetails.txt", "/executables/Aug16Upd.pdf");
+
+    char received[512];
+    int length = ReadBytes(ReceivedFile, received, sizeof received - 1);
+    received[length < 0 ? 0 : length] = '\0';
+    ok(StartsWith(received, "parameters: -s \"Velloran PDF Converter\""),
+       "the PDF converter's installer received %s", length < 0 ? "nothing" : Show(received, length));
+    ok(strstr(received, "\r\nshow: 1\r\n") != NULL, "not started with SW_SHOWNORMAL: %s", Show(received, length));
+}
+
+// An Update release installed silently over an earlier installation: the
+// stored code is used without a dialog, the old desktop shortcut, the .PIF
+// twin and the obsolete system file go, and an Update's records are written.
+static void test_silent_update()
+{
+    PrepareMachine();
+    MakeDirectory("C:\\TELDAX");
+    const char stored[24] = "MARY";
+    WriteBytes(CodeFile, stored, sizeof stored);
+    WriteBytes("C:\\TELDAX\\Velloran.PIF", "old", 3);
+    SetFileAttributesA("C:\\TELDAX\\Velloran.PIF", FILE_ATTRIBUTE_READONLY);
+    char oldDesktop[MAX_PATH], oldSystemFile[MAX_PATH];
+    PathIn(oldDesktop, sizeof oldDesktop, CommonDesktop, "Shortcut to Velloran.lnk");
+    WriteBytes(oldDesktop, "old", 3);
+    // Deleted from system32 only if AfterInstall still sees the platform id
+    // that BeforeInstall recorded: the library stayed loaded between calls.
+    PathIn(oldSystemFile, sizeof oldSystemFile, SystemFolder, "win32xac.dll");
+    WriteBytes(oldSystemFile, "old", 3);
+
+    SYSTEMTIME before, after;
+    GetSystemTime(&before);
+    SetupRun run;
+    char log[512];
+    RunSetupProgram("VelloranUpdate.exe", "/S", AnswerCancel, NULL, &run, log, sizeof log);
+    GetSystemTime(&after);
+
+    ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
+    CheckLog(__LINE__, log, "BeforeInstall 1\r\nAfterInstall 1\r\nUpdateInfo 1\r\ncompleted\r\n");
+    ok(run.dialogsShown == 0, "the reporter code dialog was shown");
+    ok(run.messageCount == 0, "%d message boxes shown, the first \"%s\"", run.messageCount, run.messages[0].title);
+    CheckCodeFile(__LINE__, "MARY");
+    ok(!DirectoryExists("C:\\MARY"), "C:\\MARY was created");
+    ok(!FileExists("C:\\TELDAX\\Velloran.PIF"), "the .PIF twin is still there");
+    ok(!FileExists(oldSystemFile), "%s is still there", oldSystemFile);
+    const ShortcutCase shortcuts[] = {
+        {"C:\\TELDAX", "Velloran.lnk", "C:\\TELDAX\\vell.exe", "", "C:\\MARY", "C:\\TELDAX\\velloran.ico", 0},
+        {NULL, "Velloran.lnk", "C:\\TELDAX\\vell.exe", "", "C:\\MARY", "c:\\teldax\\velloran.ico", 0},
+        {NULL, "Shortcut to Velloran.lnk", NULL, NULL, NULL, NULL, 0},
+    };
+    CheckShortcuts(shortcuts, ARRAYSIZE(shortcuts));
+    CheckNotice(__LINE__, "June 2018 Update installed on ", before, after);
+    CheckAddress(__LINE__, "c:\\teldax\\UpdName.txt", "/executables/Jun18Upd.exe");
+    ok(!FileExists(ReceivedFile), "the PDF converter's installer was started without /PDF");
+}
+
+// Status 0 stops the setup program before it copies anything.
+struct StopCase {
+    const char* windows;  // the version Wine reports to the setup program
+    DialogAnswer answer;
+    const char* message;  // the message box shown, or NULL
+};
+
+static const StopCase StopCases[] = {
+    // The setup program's manifest lists Windows 8.1 and 10, so the library
+    // sees 6.3 and 10.0 and refuses them.
+    {"win81", AnswerWithCode, VersionRefusal},
+    {"win10", AnswerWithCode, VersionRefusal},
+    {"win7", AnswerCancel, NULL},
+};
+
+static void ReportWindowsVersion(const char* version)
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\VelloranSetup.exe", 0, NULL, 0,
+                        KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS) {
+        ok(false, "cannot set the Windows version for VelloranSetup.exe");
+        return;
+    }
+    if (version)
+        RegSetValueExA(key, "Version", 0, REG_SZ, (const BYTE*)version, (DWORD)strlen(version) + 1);
+    else
+        RegDeleteValueA(key, "Version");
+    RegCloseKey(key);
+}
+
+static void test_stops()
+{
+    for (const StopCase& c : StopCases) {
+        SetContext("%s, %s", c.windows, c.answer == AnswerCancel ? "dialog cancelled" : "code typed");
+        PrepareMachine();
+        ReportWindowsVersion(c.windows);
+        SetupRun run;
+        char log[512];
+        RunSetupProgram("VelloranSetup.exe", "/PDF", c.answer, "john", &run, log, sizeof log);
+        ReportWindowsVersion(NULL);
+
+        ok(run.exitCode == 2, "exit code %lu, expected 2", run.exitCode);
+        CheckLog(__LINE__, log, "BeforeInstall 0\r\nstopped\r\n");
+        ok(run.dialogsShown == (c.message ? 0 : 1), "%d dialogs shown", run.dialogsShown);
+        ok(run.messageCount == (c.message ? 1 : 0), "%d message boxes shown", run.messageCount);
+        if (c.message)
+            CheckMessage(__LINE__, run, 0, "Velloran - Windows Version", c.message, "Velloran Setup");
+        ok(!DirectoryExists("C:\\TELDAX") && !DirectoryExists("C:\\JOHN"), "something was installed");
+    }
+    ClearContext();
+}
+
+// /CHECK only shows the no-update notice; nothing is installed.
+static void test_update_check()
+{
+    PrepareMachine();
+    SetupRun run;
+    char log[512];
+    RunSetupProgram("VelloranSetup.exe", "/S /CHECK", AnswerCancel, NULL, &run, log, sizeof log);
+    ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
+    CheckLog(__LINE__, log, "Chk4TELDAX 0\r\n");
+    ok(run.messageCount == 1, "%d message boxes shown, expected 1", run.messageCount);
+    CheckMessage(__LINE__, run, 0, "Velloran - No Update", NoUpdateNotice, "");
+    ok(!DirectoryExists("C:\\TELDAX"), "something was installed");
+}
+
+int main(int argc, char** argv)
+{
+    InitHarness(argc, argv);
+    if (argc < 3) {
+        printf("usage: %s <VINSTALLDLL.dll> <folder of VelloranSetup.exe>\n", argv[0]);
+        return 2;
+    }
+    WindowsPathOf(argv[2], SetupFolder, sizeof SetupFolder);
+    SHGetSpecialFolderPathA(NULL, CommonDesktop, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE);
+    GetSystemDirectoryA(SystemFolder, sizeof SystemFolder);
+
+    test_first_installation();
+    test_silent_update();
+    test_stops();
+    test_update_check();
+    return FinishTests("setup");
+}
