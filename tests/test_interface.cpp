@@ -8,7 +8,7 @@
 
 static HWND SetupWindow;
 
-static const char* const ExpectedExports[] = {"BeforeInstall"};
+static const char* const ExpectedExports[] = {"BeforeInstall", "AfterInstall"};
 
 static BYTE* ImageBase()
 {

@@ -8,3 +8,4 @@
 #define VINSTALL_EXPORT extern "C" int __stdcall
 
 VINSTALL_EXPORT BeforeInstall(HWND window, LPARAM unused2, LPARAM unused3, LPARAM unused4, LPARAM unused5);
+VINSTALL_EXPORT AfterInstall(HWND window, LPARAM unused2, LPARAM unused3, LPARAM unused4, LPARAM unused5);

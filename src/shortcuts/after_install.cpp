@@ -1,0 +1,196 @@
+#include "../interface/exports.h"
+#include "../interface/state.h"
+#include "shortcuts.h"
+
+#include <shlobj.h>
+#include <strsafe.h>
+#include <string.h>
+
+// Shortcuts of the install folder that are left as the setup program made
+// them, compared with the found name in lower case. An empty entry ends it.
+static const char SkipList[8][51] = {
+    "win9x.lnk",
+    "winnt.lnk",
+    "msdosnt.lnk",
+    "ms-dos prompt.lnk",
+    "shortcut to velloran.lnk",
+    "user's manual.lnk",
+    "install update.lnk",
+    "",
+};
+
+// The parts one after the other in out; false (out unusable) when they do not
+// fit MAX_PATH with the zero.
+static bool JoinPath(char (&out)[MAX_PATH], LPCSTR first, LPCSTR second, LPCSTR third = "")
+{
+    return SUCCEEDED(StringCchPrintfA(out, MAX_PATH, "%s%s%s", first, second, third));
+}
+
+static bool GetWindowsFolder(char (&folder)[MAX_PATH])
+{
+    UINT length = GetWindowsDirectoryA(folder, MAX_PATH);
+    return length > 0 && length < MAX_PATH;
+}
+
+// Trailing blanks (' ' only) go. A text with ':' as its second character is
+// already a path, on whatever drive; a bare code goes under "C:\". A
+// completion that would not fit leaves the text as it is.
+static void CompleteReporterDir(char* text)
+{
+    int length = lstrlenA(text);
+    while (length > 0 && text[length - 1] == ' ')
+        text[--length] = '\0';
+    if (length >= 2 && text[1] == ':')
+        return;
+    char completed[MAX_PATH];
+    if (JoinPath(completed, "C:\\", text))
+        StringCchCopyA(text, MAX_PATH, completed);
+}
+
+// The desktop common to all users on the NT family (asked of the platform
+// here, whatever BeforeInstall saw), the Windows folder's Desktop elsewhere.
+// False when the folder cannot be determined.
+static bool FindDesktopFolder(HWND owner, char (&desktop)[MAX_PATH])
+{
+    OSVERSIONINFOA version;
+    ZeroMemory(&version, sizeof version);
+    version.dwOSVersionInfoSize = sizeof version;
+    GetVersionExA(&version);
+    if (version.dwPlatformId == VER_PLATFORM_WIN32_NT)
+        return SHGetSpecialFolderPathA(owner, desktop, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE) != FALSE;
+    char windows[MAX_PATH];
+    return GetWindowsFolder(windows) && JoinPath(desktop, windows, "\\Desktop");
+}
+
+static bool IsSkipped(LPCSTR lowerCaseName)
+{
+    for (int i = 0; SkipList[i][0]; ++i) {
+        if (lstrcmpA(lowerCaseName, SkipList[i]) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The obsolete program information file of a shortcut: its path cut before
+// the first '.', with ".PIF". Made writable first so that a read-only one
+// goes too.
+static void DeleteTwin(LPCSTR shortcutPath)
+{
+    char twin[MAX_PATH];
+    StringCchCopyA(twin, ARRAYSIZE(twin), shortcutPath);
+    char* dot = strchr(twin, '.');
+    if (dot)
+        *dot = '\0';
+    if (FAILED(StringCchCatA(twin, ARRAYSIZE(twin), ".PIF")))
+        return;
+    SetFileAttributesA(twin, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(twin);
+}
+
+// Rewrites one found shortcut so that it starts in reporterDir, keeping its
+// target, description and icon and dropping everything else. A shortcut that
+// cannot be read, or that names no target file, is left as it is rather than
+// written with empty values; a name too long for a path is passed over.
+static void RewriteShortcut(LPCSTR name, char* reporterDir)
+{
+    char lowerCaseName[MAX_PATH];
+    StringCchCopyA(lowerCaseName, ARRAYSIZE(lowerCaseName), name);
+    AsciiLowerCase(lowerCaseName);
+    if (IsSkipped(lowerCaseName))
+        return;
+
+    char path[MAX_PATH];
+    if (!JoinPath(path, InstallDir, "\\", name))
+        return;
+    DeleteTwin(path);
+
+    // Fresh for every shortcut: nothing read from an earlier one can remain.
+    char target[MAX_PATH] = "";
+    char description[MAX_PATH] = "";
+    char iconPath[MAX_PATH] = "";
+    char workingDirectory[MAX_PATH] = "";
+    ShortcutInfo read = {target, description, 0, iconPath, 0, workingDirectory};
+    if (FAILED(ReadShortcut(path, &read)) || !target[0])
+        return;
+
+    ShortcutInfo rewritten = {target, description, 0, iconPath, read.IconIndex, reporterDir};
+    WriteShortcut(path, &rewritten);
+}
+
+static void RewriteInstallFolderShortcuts(char* reporterDir)
+{
+    char pattern[MAX_PATH];
+    JoinPath(pattern, InstallDir, "\\*.lnk");
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        RewriteShortcut(found.cFileName, reporterDir);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+// Removes the old desktop files and writes "Velloran.lnk" into the current
+// directory, which is the desktop folder once it could be entered. The
+// current directory is left there.
+static void ReplaceDesktopShortcut(LPCSTR desktop, char* reporterDir)
+{
+    char path[MAX_PATH];
+    if (JoinPath(path, desktop, "\\Shortcut to Pellitor.pif"))
+        DeleteFileA(path);
+    SetCurrentDirectoryA(desktop);
+    if (JoinPath(path, desktop, "\\Shortcut to Velloran.lnk"))
+        DeleteFileA(path);
+
+    char target[MAX_PATH];
+    char description[] = "";
+    char iconPath[] = "c:\\teldax\\velloran.ico";
+    JoinPath(target, InstallDir, "\\vell.exe");
+    ShortcutInfo info = {target, description, 0, iconPath, 0, reporterDir};
+    WriteShortcut("Velloran.lnk", &info);
+}
+
+// Nothing is touched on a desktop that could not be determined.
+void MigrateShortcuts(HWND owner, char* reporterDir)
+{
+    char desktop[MAX_PATH];
+    bool desktopKnown = FindDesktopFolder(owner, desktop);
+    CompleteReporterDir(reporterDir);
+    RewriteInstallFolderShortcuts(reporterDir);
+    if (desktopKnown)
+        ReplaceDesktopShortcut(desktop, reporterDir);
+}
+
+// The folder follows the platform that BeforeInstall recorded: without it
+// the id is 0 and the non-NT folder is used. Attributes are left alone, so a
+// read-only file stays.
+static void DeleteObsoleteSystemFile(LPCSTR name)
+{
+    LPCSTR folder = WindowsVersion.dwPlatformId == VER_PLATFORM_WIN32_NT ? "\\system32\\" : "\\system\\";
+    char windows[MAX_PATH];
+    char path[MAX_PATH];
+    if (GetWindowsFolder(windows) && JoinPath(path, windows, folder, name))
+        DeleteFileA(path);
+}
+
+// Status 1 always: nothing here stops or fails the installation.
+VINSTALL_EXPORT AfterInstall(HWND window, LPARAM, LPARAM, LPARAM, LPARAM)
+{
+    char codePath[MAX_PATH];
+    JoinPath(codePath, InstallDir, "\\RC.DAT");
+    HANDLE file = CreateFileA(codePath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    // RC.DAT in its read form. Unreadable, ReporterDir keeps what BeforeInstall
+    // left in it.
+    if (file != INVALID_HANDLE_VALUE) {
+        ZeroMemory(ReporterDir, sizeof ReporterDir);
+        ReadFile(file, ReporterDir, CodeReadSize, &BytesRead, NULL);
+        CloseHandle(file);
+    }
+
+    MigrateShortcuts(window, ReporterDir);
+    DeleteObsoleteSystemFile("win32xac.dll");
+    DeleteObsoleteSystemFile("tdx32inf.txt");
+    return 1;
+}

@@ -1,0 +1,903 @@
+// Shortcut migration: ReadShortcut and WriteShortcut (compiled into this
+// program, with the harness's hooks in its own import table), and the
+// AfterInstall export of the library. Fixtures are real shortcut files made
+// with the platform's link object and read back property by property.
+#include "harness.h"
+#include "src/shortcuts/shortcuts.h"
+
+#include <shlobj.h>
+#include <stdio.h>
+#include <string.h>
+
+static const char ProgramPath[] = "C:\\TELDAX\\Velloran Program.exe";
+static const char CodePath[] = "C:\\TELDAX\\RC.DAT";
+static const WORD CtrlAltV = MAKEWORD('V', HOTKEYF_CONTROL | HOTKEYF_ALT);
+
+static char CommonDesktop[MAX_PATH];
+static char UserDesktop[MAX_PATH];
+static char WindowsDir[MAX_PATH];
+static char WindowsDesktop[MAX_PATH];
+static HWND SetupWindow;
+
+// --- Shortcut files through the platform's own link object ---------------------
+
+struct Link {
+    const char* target;  // NULL: no path set
+    const char* arguments;
+    const char* description;
+    WORD hotkey;
+    const char* iconPath;
+    int iconIndex;
+    const char* workingDirectory;
+    int showCommand;  // 0: left at the platform's default
+};
+
+// The product's shortcut as the setup program installs it.
+static const Link Program = {ProgramPath, "-x", "Velloran reporting", CtrlAltV,
+                             "C:\\TELDAX\\velloran.ico", 2, "C:\\OLD", SW_SHOWMINNOACTIVE};
+
+static void ToWide(const char* path, WCHAR* wide)
+{
+    MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH);
+}
+
+// The platform's link object with both of its interfaces, on a COM session
+// of its own; ClosePlatformLink ends both.
+static HRESULT OpenPlatformLink(IShellLinkA** shell, IPersistFile** file)
+{
+    *shell = NULL;
+    *file = NULL;
+    CoInitialize(NULL);
+    HRESULT hr = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void**)shell);
+    if (SUCCEEDED(hr))
+        hr = (*shell)->QueryInterface(IID_IPersistFile, (void**)file);
+    return hr;
+}
+
+static void ClosePlatformLink(IShellLinkA* shell, IPersistFile* file)
+{
+    if (file)
+        file->Release();
+    if (shell)
+        shell->Release();
+    CoUninitialize();
+}
+
+static void MakeLink(const char* path, const Link& link)
+{
+    IShellLinkA* shell;
+    IPersistFile* file;
+    HRESULT hr = OpenPlatformLink(&shell, &file);
+    if (SUCCEEDED(hr)) {
+        if (link.target)
+            shell->SetPath(link.target);
+        shell->SetArguments(link.arguments);
+        shell->SetDescription(link.description);
+        shell->SetHotkey(link.hotkey);
+        shell->SetIconLocation(link.iconPath, link.iconIndex);
+        shell->SetWorkingDirectory(link.workingDirectory);
+        if (link.showCommand)
+            shell->SetShowCmd(link.showCommand);
+        WCHAR wide[MAX_PATH];
+        ToWide(path, wide);
+        hr = file->Save(wide, TRUE);
+    }
+    ClosePlatformLink(shell, file);
+    ok(hr == S_OK, "fixture %s not made: 0x%08lx", path, hr);
+}
+
+struct LinkRead {
+    HRESULT status;
+    char target[MAX_PATH], arguments[MAX_PATH], description[MAX_PATH], iconPath[MAX_PATH],
+        workingDirectory[MAX_PATH];
+    WORD hotkey;
+    int iconIndex;
+    int showCommand;
+};
+
+// Loads without resolving, so that nothing is filled in by the platform.
+static void ReadLink(const char* path, LinkRead* out)
+{
+    memset(out, 0, sizeof *out);
+    IShellLinkA* shell;
+    IPersistFile* file;
+    HRESULT hr = OpenPlatformLink(&shell, &file);
+    if (SUCCEEDED(hr)) {
+        WCHAR wide[MAX_PATH];
+        ToWide(path, wide);
+        hr = file->Load(wide, STGM_READ);
+    }
+    if (SUCCEEDED(hr)) {
+        WIN32_FIND_DATAA found;
+        shell->GetPath(out->target, MAX_PATH, &found, SLGP_SHORTPATH);
+        shell->GetArguments(out->arguments, MAX_PATH);
+        shell->GetDescription(out->description, MAX_PATH);
+        shell->GetHotkey(&out->hotkey);
+        shell->GetIconLocation(out->iconPath, MAX_PATH, &out->iconIndex);
+        shell->GetWorkingDirectory(out->workingDirectory, MAX_PATH);
+        shell->GetShowCmd(&out->showCommand);
+    }
+    ClosePlatformLink(shell, file);
+    out->status = hr;
+}
+
+static bool OnWine()
+{
+    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL;
+}
+
+// What a shortcut reports as its target when asked for the short form:
+// Windows gives the 8.3 path, Wine 8's link object ignores SLGP_SHORTPATH
+// and gives the long one.
+static const char* ShortTarget(const char* longPath)
+{
+    static char path[MAX_PATH];
+    if (OnWine())
+        lstrcpynA(path, longPath, MAX_PATH);
+    else if (!GetShortPathNameA(longPath, path, MAX_PATH))
+        path[0] = '\0';
+    return path;
+}
+
+#define check_link(path, ...) CheckLinkAt(__LINE__, path, __VA_ARGS__)
+static void CheckLinkAt(int line, const char* path, const Link& expected)
+{
+    LinkRead got;
+    ReadLink(path, &got);
+    OkAt(__FILE__, line, got.status == S_OK, "%s: load 0x%08lx", path, got.status);
+    if (got.status != S_OK)
+        return;
+    const char* target = expected.target ? ShortTarget(expected.target) : "";
+    int showCommand = expected.showCommand ? expected.showCommand : SW_SHOWNORMAL;
+    OkAt(__FILE__, line, strcmp(got.target, target) == 0, "%s: target \"%s\", expected \"%s\"", path, got.target, target);
+    OkAt(__FILE__, line, strcmp(got.arguments, expected.arguments) == 0, "%s: arguments \"%s\", expected \"%s\"", path,
+         got.arguments, expected.arguments);
+    OkAt(__FILE__, line, strcmp(got.description, expected.description) == 0, "%s: description \"%s\", expected \"%s\"",
+         path, got.description, expected.description);
+    OkAt(__FILE__, line, got.hotkey == expected.hotkey, "%s: hotkey 0x%04x, expected 0x%04x", path, got.hotkey,
+         expected.hotkey);
+    OkAt(__FILE__, line, strcmp(got.iconPath, expected.iconPath) == 0, "%s: icon file \"%s\", expected \"%s\"", path,
+         got.iconPath, expected.iconPath);
+    OkAt(__FILE__, line, got.iconIndex == expected.iconIndex, "%s: icon index %d, expected %d", path, got.iconIndex,
+         expected.iconIndex);
+    OkAt(__FILE__, line, strcmp(got.workingDirectory, expected.workingDirectory) == 0,
+         "%s: working directory \"%s\", expected \"%s\"", path, got.workingDirectory, expected.workingDirectory);
+    OkAt(__FILE__, line, got.showCommand == showCommand, "%s: show command %d, expected %d", path, got.showCommand,
+         showCommand);
+}
+
+// A shortcut of the install folder after its rewrite: target, description
+// and icon kept, started in dir, nothing else.
+static Link Rewritten(const Link& from, const char* dir)
+{
+    Link link = {from.target, "", from.description, 0, from.iconPath, from.iconIndex, dir, 0};
+    return link;
+}
+
+static Link DesktopLink(const char* dir)
+{
+    Link link = {"C:\\TELDAX\\vell.exe", "", "", 0, "c:\\teldax\\velloran.ico", 0, dir, 0};
+    return link;
+}
+
+// --- Files ---------------------------------------------------------------------------
+
+struct FileCopy {
+    char bytes[4096];
+    int length;
+};
+
+static void Keep(const char* path, FileCopy* copy)
+{
+    copy->length = ReadBytes(path, copy->bytes, sizeof copy->bytes);
+    ok(copy->length > 0, "%s: no fixture to compare", path);
+}
+
+#define check_unchanged(path, copy) CheckUnchangedAt(__LINE__, path, copy)
+static void CheckUnchangedAt(int line, const char* path, const FileCopy& copy)
+{
+    char now[4096];
+    int length = ReadBytes(path, now, sizeof now);
+    OkAt(__FILE__, line, length == copy.length && memcmp(now, copy.bytes, length) == 0, "%s changed: %s, was %s", path,
+         Show(now, length > 0 ? length : 0), Show(copy.bytes, copy.length));
+}
+
+static void Touch(const char* path)
+{
+    ok(WriteBytes(path, "old", 3), "cannot make %s", path);
+}
+
+static const char* InFolder(const char* folder, const char* name)
+{
+    static char paths[4][MAX_PATH];
+    static int next;
+    char* path = paths[next++ % 4];
+    snprintf(path, MAX_PATH, "%s\\%s", folder, name);
+    return path;
+}
+
+static void WriteCode(const char* text, int length)
+{
+    char record[64] = {};
+    memcpy(record, text, strlen(text));
+    ok(WriteBytes(CodePath, record, length), "cannot write RC.DAT");
+}
+
+static const char* const DesktopFiles[] = {"Velloran.lnk", "Shortcut to Pellitor.pif", "Shortcut to Velloran.lnk"};
+static const char* const SystemFiles[] = {"win32xac.dll", "tdx32inf.txt"};
+static const char* const SystemFolders[] = {"system32", "system"};
+static bool WindowsDesktopExisted;
+
+static const char* SystemFile(const char* system, const char* name)
+{
+    static char paths[2][MAX_PATH];
+    static int next;
+    char* path = paths[next++ % 2];
+    snprintf(path, MAX_PATH, "%s\\%s\\%s", WindowsDir, system, name);
+    return path;
+}
+
+// The C: drive is shared by every test program: remove what these tests made
+// outside the places that CleanDrive covers.
+static void CleanPlaces()
+{
+    ClearFaults();
+    UseRealVersion();
+    CleanDrive();
+    const char* const desktops[] = {CommonDesktop, UserDesktop, WindowsDesktop};
+    for (const char* desktop : desktops) {
+        for (const char* name : DesktopFiles)
+            RemoveTree(InFolder(desktop, name));
+    }
+    if (!WindowsDesktopExisted)
+        RemoveTree(WindowsDesktop);
+    for (const char* system : SystemFolders) {
+        for (const char* name : SystemFiles)
+            RemoveTree(SystemFile(system, name));
+    }
+}
+
+// A fresh load of the library (no BeforeInstall in this process) and an
+// install folder holding the product's program.
+static void Fresh()
+{
+    CleanPlaces();
+    LoadLibraryUnderTest();
+    MakeDirectory("C:\\TELDAX");
+    ok(WriteBytes(ProgramPath, "MZ", 2), "cannot make the program file");
+    SetCwd("C:\\");
+}
+
+static int AfterInstall()
+{
+    return CallExport("AfterInstall", SetupWindow);
+}
+
+// --- ReadShortcut and WriteShortcut ------------------------------------------------------
+
+struct Record {
+    char target[MAX_PATH], description[MAX_PATH], iconPath[MAX_PATH], workingDirectory[MAX_PATH];
+    ShortcutInfo info;
+};
+
+// Every field holds a sentinel, to show what a call wrote.
+static void InitRecord(Record* r)
+{
+    memset(r, 'S', sizeof *r);
+    lstrcpyA(r->target, "sentinel");
+    lstrcpyA(r->description, "sentinel");
+    lstrcpyA(r->iconPath, "sentinel");
+    lstrcpyA(r->workingDirectory, "sentinel");
+    ShortcutInfo info = {r->target, r->description, 0xBEEF, r->iconPath, 0xBEEF, r->workingDirectory};
+    r->info = info;
+}
+
+static bool RecordUntouched(const Record& r)
+{
+    return strcmp(r.target, "sentinel") == 0 && strcmp(r.description, "sentinel") == 0 &&
+           strcmp(r.iconPath, "sentinel") == 0 && strcmp(r.workingDirectory, "sentinel") == 0 &&
+           r.info.Hotkey == 0xBEEF && r.info.IconIndex == 0xBEEF;
+}
+
+// True when the calls before left this thread without COM.
+static bool ComClosed()
+{
+    HRESULT hr = CoInitialize(NULL);
+    if (SUCCEEDED(hr))
+        CoUninitialize();
+    return hr == S_OK;
+}
+
+static void TestReadShortcut()
+{
+    static const struct {
+        int stored;
+        WORD read;
+    } indexes[] = {{2, 2}, {65536, 0}, {-1, 65535}};
+    const char* path = "C:\\TELDAX\\Velloran.lnk";
+    for (const auto& c : indexes) {
+        SetContext("ReadShortcut, icon index %d", c.stored);
+        Fresh();
+        Link link = Program;
+        link.iconIndex = c.stored;
+        MakeLink(path, link);
+
+        Record r;
+        InitRecord(&r);
+        HRESULT hr = ReadShortcut(path, &r.info);
+        ok(hr == S_OK, "status 0x%08lx", hr);
+        ok(strcmp(r.target, ShortTarget(ProgramPath)) == 0, "target \"%s\", expected \"%s\"", r.target,
+           ShortTarget(ProgramPath));
+        ok(strcmp(r.description, "Velloran reporting") == 0, "description \"%s\"", r.description);
+        ok(r.info.Hotkey == CtrlAltV, "hotkey 0x%04x", r.info.Hotkey);
+        ok(strcmp(r.iconPath, "C:\\TELDAX\\velloran.ico") == 0, "icon file \"%s\"", r.iconPath);
+        ok(r.info.IconIndex == c.read, "icon index %u, expected %u", r.info.IconIndex, c.read);
+        ok(strcmp(r.workingDirectory, "C:\\OLD") == 0, "working directory \"%s\"", r.workingDirectory);
+        ok(ComClosed(), "COM left open");
+    }
+
+    SetContext("ReadShortcut, no record");
+    FileCopy before;
+    Keep(path, &before);
+    HRESULT hr = ReadShortcut(path, NULL);
+    ok(hr == S_OK, "status 0x%08lx", hr);
+    check_unchanged(path, before);
+    SetContext("%s", "");
+}
+
+// The status that the platform's own link object gives for loading path.
+static HRESULT PlatformLoadStatus(const char* path)
+{
+    LinkRead read;
+    ReadLink(path, &read);
+    return read.status;
+}
+
+static void TestReadShortcutFailures()
+{
+    char longPath[MAX_PATH + 8];
+    memset(longPath, 'a', MAX_PATH);
+    memcpy(longPath, "C:\\TELDAX\\", 10);
+    longPath[MAX_PATH] = '\0';  // 260 characters: no room for the zero
+
+    static const struct {
+        const char* name;
+        const char* content;  // NULL: no file
+        bool longPath;
+        HRESULT createFails;  // CoCreateInstance fails with this
+    } cases[] = {
+        {"not a shortcut", "plain text, not a link", false, S_OK},
+        {"empty file", "", false, S_OK},
+        {"no such file", NULL, false, S_OK},
+        {"path of 260 characters", NULL, true, S_OK},
+        {"no link object", NULL, false, REGDB_E_CLASSNOTREG},
+    };
+    for (const auto& c : cases) {
+        SetContext("ReadShortcut, %s", c.name);
+        Fresh();
+        const char* path = c.longPath ? longPath : "C:\\TELDAX\\Velloran.lnk";
+        if (c.content)
+            WriteBytes(path, c.content, (int)strlen(c.content));
+        else if (c.createFails)
+            MakeLink(path, Program);
+        HRESULT expected = c.longPath ? E_INVALIDARG : c.createFails ? c.createFails : PlatformLoadStatus(path);
+        ok(FAILED(expected), "the platform loads the fixture: 0x%08lx", expected);
+
+        int created = CallCount("CoCreateInstance");
+        if (c.createFails)
+            FailCall("CoCreateInstance", 0, NULL, (DWORD)c.createFails);
+        Record r;
+        InitRecord(&r);
+        HRESULT hr = ReadShortcut(path, &r.info);
+        ClearFaults();
+        ok(hr == expected, "status 0x%08lx, expected 0x%08lx", hr, expected);
+        ok(RecordUntouched(r), "record changed: \"%s\" \"%s\" \"%s\" \"%s\" 0x%04x %u", r.target, r.description,
+           r.iconPath, r.workingDirectory, r.info.Hotkey, r.info.IconIndex);
+        ok(ComClosed(), "COM left open");
+        if (c.longPath)
+            ok(CallCount("CoCreateInstance") == created, "link object made for a path that does not fit");
+    }
+    SetContext("%s", "");
+}
+
+static void TestWriteShortcut()
+{
+    const char* path = "C:\\TELDAX\\Velloran.lnk";
+    char target[MAX_PATH], description[] = "New description", icon[] = "C:\\TELDAX\\other.ico", dir[] = "C:\\MARY";
+    lstrcpyA(target, ProgramPath);
+    ShortcutInfo info = {target, description, CtrlAltV, icon, 65535, dir};
+
+    SetContext("WriteShortcut over a shortcut with arguments");
+    Fresh();
+    MakeLink(path, Program);
+    HRESULT hr = WriteShortcut(path, &info);
+    ok(hr == S_OK, "status 0x%08lx", hr);
+    // 65535 is written as such, not as -1.
+    check_link(path, {ProgramPath, "", "New description", CtrlAltV, "C:\\TELDAX\\other.ico", 65535, "C:\\MARY", 0});
+    ok(ComClosed(), "COM left open");
+
+    SetContext("relative paths");
+    SetCwd("C:\\TELDAX");
+    hr = WriteShortcut("Relative.lnk", &info);
+    ok(hr == S_OK, "write status 0x%08lx", hr);
+    ok(FileExists("C:\\TELDAX\\Relative.lnk"), "not written in the current directory");
+    Record r;
+    InitRecord(&r);
+    hr = ReadShortcut("Relative.lnk", &r.info);
+    ok(hr == S_OK && strcmp(r.description, "New description") == 0, "read status 0x%08lx, description \"%s\"", hr,
+       r.description);
+
+    SetContext("WriteShortcut failures");
+    Fresh();
+    int created = CallCount("CoCreateInstance");
+    hr = WriteShortcut("C:\\TELDAX\\New.lnk", NULL);
+    ok(hr == E_FAIL, "no record: status 0x%08lx", hr);
+    ok(!FileExists("C:\\TELDAX\\New.lnk"), "no record: file written");
+    ok(CallCount("CoCreateInstance") == created, "no record: link object made");
+
+    char longPath[MAX_PATH + 8];
+    memset(longPath, 'a', MAX_PATH);
+    memcpy(longPath, "C:\\TELDAX\\", 10);
+    longPath[MAX_PATH] = '\0';
+    hr = WriteShortcut(longPath, &info);
+    ok(hr == E_INVALIDARG, "path of 260 characters: status 0x%08lx", hr);
+    ok(CallCount("CoCreateInstance") == created, "path of 260 characters: link object made");
+
+    MakeLink(path, Program);
+    FileCopy before;
+    Keep(path, &before);
+    FailCall("CoCreateInstance", 0, NULL, (DWORD)REGDB_E_CLASSNOTREG);
+    hr = WriteShortcut(path, &info);
+    ClearFaults();
+    ok(hr == REGDB_E_CLASSNOTREG, "no link object: status 0x%08lx", hr);
+    check_unchanged(path, before);
+    ok(ComClosed(), "no link object: COM left open");
+    SetContext("%s", "");
+}
+
+// A caller whose thread is in the multithreaded apartment: each call's
+// CoInitialize fails there, and its COM must still be open afterwards.
+static void TestCallerApartment()
+{
+    SetContext("caller in the multithreaded apartment");
+    Fresh();
+    const char* path = "C:\\TELDAX\\Velloran.lnk";
+    MakeLink(path, Program);
+    ok(CoInitializeEx(NULL, COINIT_MULTITHREADED) == S_OK, "apartment not entered");
+    Record r;
+    InitRecord(&r);
+    HRESULT read = ReadShortcut(path, &r.info);
+    HRESULT written = WriteShortcut(path, &r.info);
+    HRESULT again = CoInitializeEx(NULL, COINIT_MULTITHREADED);
+    ok(read == S_OK && written == S_OK, "read 0x%08lx, write 0x%08lx", read, written);
+    ok(again == S_FALSE, "the caller's COM was closed: CoInitializeEx gives 0x%08lx", again);
+    CoUninitialize();
+    if (again == S_FALSE)
+        CoUninitialize();
+    SetContext("%s", "");
+}
+
+// --- AfterInstall ----------------------------------------------------------------------------
+
+static void TestCodeFile()
+{
+    static const struct {
+        const char* name;
+        const char* code;
+        int length;  // bytes of RC.DAT; -1: none
+        const char* dir;
+    } cases[] = {
+        {"bare code", "MARY", 24, "C:\\MARY"},
+        {"path form", "C:\\MARY", 24, "C:\\MARY"},
+        {"path form on another drive", "D:\\MARY", 24, "D:\\MARY"},
+        {"trailing blanks", "MARY  ", 6, "C:\\MARY"},
+        {"a tab is not a blank", "MARY\t ", 6, "C:\\MARY\t"},
+        {"only the first 28 bytes", "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123", 30, "C:\\ABCDEFGHIJKLMNOPQRSTUVWXYZ01"},
+        {"empty", "", 0, "C:\\"},
+        {"no RC.DAT", "", -1, "C:\\"},
+    };
+    for (const auto& c : cases) {
+        SetContext("RC.DAT: %s", c.name);
+        Fresh();
+        MakeLink("C:\\TELDAX\\Velloran.lnk", Program);
+        if (c.length >= 0)
+            WriteCode(c.code, c.length);
+        int status = AfterInstall();
+        ok(status == 1, "status %d", status);
+        check_link("C:\\TELDAX\\Velloran.lnk", Rewritten(Program, c.dir));
+        check_link(InFolder(CommonDesktop, "Velloran.lnk"), DesktopLink(c.dir));
+    }
+
+    // No install folder at all: nothing to rewrite, the desktop is still done.
+    SetContext("no install folder");
+    Fresh();
+    RemoveTree("C:\\TELDAX");
+    int status = AfterInstall();
+    ok(status == 1, "status %d", status);
+    check_link(InFolder(CommonDesktop, "Velloran.lnk"), DesktopLink("C:\\"));
+    SetContext("%s", "");
+}
+
+// The code typed during BeforeInstall in the same process fills all 24 bytes
+// of RC.DAT; AfterInstall is then run three times, the last time unable to
+// open RC.DAT.
+static void TestCodeFromBeforeInstall()
+{
+    SetContext("24-character code from BeforeInstall");
+    const char code[] = "ABCDEFGHIJKLMNOPQRSTUVWX";
+    const char dir[] = "C:\\ABCDEFGHIJKLMNOPQRSTUVWX";
+    Fresh();
+    RemoveTree("C:\\TELDAX");
+    DialogAction typing[] = {{TypeText, code}, {ClickOk, NULL}};
+    ScriptDialog(typing, 2);
+    int status = CallExport("BeforeInstall", SetupWindow);
+    ok(status == 2, "BeforeInstall status %d", status);
+    char record[64];
+    int length = ReadBytes(CodePath, record, sizeof record);
+    ok(length == 24 && memcmp(record, code, 24) == 0, "RC.DAT %s", Show(record, length > 0 ? length : 0));
+
+    ok(WriteBytes(ProgramPath, "MZ", 2), "cannot make the program file");
+    const char* product = "C:\\TELDAX\\Velloran.lnk";
+    const char* desktop = InFolder(CommonDesktop, "Velloran.lnk");
+    MakeLink(product, Program);
+    status = AfterInstall();
+    ok(status == 1, "status %d", status);
+    check_link(product, Rewritten(Program, dir));
+    check_link(desktop, DesktopLink(dir));
+
+    SetContext("second run");
+    FileCopy productAfterFirst, desktopAfterFirst;
+    Keep(product, &productAfterFirst);
+    Keep(desktop, &desktopAfterFirst);
+    status = AfterInstall();
+    ok(status == 1, "status %d", status);
+    check_unchanged(product, productAfterFirst);
+    check_unchanged(desktop, desktopAfterFirst);
+
+    SetContext("third run, RC.DAT cannot be opened");
+    FailCall("CreateFileA", 0, "RC.DAT");
+    status = AfterInstall();
+    ClearFaults();
+    ok(status == 1, "status %d", status);
+    check_link(product, Rewritten(Program, dir));
+    check_link(desktop, DesktopLink(dir));
+    SetContext("%s", "");
+}
+
+static void TestSkipList()
+{
+    static const char* const skipped[] = {"Win9x",         "WinNT",          "MSDOSNT", "MS-DOS Prompt",
+                                          "Shortcut to Velloran", "User's Manual", "Install Update"};
+    SetContext("skip list");
+    Fresh();
+    WriteCode("MARY", 24);
+    FileCopy kept[ARRAYSIZE(skipped)];
+    char path[MAX_PATH];
+    for (size_t i = 0; i < ARRAYSIZE(skipped); ++i) {
+        // Upper-case types on some, to show the comparison ignores case.
+        snprintf(path, sizeof path, "C:\\TELDAX\\%s.%s", skipped[i], i % 2 ? "LNK" : "lnk");
+        MakeLink(path, Program);
+        Keep(path, &kept[i]);
+        snprintf(path, sizeof path, "C:\\TELDAX\\%s.PIF", skipped[i]);
+        Touch(path);
+    }
+    MakeLink("C:\\TELDAX\\Velloran.lnk", Program);
+
+    int status = AfterInstall();
+    ok(status == 1, "status %d", status);
+    for (size_t i = 0; i < ARRAYSIZE(skipped); ++i) {
+        snprintf(path, sizeof path, "C:\\TELDAX\\%s.%s", skipped[i], i % 2 ? "LNK" : "lnk");
+        check_unchanged(path, kept[i]);
+        snprintf(path, sizeof path, "C:\\TELDAX\\%s.PIF", skipped[i]);
+        ok(FileExists(path), "%s deleted", path);
+    }
+    check_link("C:\\TELDAX\\Velloran.lnk", Rewritten(Program, "C:\\MARY"));
+    SetContext("%s", "");
+}
+
+static void TestRewrite()
+{
+    SetContext("rewrite");
+    Fresh();
+    WriteCode("MARY", 24);
+    const Link readMe = {"C:\\TELDAX\\Read.Me.txt", "/p", "Read me first", 0, "C:\\TELDAX\\readme.ico", 7, "C:\\TELDAX", 0};
+    WriteBytes("C:\\TELDAX\\Read.Me.txt", "text", 4);
+    MakeLink("C:\\TELDAX\\Velloran.lnk", Program);
+    MakeLink("C:\\TELDAX\\Read.Me.lnk", readMe);
+    Touch("C:\\TELDAX\\Velloran.PIF");
+    SetFileAttributesA("C:\\TELDAX\\Velloran.PIF", FILE_ATTRIBUTE_READONLY);
+    Touch("C:\\TELDAX\\Read.PIF");
+    Touch("C:\\TELDAX\\Read.Me.PIF");
+
+    int status = AfterInstall();
+    ok(status == 1, "status %d", status);
+    check_link("C:\\TELDAX\\Velloran.lnk", Rewritten(Program, "C:\\MARY"));
+    check_link("C:\\TELDAX\\Read.Me.lnk", Rewritten(readMe, "C:\\MARY"));
+    ok(!FileExists("C:\\TELDAX\\Velloran.PIF"), "read-only Velloran.PIF kept");
+    ok(!FileExists("C:\\TELDAX\\Read.PIF"), "Read.PIF kept");
+    ok(FileExists("C:\\TELDAX\\Read.Me.PIF"), "Read.Me.PIF deleted: the name is cut at its first '.'");
+    SetContext("%s", "");
+}
+
+// Shortcuts that give nothing to rewrite with stay byte for byte as they were,
+// whatever was read from the shortcuts around them; their twins still go.
+static void TestUnreadableShortcuts()
+{
+    SetContext("unreadable shortcuts");
+    Fresh();
+    WriteCode("MARY", 24);
+    const Link noTarget = {NULL, "-y", "Nothing to start", 0, "C:\\TELDAX\\none.ico", 1, "C:\\OLD", 0};
+    WriteBytes("C:\\TELDAX\\Broken.lnk", "L\0\0\0 damaged", 12);
+    MakeLink("C:\\TELDAX\\NoTarget.lnk", noTarget);
+    MakeLink("C:\\TELDAX\\Velloran.lnk", Program);
+    FileCopy broken, empty;
+    Keep("C:\\TELDAX\\Broken.lnk", &broken);
+    Keep("C:\\TELDAX\\NoTarget.lnk", &empty);
+    Touch("C:\\TELDAX\\Broken.PIF");
+    Touch("C:\\TELDAX\\NoTarget.PIF");
+
+    int status = AfterInstall();
+    ok(status == 1, "status %d", status);
+    check_unchanged("C:\\TELDAX\\Broken.lnk", broken);
+    check_unchanged("C:\\TELDAX\\NoTarget.lnk", empty);
+    ok(!FileExists("C:\\TELDAX\\Broken.PIF"), "Broken.PIF kept");
+    ok(!FileExists("C:\\TELDAX\\NoTarget.PIF"), "NoTarget.PIF kept");
+    check_link("C:\\TELDAX\\Velloran.lnk", Rewritten(Program, "C:\\MARY"));
+    SetContext("%s", "");
+}
+
+static bool ReadWide(const WCHAR* path, FileCopy* copy)
+{
+    HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD read = 0;
+    ReadFile(h, copy->bytes, sizeof copy->bytes, &read, NULL);
+    CloseHandle(h);
+    copy->length = (int)read;
+    return true;
+}
+
+// A found name that makes a path of 259 characters is rewritten; one more
+// character and the shortcut is passed over, and the search goes on.
+static void TestLongNames()
+{
+    SetContext("long names");
+    Fresh();
+    WriteCode("MARY", 24);
+    char fits[MAX_PATH];
+    memset(fits, 0, sizeof fits);
+    memcpy(fits, "C:\\TELDAX\\", 10);
+    memset(fits + 10, 'f', 245);
+    memcpy(fits + 255, ".lnk", 4);  // 259 characters
+    MakeLink(fits, Program);
+
+    // 260 characters: made under a short name, then renamed through the
+    // wide API, which takes longer paths.
+    WCHAR tooLong[MAX_PATH + 16] = L"\\\\?\\C:\\TELDAX\\";
+    int used = lstrlenW(tooLong);
+    for (int i = 0; i < 246; ++i)
+        tooLong[used++] = L'g';
+    lstrcpyW(tooLong + used, L".lnk");
+    MakeLink("C:\\TELDAX\\Short.lnk", Program);
+    ok(MoveFileW(L"C:\\TELDAX\\Short.lnk", tooLong), "cannot rename to a 250-character name: %lu", GetLastError());
+    FileCopy before, after;
+    ReadWide(tooLong, &before);
+    // What that path cut to 259 characters would name: not a *.lnk, so never
+    // to be touched.
+    char cut[MAX_PATH];
+    WideCharToMultiByte(CP_ACP, 0, tooLong + 4, -1, cut, sizeof cut, NULL, NULL);
+    cut[MAX_PATH - 1] = '\0';
+    MakeLink(cut, Program);
+    FileCopy decoy;
+    Keep(cut, &decoy);
+    MakeLink("C:\\TELDAX\\Velloran.lnk", Program);
+
+    int status = AfterInstall();
+    ok(status == 1, "status %d", status);
+    check_link(fits, Rewritten(Program, "C:\\MARY"));
+    ok(ReadWide(tooLong, &after) && after.length == before.length && memcmp(after.bytes, before.bytes, before.length) == 0,
+       "the shortcut with a 260-character path changed");
+    check_unchanged(cut, decoy);
+    check_link("C:\\TELDAX\\Velloran.lnk", Rewritten(Program, "C:\\MARY"));
+    DeleteFileW(tooLong);  // beyond what the harness's ANSI clean-up reaches
+    SetContext("%s", "");
+}
+
+static bool SamePath(const char* a, const char* b)
+{
+    return lstrcmpiA(a, b) == 0;
+}
+
+// GetVersionExA reports Windows 7 for the NT family, Windows 98 otherwise.
+static void ReportPlatform(DWORD platform)
+{
+    if (platform == VER_PLATFORM_WIN32_NT)
+        ReportVersion(6, 1, platform);
+    else
+        ReportVersion(4, 10, platform);
+}
+
+// The desktop that the sequence's own version query chooses gets the new
+// shortcut in place of the old ones and becomes the current directory; the
+// other desktop is not touched.
+static void TestDesktop()
+{
+    static const struct {
+        const char* name;
+        DWORD platform;
+        const char* chosen;
+        const char* other;
+    } cases[] = {
+        {"NT family: the desktop common to all users", VER_PLATFORM_WIN32_NT, CommonDesktop, UserDesktop},
+        {"outside the NT family: the Windows folder's Desktop", VER_PLATFORM_WIN32_WINDOWS, WindowsDesktop,
+         CommonDesktop},
+    };
+    for (const auto& c : cases) {
+        SetContext("desktop, %s", c.name);
+        Fresh();
+        ReportPlatform(c.platform);
+        WriteCode("MARY", 24);
+        MakeLink("C:\\TELDAX\\Velloran.lnk", Program);
+        MakeDirectory(WindowsDesktop);
+        MakeLink(InFolder(c.chosen, "Velloran.lnk"), Program);
+        const char* const desktops[] = {c.chosen, c.other};
+        for (const char* desktop : desktops) {
+            Touch(InFolder(desktop, "Shortcut to Pellitor.pif"));
+            Touch(InFolder(desktop, "Shortcut to Velloran.lnk"));
+        }
+
+        int status = AfterInstall();
+        ok(status == 1, "status %d", status);
+        check_link(InFolder(c.chosen, "Velloran.lnk"), DesktopLink("C:\\MARY"));
+        check_link("C:\\TELDAX\\Velloran.lnk", Rewritten(Program, "C:\\MARY"));
+        ok(!FileExists(InFolder(c.chosen, "Shortcut to Pellitor.pif")), "old Pellitor shortcut kept");
+        ok(!FileExists(InFolder(c.chosen, "Shortcut to Velloran.lnk")), "old Velloran shortcut kept");
+        ok(FileExists(InFolder(c.other, "Shortcut to Pellitor.pif")) &&
+               FileExists(InFolder(c.other, "Shortcut to Velloran.lnk")),
+           "files deleted from %s", c.other);
+        ok(!FileExists(InFolder(c.other, "Velloran.lnk")), "Velloran.lnk written in %s", c.other);
+        ok(SamePath(Cwd(), c.chosen), "current directory %s, expected %s", Cwd(), c.chosen);
+    }
+    SetContext("%s", "");
+}
+
+static void MakeSystemFiles()
+{
+    for (const char* system : SystemFolders) {
+        for (const char* name : SystemFiles)
+            Touch(SystemFile(system, name));
+    }
+}
+
+// The system folder follows the platform that BeforeInstall recorded in this
+// process; the desktop follows AfterInstall's own version query.
+static void TestSystemFiles()
+{
+    static const struct {
+        const char* name;
+        bool beforeInstall;
+        DWORD platform;
+        const char* emptied;
+        const char* kept;
+        bool readOnlyFirst;  // win32xac.dll read-only in the emptied folder
+    } cases[] = {
+        {"no BeforeInstall, NT family", false, VER_PLATFORM_WIN32_NT, "system", "system32", false},
+        {"BeforeInstall on the NT family", true, VER_PLATFORM_WIN32_NT, "system32", "system", false},
+        {"BeforeInstall outside the NT family", true, VER_PLATFORM_WIN32_WINDOWS, "system", "system32", false},
+        {"read-only file", true, VER_PLATFORM_WIN32_NT, "system32", "system", true},
+    };
+    for (const auto& c : cases) {
+        SetContext("system files: %s", c.name);
+        Fresh();
+        ReportPlatform(c.platform);
+        WriteCode("MARY", 24);
+        MakeSystemFiles();
+        if (c.readOnlyFirst)
+            SetFileAttributesA(SystemFile(c.emptied, "win32xac.dll"), FILE_ATTRIBUTE_READONLY);
+        if (c.beforeInstall) {
+            int status = CallExport("BeforeInstall", SetupWindow);
+            ok(status == 1, "BeforeInstall status %d", status);
+        }
+        int status = AfterInstall();
+        ok(status == 1, "status %d", status);
+        for (const char* name : SystemFiles) {
+            bool stays = c.readOnlyFirst && strcmp(name, "win32xac.dll") == 0;
+            ok(FileExists(SystemFile(c.emptied, name)) == stays, "%s %s", SystemFile(c.emptied, name),
+               stays ? "deleted" : "kept");
+            ok(FileExists(SystemFile(c.kept, name)), "%s deleted", SystemFile(c.kept, name));
+        }
+        if (c.platform == VER_PLATFORM_WIN32_NT)
+            ok(FileExists(InFolder(CommonDesktop, "Velloran.lnk")), "no Velloran.lnk on the common desktop");
+    }
+    SetContext("%s", "");
+}
+
+// The desktop folder cannot be determined: nothing is deleted or written on
+// any desktop, the current directory stays, the rest is done.
+static void TestDesktopUnknown()
+{
+    SetContext("desktop folder unknown");
+    Fresh();
+    WriteCode("MARY", 24);
+    MakeLink("C:\\TELDAX\\Velloran.lnk", Program);
+    MakeLink(InFolder(CommonDesktop, "Velloran.lnk"), Program);
+    Touch(InFolder(CommonDesktop, "Shortcut to Pellitor.pif"));
+    Touch(InFolder(CommonDesktop, "Shortcut to Velloran.lnk"));
+    FileCopy oldDesktop;
+    Keep(InFolder(CommonDesktop, "Velloran.lnk"), &oldDesktop);
+    MakeSystemFiles();
+    FailCall("SHGetSpecialFolderPathA");
+
+    int status = AfterInstall();
+    ClearFaults();
+    ok(status == 1, "status %d", status);
+    check_unchanged(InFolder(CommonDesktop, "Velloran.lnk"), oldDesktop);
+    ok(FileExists(InFolder(CommonDesktop, "Shortcut to Pellitor.pif")) &&
+           FileExists(InFolder(CommonDesktop, "Shortcut to Velloran.lnk")),
+       "old desktop files deleted");
+    ok(SamePath(Cwd(), "C:\\"), "current directory %s", Cwd());
+    ok(!FileExists("C:\\Velloran.lnk"), "Velloran.lnk written in the current directory");
+    check_link("C:\\TELDAX\\Velloran.lnk", Rewritten(Program, "C:\\MARY"));
+    ok(!FileExists(SystemFile("system", "win32xac.dll")) && !FileExists(SystemFile("system", "tdx32inf.txt")),
+       "system files kept");
+    SetContext("%s", "");
+}
+
+// No link object can be made: no shortcut is touched and no new one appears,
+// while the old desktop files and the current directory are still handled.
+static void TestNoLinkObject()
+{
+    SetContext("no link object");
+    Fresh();
+    WriteCode("MARY", 24);
+    MakeLink("C:\\TELDAX\\Velloran.lnk", Program);
+    FileCopy product;
+    Keep("C:\\TELDAX\\Velloran.lnk", &product);
+    Touch(InFolder(CommonDesktop, "Shortcut to Velloran.lnk"));
+    FailCall("CoCreateInstance", 0, NULL, (DWORD)REGDB_E_CLASSNOTREG);
+
+    int status = AfterInstall();
+    ClearFaults();
+    ok(status == 1, "status %d", status);
+    check_unchanged("C:\\TELDAX\\Velloran.lnk", product);
+    ok(!FileExists(InFolder(CommonDesktop, "Velloran.lnk")), "Velloran.lnk written");
+    ok(!FileExists(InFolder(CommonDesktop, "Shortcut to Velloran.lnk")), "old Velloran shortcut kept");
+    ok(SamePath(Cwd(), CommonDesktop), "current directory %s", Cwd());
+    SetContext("%s", "");
+}
+
+int main(int argc, char** argv)
+{
+    InitHarness(argc, argv);
+    // The shortcut code compiled into this program goes through the same
+    // hooks as the library's.
+    InstallHooks(GetModuleHandleA(NULL));
+    SHGetSpecialFolderPathA(NULL, CommonDesktop, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE);
+    SHGetSpecialFolderPathA(NULL, UserDesktop, CSIDL_DESKTOPDIRECTORY, FALSE);
+    GetWindowsDirectoryA(WindowsDir, sizeof WindowsDir);
+    snprintf(WindowsDesktop, sizeof WindowsDesktop, "%s\\Desktop", WindowsDir);
+    WindowsDesktopExisted = DirectoryExists(WindowsDesktop);
+    ok(CommonDesktop[0] && UserDesktop[0] && lstrcmpiA(CommonDesktop, UserDesktop) != 0,
+       "desktops \"%s\" and \"%s\"", CommonDesktop, UserDesktop);
+    SetupWindow = MakeOwnerWindow();
+
+    TestReadShortcut();
+    TestReadShortcutFailures();
+    TestWriteShortcut();
+    TestCallerApartment();
+    TestCodeFile();
+    TestCodeFromBeforeInstall();
+    TestSkipList();
+    TestRewrite();
+    TestUnreadableShortcuts();
+    TestLongNames();
+    TestDesktop();
+    TestSystemFiles();
+    TestDesktopUnknown();
+    TestNoLinkObject();
+
+    CleanPlaces();
+    DestroyWindow(SetupWindow);
+    return FinishTests("shortcuts");
+}

@@ -1,0 +1,234 @@
+// Measures what the exports cost against the floor of the same platform: the
+// bare calls that no implementation can avoid. Prints its figures; it is not
+// a test and asserts nothing.
+//
+//   benchmark.exe <VINSTALLDLL.dll> [largest shortcut count]
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+typedef int(__stdcall* ExportProc)(HWND, LPARAM, LPARAM, LPARAM, LPARAM);
+
+static HMODULE Library;
+static LARGE_INTEGER Frequency;
+
+static double Now()
+{
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return (double)t.QuadPart / (double)Frequency.QuadPart;
+}
+
+static ExportProc Export(const char* name)
+{
+    return (ExportProc)(void*)GetProcAddress(Library, name);
+}
+
+static void RemoveFiles(const char* folder, const char* pattern)
+{
+    char search[MAX_PATH];
+    snprintf(search, sizeof search, "%s\\%s", folder, pattern);
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA(search, &found);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        char path[MAX_PATH];
+        snprintf(path, sizeof path, "%s\\%s", folder, found.cFileName);
+        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path);
+    } while (FindNextFileA(h, &found));
+    FindClose(h);
+}
+
+static void WriteFileBytes(const char* path, const void* data, DWORD size)
+{
+    HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    DWORD written;
+    WriteFile(h, data, size, &written, NULL);
+    CloseHandle(h);
+}
+
+static void Report(const char* what, double perCall, double floorPerCall)
+{
+    printf("%-34s %10.3f ms %10.3f ms %8.2f\n", what, perCall * 1000, floorPerCall * 1000, perCall / floorPerCall);
+}
+
+// --- BeforeInstall with a stored code ---------------------------------------------------
+
+static void BeforeInstallFloor()
+{
+    char dir[MAX_PATH], code[28];
+    DWORD read;
+    GetCurrentDirectoryA(sizeof dir, dir);
+    SetCurrentDirectoryA("C:\\TELDAX");
+    HANDLE h = CreateFileA("C:\\TELDAX\\RC.DAT", GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, NULL);
+    CloseHandle(h);
+    h = CreateFileA("C:\\TELDAX\\RC.DAT", GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                    NULL);
+    ReadFile(h, code, sizeof code, &read, NULL);
+    CloseHandle(h);
+}
+
+static void TimeBeforeInstall()
+{
+    CreateDirectoryA("C:\\TELDAX", NULL);
+    WriteFileBytes("C:\\TELDAX\\RC.DAT", "MARY\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 24);
+    ExportProc beforeInstall = Export("BeforeInstall");
+    const int rounds = 2000;
+    double start = Now();
+    for (int i = 0; i < rounds; ++i)
+        beforeInstall(NULL, 0, 0, 0, 0);
+    double library = (Now() - start) / rounds;
+    start = Now();
+    for (int i = 0; i < rounds; ++i)
+        BeforeInstallFloor();
+    double floor = (Now() - start) / rounds;
+    Report("BeforeInstall, stored code", library, floor);
+}
+
+// --- The release records ------------------------------------------------------------------
+
+static void RecordsFloor()
+{
+    static const char* const files[] = {"c:\\teldax\\Update.txt", "c:\\teldax\\UpdName.txt",
+                                        "c:\\teldax\\UpdDetails.txt"};
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    for (const char* file : files) {
+        HANDLE h = CreateFileA(file, GENERIC_WRITE, FILE_SHARE_WRITE, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        DWORD written;
+        WriteFile(h, "June 2018 Update installed on 03-05-2019", 40, &written, NULL);
+        CloseHandle(h);
+    }
+}
+
+static void TimeRecords()
+{
+    const char* names[] = {"UpdateInfo", "MLDInfo"};
+    const int rounds = 2000;
+    double start = Now();
+    for (int i = 0; i < rounds; ++i)
+        RecordsFloor();
+    double floor = (Now() - start) / rounds;
+    for (const char* name : names) {
+        ExportProc proc = Export(name);
+        if (!proc)
+            continue;
+        start = Now();
+        for (int i = 0; i < rounds; ++i)
+            proc(NULL, 0, 0, 0, 0);
+        Report(name, (Now() - start) / rounds, floor);
+    }
+}
+
+// --- AfterInstall -----------------------------------------------------------------------------
+
+static const CLSID ClsidShellLink = {0x00021401, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+static const IID IidShellLinkA = {0x000214EE, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+static const IID IidPersistFile = {0x0000010B, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+static void MakeShortcuts(int count)
+{
+    RemoveFiles("C:\\TELDAX", "*.lnk");
+    CoInitialize(NULL);
+    IShellLinkA* link = NULL;
+    IPersistFile* file = NULL;
+    CoCreateInstance(ClsidShellLink, NULL, CLSCTX_INPROC_SERVER, IidShellLinkA, (void**)&link);
+    link->QueryInterface(IidPersistFile, (void**)&file);
+    link->SetPath("C:\\TELDAX\\vell.exe");
+    link->SetDescription("Velloran");
+    link->SetIconLocation("C:\\TELDAX\\velloran.ico", 0);
+    for (int i = 0; i < count; ++i) {
+        WCHAR path[MAX_PATH];
+        swprintf(path, MAX_PATH, L"C:\\TELDAX\\Shortcut %05d.lnk", i);
+        file->Save(path, TRUE);
+    }
+    file->Release();
+    link->Release();
+    CoUninitialize();
+}
+
+// What cannot be avoided per shortcut: load it and save it with the new
+// working directory, under one COM initialisation.
+static void AfterInstallFloor()
+{
+    CoInitialize(NULL);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA("C:\\TELDAX\\*.lnk", &found);
+    do {
+        IShellLinkA* link = NULL;
+        IPersistFile* file = NULL;
+        CoCreateInstance(ClsidShellLink, NULL, CLSCTX_INPROC_SERVER, IidShellLinkA, (void**)&link);
+        link->QueryInterface(IidPersistFile, (void**)&file);
+        char ansi[MAX_PATH];
+        WCHAR path[MAX_PATH];
+        snprintf(ansi, sizeof ansi, "C:\\TELDAX\\%s", found.cFileName);
+        MultiByteToWideChar(CP_ACP, 0, ansi, -1, path, MAX_PATH);
+        file->Load(path, STGM_READ);
+        link->SetWorkingDirectory("C:\\MARY");
+        file->Save(path, TRUE);
+        file->Release();
+        link->Release();
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    CoUninitialize();
+}
+
+static void TimeAfterInstall(int largest)
+{
+    ExportProc afterInstall = Export("AfterInstall");
+    if (!afterInstall)
+        return;
+    CreateDirectoryA("C:\\TELDAX", NULL);
+    WriteFileBytes("C:\\TELDAX\\RC.DAT", "MARY\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 24);
+    const int counts[] = {10, 100, 1000, 5000};
+    for (int count : counts) {
+        if (count > largest)
+            break;
+        MakeShortcuts(count);
+        double start = Now();
+        afterInstall(NULL, 0, 0, 0, 0);
+        double library = (Now() - start) / count;
+        start = Now();
+        AfterInstallFloor();
+        double floor = (Now() - start) / count;
+        char what[64];
+        snprintf(what, sizeof what, "AfterInstall, %d shortcuts", count);
+        Report(what, library, floor);
+    }
+    RemoveFiles("C:\\TELDAX", "*.lnk");
+}
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        printf("usage: %s <VINSTALLDLL.dll> [largest shortcut count]\n", argv[0]);
+        return 2;
+    }
+    char path[MAX_PATH];
+    snprintf(path, sizeof path, "%s%s", argv[1][0] == '/' ? "Z:" : "", argv[1]);
+    for (char* p = path; *p; ++p)
+        *p = *p == '/' ? '\\' : *p;
+    Library = LoadLibraryA(path);
+    if (!Library) {
+        printf("cannot load %s\n", path);
+        return 3;
+    }
+    int largest = argc > 2 ? atoi(argv[2]) : 5000;
+    QueryPerformanceFrequency(&Frequency);
+    SetCurrentDirectoryA("C:\\");
+
+    printf("%-34s %13s %13s %8s\n", "per call (per shortcut)", "library", "floor", "ratio");
+    TimeBeforeInstall();
+    TimeRecords();
+    TimeAfterInstall(largest);
+    FreeLibrary(Library);
+    return 0;
+}
