@@ -135,12 +135,54 @@ BOOL CALLBACK VisitWindow(HWND window, LPARAM param)
     return TRUE;
 }
 
-DWORD ActiveProcesses(HANDLE job)
+// Milliseconds from the performance counter, a monotonic clock.
+ULONGLONG Milliseconds()
 {
-    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info = {};
-    if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &info, sizeof info, NULL))
-        return 0;
-    return info.ActiveProcesses;
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return (ULONGLONG)count.QuadPart * 1000 / (ULONGLONG)frequency.QuadPart;
+}
+
+// Background programs of Wine's own that a program in the job may start
+// (the desktop, the RPC service, a console host); they outlive the setup
+// program and are not waited for.
+const char* const WineHelpers[] = {"explorer.exe", "rpcss.exe", "services.exe", "conhost.exe",
+                                   "winedevice.exe", "plugplay.exe", "svchost.exe", "winemenubuilder.exe"};
+
+bool IsWineHelper(DWORD processId)
+{
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (!process)
+        return true;  // gone already
+    char path[MAX_PATH];
+    DWORD size = sizeof path;
+    BOOL named = QueryFullProcessImageNameA(process, 0, path, &size);
+    CloseHandle(process);
+    if (!named)
+        return false;
+    const char* name = strrchr(path, '\\') ? strrchr(path, '\\') + 1 : path;
+    for (const char* helper : WineHelpers) {
+        if (_stricmp(name, helper) == 0)
+            return true;
+    }
+    return false;
+}
+
+// Whether a program of the job other than Wine's helpers still runs.
+bool JobRunning(HANDLE job)
+{
+    struct {
+        JOBOBJECT_BASIC_PROCESS_ID_LIST list;
+        ULONG_PTR more[63];
+    } ids = {};
+    if (!QueryInformationJobObject(job, JobObjectBasicProcessIdList, &ids, sizeof ids, NULL))
+        return false;
+    for (ULONG i = 0; i < ids.list.NumberOfProcessIdsInList; ++i) {
+        if (!IsWineHelper((DWORD)ids.list.ProcessIdList[i]))
+            return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -150,6 +192,11 @@ bool RunSetup(const char* commandLine, DialogAnswer answer, const char* code, DW
 {
     memset(run, 0, sizeof *run);
     run->exitCode = STILL_ACTIVE;
+
+    // Wine starts its desktop process for the first program that needs the
+    // desktop; started from within the job, it would keep the job alive. So
+    // this process asks for the desktop first.
+    GetDesktopWindow();
 
     // Programs the setup program starts join its job, so that the run ends
     // only when the PDF converter's installer has ended too.
@@ -173,12 +220,12 @@ bool RunSetup(const char* commandLine, DialogAnswer answer, const char* code, DW
     hand.code = code ? code : "";
     hand.setupProcess = process.dwProcessId;
     hand.run = run;
-    DWORD start = GetTickCount();
+    ULONGLONG start = Milliseconds();
     for (;;) {
         EnumWindows(VisitWindow, (LPARAM)&hand);
-        if (WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0 && ActiveProcesses(job) == 0)
+        if (WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0 && !JobRunning(job))
             break;
-        if (GetTickCount() - start > timeLimitMs) {
+        if (Milliseconds() - start > timeLimitMs) {
             run->timedOut = TRUE;
             TerminateJobObject(job, 1);
             WaitForSingleObject(process.hProcess, 5000);
