@@ -2,6 +2,8 @@
 // read from the bytes of build/VINSTALLDLL.dll.
 #include "harness.h"
 
+#include "version_info.h"
+
 #include <stdio.h>
 #include <string.h>
 
@@ -66,6 +68,65 @@ static void test_imports()
     }
 }
 
+// The version resource as Explorer's Properties show it: the build's
+// versions, with the fixed numbers agreeing with the texts.
+struct VersionText {
+    const char* name;
+    const char* expected;
+};
+
+static const VersionText VersionTexts[] = {
+    {"ProductName", "Velloran"},
+    {"OriginalFilename", "VINSTALLDLL.dll"},
+    {"InternalName", "VINSTALLDLL"},
+    {"FileDescription", "Velloran installation steps"},
+    {"FileVersion", VINSTALL_FILE_VERSION},
+    {"ProductVersion", VINSTALL_PRODUCT_VERSION},
+};
+
+static void CheckVersionNumbers(const char* what, DWORD high, DWORD low, const char* expected)
+{
+    char numbers[32];
+    snprintf(numbers, sizeof numbers, "%lu.%lu.%lu.%lu", high >> 16, high & 0xffff, low >> 16, low & 0xffff);
+    ok(strcmp(numbers, expected) == 0, "%s numbers %s, expected %s", what, numbers, expected);
+}
+
+static void test_version_resource()
+{
+    static BYTE info[16 * 1024];
+    DWORD size = GetFileVersionInfoSizeA(LibraryPath(), NULL);
+    ok(size > 0 && size <= sizeof info, "version resource of %lu bytes (error %lu)", size, GetLastError());
+    if (size == 0 || size > sizeof info || !GetFileVersionInfoA(LibraryPath(), 0, size, info))
+        return;
+
+    VS_FIXEDFILEINFO* fixed = NULL;
+    UINT length = 0;
+    ok(VerQueryValueA(info, "\\", (void**)&fixed, &length) && length == sizeof *fixed &&
+           fixed->dwSignature == VS_FFI_SIGNATURE,
+       "no fixed file information");
+    if (!fixed)
+        return;
+    ok(fixed->dwFileType == VFT_DLL, "file type %lu, expected VFT_DLL", fixed->dwFileType);
+    ok((fixed->dwFileFlags & fixed->dwFileFlagsMask) == 0, "flags 0x%lx: a debug or pre-release build",
+       fixed->dwFileFlags & fixed->dwFileFlagsMask);
+    CheckVersionNumbers("file version", fixed->dwFileVersionMS, fixed->dwFileVersionLS, VINSTALL_FILE_VERSION);
+    CheckVersionNumbers("product version", fixed->dwProductVersionMS, fixed->dwProductVersionLS,
+                        VINSTALL_PRODUCT_VERSION);
+
+    WORD* translation = NULL;
+    ok(VerQueryValueA(info, "\\VarFileInfo\\Translation", (void**)&translation, &length) && length >= 4 &&
+           translation[0] == 0x409 && translation[1] == 1252,
+       "translation %04x/%u, expected 0409/1252", translation ? translation[0] : 0, translation ? translation[1] : 0);
+    for (const VersionText& t : VersionTexts) {
+        char query[64];
+        snprintf(query, sizeof query, "\\StringFileInfo\\040904E4\\%s", t.name);
+        const char* value = NULL;
+        bool found = VerQueryValueA(info, query, (void**)&value, &length) && value;
+        ok(found && strcmp(value, t.expected) == 0, "%s is \"%s\", expected \"%s\"", t.name,
+           found ? value : "(none)", t.expected);
+    }
+}
+
 int main(int argc, char** argv)
 {
     InitHarness(argc, argv);
@@ -75,5 +136,6 @@ int main(int argc, char** argv)
         return FinishTests("artifact");
     test_headers();
     test_imports();
+    test_version_resource();
     return FinishTests("artifact");
 }
