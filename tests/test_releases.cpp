@@ -98,10 +98,16 @@ static void MakeStaleRecords()
         WriteBytes(path, OldContent, sizeof OldContent - 1);
 }
 
-static void ExpectRecords(const Release& release, const SYSTEMTIME& utc, int keptRecord = -1)
+// The notice the build's format gives for a UTC reading.
+static const char* NoticeFor(const Release& release, const SYSTEMTIME& utc)
 {
-    char notice[256];
+    static char notice[256];
     snprintf(notice, sizeof notice, release.noticeFormat, utc.wMonth, utc.wDay, utc.wYear);
+    return notice;
+}
+
+static void ExpectRecords(const Release& release, const char* notice, int keptRecord = -1)
+{
     const char* expected[RecordCount] = {notice, release.installerAddress, release.detailsAddress};
     for (int i = 0; i < RecordCount; ++i)
         ExpectFile(RecordPaths[i], i == keptRecord ? OldContent : expected[i]);
@@ -126,6 +132,7 @@ static void TestRecordsForDates()
     } cases[] = {
         {Utc(2019, 3, 5, 12, 0), "June 2018 Update installed on 03-05-2019",
          "June 2018 Master Load installed on 03-05-2019"},
+        // 20:00 on 31 December 2019 five hours behind UTC.
         {Utc(2020, 1, 1, 1, 0), "June 2018 Update installed on 01-01-2020",
          "June 2018 Master Load installed on 01-01-2020"},
         {Utc(2024, 11, 28, 23, 59), "June 2018 Update installed on 11-28-2024",
@@ -140,12 +147,10 @@ static void TestRecordsForDates()
             ReportSystemTime(c.utc);
             // Any window, even one that does not exist, is ignored.
             CallRelease(*release, (HWND)0xDEAD);
-            ExpectRecords(*release, c.utc);
 #if VINSTALL_RELEASE_DEFAULTS
-            ExpectFile(RecordPaths[NoticeRecord], release == &Update ? c.updateNotice : c.masterLoadNotice);
+            ExpectRecords(*release, release == &Update ? c.updateNotice : c.masterLoadNotice);
 #else
-            (void)c.updateNotice;
-            (void)c.masterLoadNotice;
+            ExpectRecords(*release, NoticeFor(*release, c.utc));
 #endif
         }
     }
@@ -167,7 +172,7 @@ static void TestLaterCallWins()
         CallRelease(*c.first);
         ReportSystemTime(secondDay);
         CallRelease(*c.second);
-        ExpectRecords(*c.second, secondDay);
+        ExpectRecords(*c.second, NoticeFor(*c.second, secondDay));
     }
     SetContext("%s", "");
 }
@@ -213,7 +218,7 @@ static void TestRecordHeldByAnotherProgram()
         ReportSystemTime(day);
         CallRelease(Update);
         CloseHandle(held);
-        ExpectRecords(Update, day, c.kept ? c.record : -1);
+        ExpectRecords(Update, NoticeFor(Update, day), c.kept ? c.record : -1);
     }
 
     SetContext("read-only Update.txt");
@@ -226,7 +231,7 @@ static void TestRecordHeldByAnotherProgram()
         ReportSystemTime(day);
         CallRelease(Update);
         SetFileAttributesA(RecordPaths[NoticeRecord], FILE_ATTRIBUTE_NORMAL);
-        ExpectRecords(Update, day, NoticeRecord);
+        ExpectRecords(Update, NoticeFor(Update, day), NoticeRecord);
     }
     SetContext("%s", "");
 }
@@ -243,69 +248,57 @@ static void TestWithoutInstallDir()
     SetContext("%s", "");
 }
 
-static void TestNoUpdateNotice()
+// Chk4TELDAX and InstallPDF each run owned by the setup program's window and
+// without an owner, and once with the platform call they make failing.
+static void ForEachOwnerCase(const char* exportName, const char* platformCall, void (*check)(HWND owner, int status))
 {
-    HWND setupWindow = MakeOwnerWindow();
     static const struct {
         bool owned;
-        bool boxFails;
+        bool callFails;
     } cases[] = {{true, false}, {false, false}, {true, true}};
+    HWND setupWindow = MakeOwnerWindow();
     LoadLibraryUnderTest();
     for (const auto& c : cases) {
-        SetContext("%s, box %s", c.owned ? "owned" : "no owner", c.boxFails ? "fails" : "answers OK");
+        SetContext("%s %s, %s %s", exportName, c.owned ? "owned" : "without owner", platformCall,
+                   c.callFails ? "fails" : "succeeds");
         ClearFaults();
-        if (c.boxFails)
-            FailCall("MessageBoxA");
+        if (c.callFails)
+            FailCall(platformCall);
         HWND owner = c.owned ? setupWindow : NULL;
-        int status = CallExport("Chk4TELDAX", owner);
-        ok(status == 0, "Chk4TELDAX returned %d", status);
-        ok(MessageCount == 1, "%d messages", MessageCount);
-        const MessageRecord& m = Messages[0];
-        ok(strcmp(m.text, NoUpdateNotice) == 0, "text %s", Show(m.text, (int)strlen(m.text)));
-        ok(strcmp(m.title, "Velloran - No Update") == 0, "title \"%s\"", m.title);
-        ok(m.style == (MB_OK | MB_ICONINFORMATION), "style 0x%x", m.style);
-        ok(m.owner == owner, "owner %p, expected %p", (void*)m.owner, (void*)owner);
+        check(owner, CallExport(exportName, owner));
     }
     ClearFaults();
     DestroyWindow(setupWindow);
     SetContext("%s", "");
 }
 
+// Whatever the box answers, the status is 0.
+static void CheckNoUpdateNotice(HWND owner, int status)
+{
+    ok(status == 0, "Chk4TELDAX returned %d", status);
+    ok(MessageCount == 1, "%d messages", MessageCount);
+    const MessageRecord& m = Messages[0];
+    ok(strcmp(m.text, NoUpdateNotice) == 0, "text %s", Show(m.text, (int)strlen(m.text)));
+    ok(strcmp(m.title, "Velloran - No Update") == 0, "title \"%s\"", m.title);
+    ok(m.style == (MB_OK | MB_ICONINFORMATION), "style 0x%x", m.style);
+    ok(m.owner == owner, "owner %p, expected %p", (void*)m.owner, (void*)owner);
+}
+
 // The start request as the shell receives it; the shell's answer, success or
 // failure, changes nothing.
-static void TestConverterStartRequest()
+static void CheckConverterStartRequest(HWND owner, int status)
 {
-    HWND setupWindow = MakeOwnerWindow();
-    static const struct {
-        bool owned;
-        bool shellFails;
-    } cases[] = {{true, false}, {false, false}, {true, true}};
-    ShellExecuteRecordOnly = true;
-    LoadLibraryUnderTest();
-    for (const auto& c : cases) {
-        SetContext("%s, shell %s", c.owned ? "owned" : "no owner", c.shellFails ? "fails" : "starts it");
-        ClearFaults();
-        if (c.shellFails)
-            FailCall("ShellExecuteA");
-        HWND owner = c.owned ? setupWindow : NULL;
-        int status = CallExport("InstallPDF", owner);
-        ok(status == 1, "InstallPDF returned %d", status);
-        ok(MessageCount == 0, "%d messages", MessageCount);
-        ok(ShellExecuteCount == 1, "%d start requests", ShellExecuteCount);
-        const ShellExecuteRecord& r = ShellExecutes[0];
-        ok(r.owner == owner, "owner %p, expected %p", (void*)r.owner, (void*)owner);
-        ok(!r.verbNull && strcmp(r.verb, "open") == 0, "verb \"%s\"", r.verb);
-        ok(!r.fileNull && strcmp(r.file, "c:\\teldax\\install.exe") == 0, "program \"%s\"", r.file);
-        ok(!r.parametersNull && strcmp(r.parameters, ConverterParameters) == 0, "parameters \"%s\"",
-           r.parameters);
-        ok(!r.directoryNull && r.directory[0] == '\0', "directory %s\"%s\"", r.directoryNull ? "null " : "",
-           r.directory);
-        ok(r.show == SW_SHOWNORMAL, "show command %d", r.show);
-    }
-    ClearFaults();
-    ShellExecuteRecordOnly = false;
-    DestroyWindow(setupWindow);
-    SetContext("%s", "");
+    ok(status == 1, "InstallPDF returned %d", status);
+    ok(MessageCount == 0, "%d messages", MessageCount);
+    ok(ShellExecuteCount == 1, "%d start requests", ShellExecuteCount);
+    const ShellExecuteRecord& r = ShellExecutes[0];
+    ok(r.owner == owner, "owner %p, expected %p", (void*)r.owner, (void*)owner);
+    ok(!r.verbNull && strcmp(r.verb, "open") == 0, "verb \"%s\"", r.verb);
+    ok(!r.fileNull && strcmp(r.file, "c:\\teldax\\install.exe") == 0, "program \"%s\"", r.file);
+    ok(!r.parametersNull && strcmp(r.parameters, ConverterParameters) == 0, "parameters \"%s\"", r.parameters);
+    ok(!r.directoryNull && r.directory[0] == '\0', "directory %s\"%s\"", r.directoryNull ? "null " : "",
+       r.directory);
+    ok(r.show == SW_SHOWNORMAL, "show command %d", r.show);
 }
 
 static void TestConverterMissing()
@@ -423,8 +416,10 @@ int main(int argc, char** argv)
     TestLaterCallWins();
     TestRecordHeldByAnotherProgram();
     TestWithoutInstallDir();
-    TestNoUpdateNotice();
-    TestConverterStartRequest();
+    ForEachOwnerCase("Chk4TELDAX", "MessageBoxA", CheckNoUpdateNotice);
+    ShellExecuteRecordOnly = true;
+    ForEachOwnerCase("InstallPDF", "ShellExecuteA", CheckConverterStartRequest);
+    ShellExecuteRecordOnly = false;
     TestConverterMissing();
     TestConverterStarts();
     CleanDrive();
