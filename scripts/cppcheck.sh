@@ -4,5 +4,5 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cppcheck -q --enable=warning,style,performance,portability --error-exitcode=1 --inline-suppr \
          --platform=win32A --std=c++17 --language=c++ --suppress=missingIncludeSystem \
-         -I "$root/build" "$root/src"
+         -I "$root/build/generated" "$root/src"
 echo "cppcheck: no findings in src/"

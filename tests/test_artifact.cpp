@@ -2,7 +2,7 @@
 // read from the bytes of build/VINSTALLDLL.dll.
 #include "harness.h"
 
-#include "version_info.h"
+#include "release_settings.h"
 
 #include <stdio.h>
 #include <string.h>

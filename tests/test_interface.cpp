@@ -8,7 +8,8 @@
 
 static HWND SetupWindow;
 
-static const char* const ExpectedExports[] = {"BeforeInstall", "AfterInstall"};
+static const char* const ExpectedExports[] = {"BeforeInstall", "AfterInstall", "UpdateInfo",
+                                              "MLDInfo",       "InstallPDF",   "Chk4TELDAX"};
 
 static BYTE* ImageBase()
 {
@@ -78,12 +79,24 @@ static void PrepareStoredCode()
 
 static void test_calling_contract()
 {
-    LoadLibraryUnderTest();
-    PrepareStoredCode();
-    DWORD removed = 0;
-    int status = CallMeasuringStack(FindExport("BeforeInstall"), SetupWindow, &removed);
-    ok(status == 1, "BeforeInstall: status %d", status);
-    ok(removed == 20, "BeforeInstall removed %lu bytes of arguments, expected 20", removed);
+    static const struct {
+        const char* name;
+        int status;
+    } exports[] = {{"BeforeInstall", 1}, {"AfterInstall", 1}, {"UpdateInfo", 1},
+                   {"MLDInfo", 1},       {"InstallPDF", 1},   {"Chk4TELDAX", 0}};
+    for (const auto& e : exports) {
+        LoadLibraryUnderTest();
+        PrepareStoredCode();
+        ShellExecuteRecordOnly = true;
+        DWORD removed = 0;
+        ExportProc proc = FindExport(e.name);
+        int status = proc ? CallMeasuringStack(proc, SetupWindow, &removed) : -1;
+        ShellExecuteRecordOnly = false;
+        ok(status == e.status, "%s: status %d, expected %d", e.name, status, e.status);
+        ok(removed == 20, "%s removed %lu bytes of arguments, expected 20", e.name, removed);
+    }
+    RemoveTree("C:\\users\\Public\\Desktop\\Velloran.lnk");
+    int status;
 
     // The four further arguments are never read.
     static const LPARAM extras[][4] = {{0, 0, 0, 0}, {-1, -1, -1, -1}, {1, 2, 3, 4}};

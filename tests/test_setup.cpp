@@ -8,6 +8,7 @@
 //   test_setup.exe <VINSTALLDLL.dll> <folder of VelloranSetup.exe>
 #include "harness.h"
 
+#include "release_settings.h"
 #include "tools/setup_driver.h"
 
 #include <shlobj.h>
@@ -20,8 +21,6 @@ static const char CodeFile[] = "C:\\TELDAX\\RC.DAT";
 static const char ReceivedFile[] = "C:\\TELDAX\\install-received.txt";
 static const char VersionRefusal[] =
     "Your version of the Velloran\nsoftware does not work with\nthis version of Windows.";
-static const char NoUpdateNotice[] =
-    "As of yet, there are no updates for the October 2021 Master Load.\nTry again later.";
 
 static char SetupFolder[MAX_PATH];
 static char CommonDesktop[MAX_PATH];
@@ -149,34 +148,31 @@ static void CheckShortcuts(const ShortcutCase* cases, int count)
     ClearContext();
 }
 
-// A release record holds notice followed by the UTC date of the run,
+// Update.txt holds the notice format filled with the UTC date of the run,
 // month-day-year; the date is taken before and after, in case midnight falls
 // in between.
-static void CheckNotice(int line, const char* notice, const SYSTEMTIME& before, const SYSTEMTIME& after)
+static void CheckNotice(int line, const char* format, const SYSTEMTIME& before, const SYSTEMTIME& after)
 {
-    char actual[128];
+    char actual[256];
     int length = ReadBytes("c:\\teldax\\Update.txt", actual, sizeof actual - 1);
     actual[length < 0 ? 0 : length] = '\0';
-    char expected[2][128];
+    char expected[2][256];
     const SYSTEMTIME* dates[2] = {&before, &after};
     for (int i = 0; i < 2; ++i)
-        snprintf(expected[i], sizeof expected[i], "%s%02d-%02d-%4d", notice, dates[i]->wMonth, dates[i]->wDay,
-                 dates[i]->wYear);
+        snprintf(expected[i], sizeof expected[i], format, dates[i]->wMonth, dates[i]->wDay, dates[i]->wYear);
     OkAt(__FILE__, line, strcmp(actual, expected[0]) == 0 || strcmp(actual, expected[1]) == 0,
          "Update.txt is %s, expected %s", length < 0 ? "missing" : Show(actual, length),
          Show(expected[1], strlen(expected[1])));
 }
 
-// A download address: the server's base address, then the installer's or
-// the document's path.
-static void CheckAddress(int line, const char* path, const char* downloadPath)
+// A record file holds exactly its text: no line end, no terminating zero.
+static void CheckRecord(int line, const char* path, const char* expected)
 {
     char actual[256];
-    int length = ReadBytes(path, actual, sizeof actual - 1);
-    actual[length < 0 ? 0 : length] = '\0';
-    size_t n = strlen(actual), tail = strlen(downloadPath);
-    OkAt(__FILE__, line, StartsWith(actual, "http://") && n > tail + 7 && strcmp(actual + n - tail, downloadPath) == 0,
-         "%s is %s, expected http://<server>%s", path, length < 0 ? "missing" : Show(actual, length), downloadPath);
+    int length = ReadBytes(path, actual, sizeof actual);
+    OkAt(__FILE__, line, length == (int)strlen(expected) && memcmp(actual, expected, length) == 0,
+         "%s is %s, expected %s", path, length < 0 ? "missing" : Show(actual, length),
+         Show(expected, strlen(expected)));
 }
 
 static bool SameBytes(const char* installed, const char* built)
@@ -234,15 +230,16 @@ static void test_first_installation()
     };
     CheckShortcuts(shortcuts, ARRAYSIZE(shortcuts));
 
-    CheckNotice(__LINE__, "June 2018 Master Load installed on ", before, after);
-    CheckAddress(__LINE__, "c:\\teldax\\UpdName.txt", "/executables/Aug16Upd.exe");
-    CheckAddress(__LINE__, "c:\\teldax\\UpdDetails.txt", "/executables/Aug16Upd.pdf");
+    CheckNotice(__LINE__, VINSTALL_MASTER_LOAD_NOTICE, before, after);
+    CheckRecord(__LINE__, "c:\\teldax\\UpdName.txt", VINSTALL_DOWNLOAD_BASE VINSTALL_MASTER_LOAD_INSTALLER);
+    CheckRecord(__LINE__, "c:\\teldax\\UpdDetails.txt", VINSTALL_DOWNLOAD_BASE VINSTALL_MASTER_LOAD_DETAILS);
 
     char received[512];
     int length = ReadBytes(ReceivedFile, received, sizeof received - 1);
     received[length < 0 ? 0 : length] = '\0';
-    ok(StartsWith(received, "parameters: -s \"Velloran PDF Converter\""),
-       "the PDF converter's installer received %s", length < 0 ? "nothing" : Show(received, length));
+    ok(StartsWith(received, "parameters: " VINSTALL_PDF_PARAMETERS "\r\n"),
+       "the PDF converter's installer received %s, expected the parameters %s",
+       length < 0 ? "nothing" : Show(received, length), VINSTALL_PDF_PARAMETERS);
     ok(strstr(received, "\r\nshow: 1\r\n") != NULL, "not started with SW_SHOWNORMAL: %s", Show(received, length));
 }
 
@@ -286,8 +283,9 @@ static void test_silent_update()
         {NULL, "Shortcut to Velloran.lnk", NULL, NULL, NULL, NULL, 0},
     };
     CheckShortcuts(shortcuts, ARRAYSIZE(shortcuts));
-    CheckNotice(__LINE__, "June 2018 Update installed on ", before, after);
-    CheckAddress(__LINE__, "c:\\teldax\\UpdName.txt", "/executables/Jun18Upd.exe");
+    CheckNotice(__LINE__, VINSTALL_UPDATE_NOTICE, before, after);
+    CheckRecord(__LINE__, "c:\\teldax\\UpdName.txt", VINSTALL_DOWNLOAD_BASE VINSTALL_UPDATE_INSTALLER);
+    CheckRecord(__LINE__, "c:\\teldax\\UpdDetails.txt", VINSTALL_DOWNLOAD_BASE VINSTALL_UPDATE_DETAILS);
     ok(!FileExists(ReceivedFile), "the PDF converter's installer was started without /PDF");
 }
 
@@ -353,7 +351,7 @@ static void test_update_check()
     ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
     CheckLog(__LINE__, log, "Chk4TELDAX 0\r\n");
     ok(run.messageCount == 1, "%d message boxes shown, expected 1", run.messageCount);
-    CheckMessage(__LINE__, run, 0, "Velloran - No Update", NoUpdateNotice, "");
+    CheckMessage(__LINE__, run, 0, "Velloran - No Update", VINSTALL_NO_UPDATE_NOTICE, "");
     ok(!DirectoryExists("C:\\TELDAX"), "something was installed");
 }
 

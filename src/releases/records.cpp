@@ -1,0 +1,68 @@
+#include "../interface/exports.h"
+#include "../interface/state.h"
+#include "release_settings.h"
+
+#include <strsafe.h>
+
+// Download addresses are whole texts of the build: the server's base address
+// joined to each path by the compiler.
+static const char UpdateInstallerAddress[] = VINSTALL_DOWNLOAD_BASE VINSTALL_UPDATE_INSTALLER;
+static const char UpdateDetailsAddress[] = VINSTALL_DOWNLOAD_BASE VINSTALL_UPDATE_DETAILS;
+static const char MasterLoadInstallerAddress[] = VINSTALL_DOWNLOAD_BASE VINSTALL_MASTER_LOAD_INSTALLER;
+static const char MasterLoadDetailsAddress[] = VINSTALL_DOWNLOAD_BASE VINSTALL_MASTER_LOAD_DETAILS;
+
+static_assert(sizeof UpdateInstallerAddress <= WorkPathSize && sizeof UpdateDetailsAddress <= WorkPathSize &&
+                  sizeof MasterLoadInstallerAddress <= WorkPathSize &&
+                  sizeof MasterLoadDetailsAddress <= WorkPathSize,
+              "every download address fits WorkPath");
+
+// Creates or replaces one record file holding exactly the bytes of text: no
+// line end, no terminating zero. With a date, text is a notice format filled
+// with its month, day and year. A file that cannot be created is passed over
+// and keeps what it held.
+static void WriteRecordFile(LPCSTR path, LPCSTR text, const SYSTEMTIME* date)
+{
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, NULL, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    HRESULT placed = date ? StringCchPrintfA(WorkPath, ARRAYSIZE(WorkPath), text, date->wMonth,
+                                             date->wDay, date->wYear)
+                          : StringCchCopyA(WorkPath, ARRAYSIZE(WorkPath), text);
+    // The build refuses texts that could outgrow WorkPath; should one not fit
+    // all the same, the file is left empty rather than holding a cut record.
+    if (SUCCEEDED(placed))
+        WriteFile(file, WorkPath, lstrlenA(WorkPath), &BytesWritten, NULL);
+    CloseHandle(file);
+}
+
+// One reading of the clock, in UTC, dates the notice. The files are written
+// in this order, each whatever became of the one before.
+static void WriteReleaseRecords(LPCSTR noticeFormat, LPCSTR installerAddress, LPCSTR detailsAddress)
+{
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    WriteRecordFile("c:\\teldax\\Update.txt", noticeFormat, &now);
+    WriteRecordFile("c:\\teldax\\UpdName.txt", installerAddress, NULL);
+    WriteRecordFile("c:\\teldax\\UpdDetails.txt", detailsAddress, NULL);
+}
+
+VINSTALL_EXPORT UpdateInfo(HWND, LPARAM, LPARAM, LPARAM, LPARAM)
+{
+    WriteReleaseRecords(VINSTALL_UPDATE_NOTICE, UpdateInstallerAddress, UpdateDetailsAddress);
+    return 1;
+}
+
+VINSTALL_EXPORT MLDInfo(HWND, LPARAM, LPARAM, LPARAM, LPARAM)
+{
+    WriteReleaseRecords(VINSTALL_MASTER_LOAD_NOTICE, MasterLoadInstallerAddress, MasterLoadDetailsAddress);
+    return 1;
+}
+
+// Shows the same notice on every call and looks at nothing else; the box's
+// answer does not matter.
+VINSTALL_EXPORT Chk4TELDAX(HWND window, LPARAM, LPARAM, LPARAM, LPARAM)
+{
+    MessageBoxA(window, VINSTALL_NO_UPDATE_NOTICE, "Velloran - No Update", MB_OK | MB_ICONINFORMATION);
+    return 0;
+}

@@ -1,0 +1,427 @@
+// UpdateInfo, MLDInfo and Chk4TELDAX: the release record files byte for byte,
+// the no-update notice. InstallPDF: the start request as the shell receives
+// it, and a real start of a stand-in installer.
+#include "harness.h"
+#include "release_settings.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static const char* const RecordPaths[] = {"C:\\TELDAX\\Update.txt", "C:\\TELDAX\\UpdName.txt",
+                                          "C:\\TELDAX\\UpdDetails.txt"};
+enum { NoticeRecord, InstallerRecord, DetailsRecord, RecordCount };
+
+// What each export writes. In the shipped build the texts are spelled out, so
+// that a wrong setting is caught as well as a wrong library.
+struct Release {
+    const char* exportName;
+    const char* noticeFormat;
+    const char* installerAddress;
+    const char* detailsAddress;
+};
+static const Release Update = {
+    "UpdateInfo",
+#if VINSTALL_RELEASE_DEFAULTS
+    "June 2018 Update installed on %02d-%02d-%4d",
+    "http://download.velloran.example/executables/Jun18Upd.exe",
+    "http://download.velloran.example/executables/Jun18Upd.pdf",
+#else
+    VINSTALL_UPDATE_NOTICE,
+    VINSTALL_DOWNLOAD_BASE VINSTALL_UPDATE_INSTALLER,
+    VINSTALL_DOWNLOAD_BASE VINSTALL_UPDATE_DETAILS,
+#endif
+};
+static const Release MasterLoad = {
+    "MLDInfo",
+#if VINSTALL_RELEASE_DEFAULTS
+    "June 2018 Master Load installed on %02d-%02d-%4d",
+    "http://download.velloran.example/executables/Aug16Upd.exe",
+    "http://download.velloran.example/executables/Aug16Upd.pdf",
+#else
+    VINSTALL_MASTER_LOAD_NOTICE,
+    VINSTALL_DOWNLOAD_BASE VINSTALL_MASTER_LOAD_INSTALLER,
+    VINSTALL_DOWNLOAD_BASE VINSTALL_MASTER_LOAD_DETAILS,
+#endif
+};
+
+static const Release* const Releases[] = {&Update, &MasterLoad};
+
+#if VINSTALL_RELEASE_DEFAULTS
+static const char NoUpdateNotice[] =
+    "As of yet, there are no updates for the October 2021 Master Load.\nTry again later.";
+static_assert(sizeof NoUpdateNotice == 82 + 1, "the shipped notice has 82 characters");
+static const char ConverterParameters[] = "-s \"Velloran PDF Converter\"";
+#else
+static const char NoUpdateNotice[] = VINSTALL_NO_UPDATE_NOTICE;
+static const char ConverterParameters[] = VINSTALL_PDF_PARAMETERS;
+#endif
+
+static const char OldContent[] =
+    "an older record, longer than any the library writes: 0123456789 0123456789 0123456789 "
+    "0123456789 0123456789 0123456789 0123456789 0123456789 0123456789 0123456789 0123456789 "
+    "0123456789 0123456789 0123456789 0123456789 0123456789 0123456789 0123456789 0123456789 end";
+
+static SYSTEMTIME Utc(WORD year, WORD month, WORD day, WORD hour, WORD minute)
+{
+    SYSTEMTIME t = {};
+    t.wYear = year;
+    t.wMonth = month;
+    t.wDay = day;
+    t.wHour = hour;
+    t.wMinute = minute;
+    return t;
+}
+
+// A library that took the local date would be given this one: 31 December
+// 2019, 20:00, five hours behind the UTC reading 1 January 2020, 01:00.
+static void WINAPI LocalTimeFiveHoursBehind(LPSYSTEMTIME time)
+{
+    *time = Utc(2019, 12, 31, 20, 0);
+}
+
+static void ExpectFile(const char* path, const char* expected)
+{
+    char bytes[512];
+    int length = ReadBytes(path, bytes, sizeof bytes);
+    int expectedLength = (int)strlen(expected);
+    ok(length == expectedLength && memcmp(bytes, expected, expectedLength) == 0, "%s holds %s, expected %s", path,
+       length < 0 ? "nothing (missing)" : Show(bytes, length), Show(expected, expectedLength));
+}
+
+// InstallDir with the three record files holding OldContent.
+static void MakeStaleRecords()
+{
+    CleanDrive();
+    MakeDirectory("C:\\TELDAX");
+    for (const char* path : RecordPaths)
+        WriteBytes(path, OldContent, sizeof OldContent - 1);
+}
+
+// The notice the build's format gives for a UTC reading.
+static const char* NoticeFor(const Release& release, const SYSTEMTIME& utc)
+{
+    static char notice[256];
+    snprintf(notice, sizeof notice, release.noticeFormat, utc.wMonth, utc.wDay, utc.wYear);
+    return notice;
+}
+
+static void ExpectRecords(const Release& release, const char* notice, int keptRecord = -1)
+{
+    const char* expected[RecordCount] = {notice, release.installerAddress, release.detailsAddress};
+    for (int i = 0; i < RecordCount; ++i)
+        ExpectFile(RecordPaths[i], i == keptRecord ? OldContent : expected[i]);
+}
+
+static void CallRelease(const Release& release, HWND window = NULL)
+{
+    int status = CallExport(release.exportName, window);
+    ok(status == 1, "%s returned %d", release.exportName, status);
+    ok(MessageCount == 0, "%s showed %d message(s), the first \"%s\"", release.exportName, MessageCount,
+       Messages[0].text);
+}
+
+// Both exports, each over longer records of an earlier release, on dates
+// whose UTC day is what counts.
+static void TestRecordsForDates()
+{
+    static const struct {
+        SYSTEMTIME utc;
+        const char* updateNotice;
+        const char* masterLoadNotice;
+    } cases[] = {
+        {Utc(2019, 3, 5, 12, 0), "June 2018 Update installed on 03-05-2019",
+         "June 2018 Master Load installed on 03-05-2019"},
+        // 20:00 on 31 December 2019 five hours behind UTC.
+        {Utc(2020, 1, 1, 1, 0), "June 2018 Update installed on 01-01-2020",
+         "June 2018 Master Load installed on 01-01-2020"},
+        {Utc(2024, 11, 28, 23, 59), "June 2018 Update installed on 11-28-2024",
+         "June 2018 Master Load installed on 11-28-2024"},
+    };
+    for (const auto& c : cases) {
+        for (const Release* release : Releases) {
+            SetContext("%s on %04d-%02d-%02d UTC", release->exportName, c.utc.wYear, c.utc.wMonth, c.utc.wDay);
+            MakeStaleRecords();
+            LoadLibraryUnderTest();
+            PatchImport(Library, "GetLocalTime", (void*)LocalTimeFiveHoursBehind);
+            ReportSystemTime(c.utc);
+            // Any window, even one that does not exist, is ignored.
+            CallRelease(*release, (HWND)0xDEAD);
+#if VINSTALL_RELEASE_DEFAULTS
+            ExpectRecords(*release, release == &Update ? c.updateNotice : c.masterLoadNotice);
+#else
+            ExpectRecords(*release, NoticeFor(*release, c.utc));
+#endif
+        }
+    }
+    SetContext("%s", "");
+}
+
+static void TestLaterCallWins()
+{
+    static const struct {
+        const Release* first;
+        const Release* second;
+    } cases[] = {{&Update, &MasterLoad}, {&MasterLoad, &Update}};
+    SYSTEMTIME firstDay = Utc(2019, 3, 5, 9, 0), secondDay = Utc(2019, 3, 6, 9, 0);
+    for (const auto& c : cases) {
+        SetContext("%s then %s", c.first->exportName, c.second->exportName);
+        MakeStaleRecords();
+        LoadLibraryUnderTest();
+        ReportSystemTime(firstDay);
+        CallRelease(*c.first);
+        ReportSystemTime(secondDay);
+        CallRelease(*c.second);
+        ExpectRecords(*c.second, NoticeFor(*c.second, secondDay));
+    }
+    SetContext("%s", "");
+}
+
+// True when the platform refuses to open a read-only file for writing (Windows;
+// not Wine running as root).
+static bool ReadOnlyIsEnforced()
+{
+    const char probe[] = "C:\\TELDAX\\read-only probe";
+    WriteBytes(probe, "x", 1);
+    SetFileAttributesA(probe, FILE_ATTRIBUTE_READONLY);
+    HANDLE h = CreateFileA(probe, GENERIC_WRITE, FILE_SHARE_WRITE, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h != INVALID_HANDLE_VALUE)
+        CloseHandle(h);
+    SetFileAttributesA(probe, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(probe);
+    return h == INVALID_HANDLE_VALUE;
+}
+
+// A record file that another program holds open keeps what it held, unless
+// that program lets others write and does not read; the other records are
+// written all the same, silently.
+static void TestRecordHeldByAnotherProgram()
+{
+    static const struct {
+        int record;
+        DWORD access, share;
+        bool kept;
+        const char* holder;
+    } cases[] = {
+        {NoticeRecord, GENERIC_READ, FILE_SHARE_READ, true, "a reader sharing only reading"},
+        {InstallerRecord, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, true, "a reader sharing writing"},
+        {DetailsRecord, GENERIC_WRITE, FILE_SHARE_READ, true, "a writer sharing only reading"},
+        {NoticeRecord, GENERIC_WRITE, FILE_SHARE_WRITE, false, "a writer sharing writing"},
+    };
+    SYSTEMTIME day = Utc(2019, 3, 5, 12, 0);
+    for (const auto& c : cases) {
+        SetContext("%s held by %s", RecordPaths[c.record], c.holder);
+        MakeStaleRecords();
+        HANDLE held = CreateFileA(RecordPaths[c.record], c.access, c.share, NULL, OPEN_EXISTING, 0, NULL);
+        ok(held != INVALID_HANDLE_VALUE, "cannot hold the file open: error %lu", GetLastError());
+        LoadLibraryUnderTest();
+        ReportSystemTime(day);
+        CallRelease(Update);
+        CloseHandle(held);
+        ExpectRecords(Update, NoticeFor(Update, day), c.kept ? c.record : -1);
+    }
+
+    SetContext("read-only Update.txt");
+    MakeStaleRecords();
+    if (!ReadOnlyIsEnforced()) {
+        printf("read-only files can be replaced here (Wine as root): read-only case skipped\n");
+    } else {
+        SetFileAttributesA(RecordPaths[NoticeRecord], FILE_ATTRIBUTE_READONLY);
+        LoadLibraryUnderTest();
+        ReportSystemTime(day);
+        CallRelease(Update);
+        SetFileAttributesA(RecordPaths[NoticeRecord], FILE_ATTRIBUTE_NORMAL);
+        ExpectRecords(Update, NoticeFor(Update, day), NoticeRecord);
+    }
+    SetContext("%s", "");
+}
+
+static void TestWithoutInstallDir()
+{
+    for (const Release* release : Releases) {
+        SetContext("%s without C:\\TELDAX", release->exportName);
+        CleanDrive();
+        LoadLibraryUnderTest();
+        CallRelease(*release);
+        ok(!DirectoryExists("C:\\TELDAX"), "C:\\TELDAX was created");
+    }
+    SetContext("%s", "");
+}
+
+// Chk4TELDAX and InstallPDF each run owned by the setup program's window and
+// without an owner, and once with the platform call they make failing.
+static void ForEachOwnerCase(const char* exportName, const char* platformCall, void (*check)(HWND owner, int status))
+{
+    static const struct {
+        bool owned;
+        bool callFails;
+    } cases[] = {{true, false}, {false, false}, {true, true}};
+    HWND setupWindow = MakeOwnerWindow();
+    LoadLibraryUnderTest();
+    for (const auto& c : cases) {
+        SetContext("%s %s, %s %s", exportName, c.owned ? "owned" : "without owner", platformCall,
+                   c.callFails ? "fails" : "succeeds");
+        ClearFaults();
+        if (c.callFails)
+            FailCall(platformCall);
+        HWND owner = c.owned ? setupWindow : NULL;
+        check(owner, CallExport(exportName, owner));
+    }
+    ClearFaults();
+    DestroyWindow(setupWindow);
+    SetContext("%s", "");
+}
+
+// Whatever the box answers, the status is 0.
+static void CheckNoUpdateNotice(HWND owner, int status)
+{
+    ok(status == 0, "Chk4TELDAX returned %d", status);
+    ok(MessageCount == 1, "%d messages", MessageCount);
+    const MessageRecord& m = Messages[0];
+    ok(strcmp(m.text, NoUpdateNotice) == 0, "text %s", Show(m.text, (int)strlen(m.text)));
+    ok(strcmp(m.title, "Velloran - No Update") == 0, "title \"%s\"", m.title);
+    ok(m.style == (MB_OK | MB_ICONINFORMATION), "style 0x%x", m.style);
+    ok(m.owner == owner, "owner %p, expected %p", (void*)m.owner, (void*)owner);
+}
+
+// The start request as the shell receives it; the shell's answer, success or
+// failure, changes nothing.
+static void CheckConverterStartRequest(HWND owner, int status)
+{
+    ok(status == 1, "InstallPDF returned %d", status);
+    ok(MessageCount == 0, "%d messages", MessageCount);
+    ok(ShellExecuteCount == 1, "%d start requests", ShellExecuteCount);
+    const ShellExecuteRecord& r = ShellExecutes[0];
+    ok(r.owner == owner, "owner %p, expected %p", (void*)r.owner, (void*)owner);
+    ok(!r.verbNull && strcmp(r.verb, "open") == 0, "verb \"%s\"", r.verb);
+    ok(!r.fileNull && strcmp(r.file, "c:\\teldax\\install.exe") == 0, "program \"%s\"", r.file);
+    ok(!r.parametersNull && strcmp(r.parameters, ConverterParameters) == 0, "parameters \"%s\"", r.parameters);
+    ok(!r.directoryNull && r.directory[0] == '\0', "directory %s\"%s\"", r.directoryNull ? "null " : "",
+       r.directory);
+    ok(r.show == SW_SHOWNORMAL, "show command %d", r.show);
+}
+
+static void TestConverterMissing()
+{
+    SetContext("install.exe missing");
+    CleanDrive();
+    MakeDirectory("C:\\TELDAX");
+    LoadLibraryUnderTest();
+    int status = CallExport("InstallPDF", NULL);
+    ok(status == 1, "InstallPDF returned %d", status);
+    ok(MessageCount == 0, "%d messages, the first \"%s\"", MessageCount, Messages[0].text);
+    SetContext("%s", "");
+}
+
+struct StartedInstaller {
+    DWORD processId;
+    char commandLine[512];
+};
+
+// The records the stand-in installer left in C:\TELDAX.
+static int FindStartedInstallers(StartedInstaller* found, int size)
+{
+    int count = 0;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA("C:\\TELDAX\\started-*.txt", &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    do {
+        if (count == size)
+            break;
+        StartedInstaller& s = found[count++];
+        s.processId = strtoul(entry.cFileName + strlen("started-"), NULL, 10);
+        char path[MAX_PATH];
+        snprintf(path, sizeof path, "C:\\TELDAX\\%s", entry.cFileName);
+        int length = ReadBytes(path, s.commandLine, sizeof s.commandLine - 1);
+        s.commandLine[length < 0 ? 0 : length] = '\0';
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+    return count;
+}
+
+// The parameters in a command line: what follows the program, quoted or not,
+// and the blank after it.
+static const char* ParametersOf(const char* commandLine)
+{
+    const char* p = commandLine;
+    if (*p == '"') {
+        p = strchr(p + 1, '"');
+        p = p ? p + 1 : commandLine + strlen(commandLine);
+    } else {
+        while (*p && *p != ' ')
+            ++p;
+    }
+    return *p == ' ' ? p + 1 : p;
+}
+
+// A real start through the shell: two calls start the stand-in installer
+// twice, and both still run when the calls have returned, since they wait
+// for the test to release them.
+static void TestConverterStarts()
+{
+    SetContext("install.exe started");
+    CleanDrive();
+    MakeDirectory("C:\\TELDAX");
+    char stub[MAX_PATH];
+    GetModuleFileNameA(NULL, stub, sizeof stub);
+    lstrcpyA(strrchr(stub, '\\') + 1, "stub_installer.exe");
+    ok(CopyFileA(stub, "C:\\TELDAX\\install.exe", FALSE), "cannot copy %s: error %lu", stub, GetLastError());
+
+    HWND setupWindow = MakeOwnerWindow();
+    HANDLE release = CreateEventA(NULL, TRUE, FALSE, "VinstallStubInstallerRelease");
+    LoadLibraryUnderTest();
+    for (int call = 1; call <= 2; ++call) {
+        int status = CallExport("InstallPDF", setupWindow);
+        ok(status == 1, "call %d: InstallPDF returned %d", call, status);
+    }
+
+    StartedInstaller started[4] = {};
+    int count = 0;
+    for (int waited = 0; waited < 15000 && count < 2; waited += 50) {
+        Sleep(50);
+        count = FindStartedInstallers(started, 4);
+    }
+    ok(count == 2, "install.exe started %d times", count);
+
+    HANDLE processes[2] = {};
+    for (int i = 0; i < count && i < 2; ++i) {
+        const char* parameters = ParametersOf(started[i].commandLine);
+        ok(strcmp(parameters, ConverterParameters) == 0, "instance %d: command line \"%s\"", i + 1,
+           started[i].commandLine);
+        ok(strstr(started[i].commandLine, "install.exe") != NULL, "instance %d: command line \"%s\"", i + 1,
+           started[i].commandLine);
+        processes[i] = OpenProcess(SYNCHRONIZE, FALSE, started[i].processId);
+        ok(processes[i] && WaitForSingleObject(processes[i], 0) == WAIT_TIMEOUT,
+           "instance %d (process %lu) no longer runs", i + 1, started[i].processId);
+    }
+    ok(count < 2 || started[0].processId != started[1].processId, "one process for both calls");
+
+    SetEvent(release);
+    for (HANDLE process : processes) {
+        if (!process)
+            continue;
+        ok(WaitForSingleObject(process, 15000) == WAIT_OBJECT_0, "a started installer did not end");
+        CloseHandle(process);
+    }
+    CloseHandle(release);
+    DestroyWindow(setupWindow);
+    SetContext("%s", "");
+}
+
+int main(int argc, char** argv)
+{
+    InitHarness(argc, argv);
+    TestRecordsForDates();
+    TestLaterCallWins();
+    TestRecordHeldByAnotherProgram();
+    TestWithoutInstallDir();
+    ForEachOwnerCase("Chk4TELDAX", "MessageBoxA", CheckNoUpdateNotice);
+    ShellExecuteRecordOnly = true;
+    ForEachOwnerCase("InstallPDF", "ShellExecuteA", CheckConverterStartRequest);
+    ShellExecuteRecordOnly = false;
+    TestConverterMissing();
+    TestConverterStarts();
+    CleanDrive();
+    return FinishTests("releases");
+}
