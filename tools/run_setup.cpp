@@ -52,30 +52,35 @@ static void PrintFile(const char* label, const char* path)
         PrintBytes(bytes, size);
 }
 
+// A text file's content, terminated; false when it cannot be read.
+static bool ReadText(const char* path, char* text, int size)
+{
+    int length = ReadFileBytes(path, (unsigned char*)text, size - 1);
+    text[length < 0 ? 0 : length] = '\0';
+    return length >= 0;
+}
+
 // The stand-in for the PDF converter's installer records one line per item.
 static void PrintReceived(const char* path)
 {
     char text[1024];
-    int size = ReadFileBytes(path, (unsigned char*)text, sizeof text - 1);
-    if (size < 0) {
+    if (!ReadText(path, text, sizeof text)) {
         printf("PDF converter's installer: not started\n");
         return;
     }
-    text[size] = '\0';
     printf("PDF converter's installer was started with\n");
     for (char* line = strtok(text, "\r\n"); line; line = strtok(NULL, "\r\n"))
         printf("  %s\n", line);
 }
 
+// The setup program's log: "<export> <status>" lines, then how it ended.
 static void PrintStatuses(const char* logPath)
 {
     char log[1024];
-    int size = ReadFileBytes(logPath, (unsigned char*)log, sizeof log - 1);
-    if (size < 0) {
+    if (!ReadText(logPath, log, sizeof log)) {
         printf("  (no log)\n");
         return;
     }
-    log[size] = '\0';
     for (char* line = strtok(log, "\r\n"); line; line = strtok(NULL, "\r\n")) {
         const char* space = strchr(line, ' ');
         if (space)
