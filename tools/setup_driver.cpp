@@ -60,6 +60,8 @@ void PostKey(HWND window, WPARAM key)
 
 void AnswerMessageBox(Hand& hand, HWND box, const char* title)
 {
+    if (!IsWindowVisible(box))
+        return;  // still being made: its text may not be there yet
     for (int i = 0; i < hand.boxCount; ++i) {
         if (hand.boxes[i] == box)
             return;  // answered already; it is closing
