@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, once: Debian's MinGW-w64
 # cross compiler, 32-bit Wine, CMake and Ninja, clang and cppcheck for the
-# source checks. Quick when all is in place.
+# source checks, NSIS for the reference setup program, and Xvfb, xdotool and
+# ImageMagick for the picture of the dialog. Quick when all is in place.
 set -euo pipefail
 
 packages=(g++-mingw-w64-i686 wine wine32:i386 cmake ninja-build clang cppcheck
-          nsis xvfb xdotool imagemagick liblnk-utils)
+          nsis xvfb xdotool imagemagick)
 packages+=("$@")
 
 missing=()
