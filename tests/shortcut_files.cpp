@@ -101,30 +101,40 @@ const char* ShortTarget(const char* longPath)
     return path;
 }
 
-void CheckLinkAt(const char* file, int line, const char* path, const Link& expected)
+bool CheckLinkAt(const char* file, int line, const char* path, const Link& expected)
 {
     LinkRead got;
     ReadLink(path, &got);
     OkAt(file, line, got.status == S_OK, "%s: load 0x%08lx", path, got.status);
     if (got.status != S_OK)
-        return;
+        return false;
     const char* target = expected.target ? ShortTarget(expected.target) : "";
     int showCommand = expected.showCommand ? expected.showCommand : SW_SHOWNORMAL;
-    OkAt(file, line, strcmp(got.target, target) == 0, "%s: target \"%s\", expected \"%s\"", path, got.target, target);
-    OkAt(file, line, strcmp(got.arguments, expected.arguments) == 0, "%s: arguments \"%s\", expected \"%s\"", path,
-         got.arguments, expected.arguments);
-    OkAt(file, line, strcmp(got.description, expected.description) == 0, "%s: description \"%s\", expected \"%s\"",
-         path, got.description, expected.description);
-    OkAt(file, line, got.hotkey == expected.hotkey, "%s: hotkey 0x%04x, expected 0x%04x", path, got.hotkey,
-         expected.hotkey);
-    OkAt(file, line, strcmp(got.iconPath, expected.iconPath) == 0, "%s: icon file \"%s\", expected \"%s\"", path,
-         got.iconPath, expected.iconPath);
-    OkAt(file, line, got.iconIndex == expected.iconIndex, "%s: icon index %d, expected %d", path, got.iconIndex,
-         expected.iconIndex);
-    OkAt(file, line, strcmp(got.workingDirectory, expected.workingDirectory) == 0,
-         "%s: working directory \"%s\", expected \"%s\"", path, got.workingDirectory, expected.workingDirectory);
-    OkAt(file, line, got.showCommand == showCommand, "%s: show command %d, expected %d", path, got.showCommand,
-         showCommand);
+    bool same[] = {
+        strcmp(got.target, target) == 0,
+        strcmp(got.arguments, expected.arguments) == 0,
+        strcmp(got.description, expected.description) == 0,
+        got.hotkey == expected.hotkey,
+        strcmp(got.iconPath, expected.iconPath) == 0,
+        got.iconIndex == expected.iconIndex,
+        strcmp(got.workingDirectory, expected.workingDirectory) == 0,
+        got.showCommand == showCommand,
+    };
+    OkAt(file, line, same[0], "%s: target \"%s\", expected \"%s\"", path, got.target, target);
+    OkAt(file, line, same[1], "%s: arguments \"%s\", expected \"%s\"", path, got.arguments, expected.arguments);
+    OkAt(file, line, same[2], "%s: description \"%s\", expected \"%s\"", path, got.description,
+         expected.description);
+    OkAt(file, line, same[3], "%s: hotkey 0x%04x, expected 0x%04x", path, got.hotkey, expected.hotkey);
+    OkAt(file, line, same[4], "%s: icon file \"%s\", expected \"%s\"", path, got.iconPath, expected.iconPath);
+    OkAt(file, line, same[5], "%s: icon index %d, expected %d", path, got.iconIndex, expected.iconIndex);
+    OkAt(file, line, same[6], "%s: working directory \"%s\", expected \"%s\"", path, got.workingDirectory,
+         expected.workingDirectory);
+    OkAt(file, line, same[7], "%s: show command %d, expected %d", path, got.showCommand, showCommand);
+    for (bool b : same) {
+        if (!b)
+            return false;
+    }
+    return true;
 }
 
 Link Rewritten(const Link& from, const char* dir)

@@ -41,9 +41,10 @@ bool OnWine();
 // and gives the long one.
 const char* ShortTarget(const char* longPath);
 
-// Every property of the shortcut file at path against expected.
+// Every property of the shortcut file at path against expected; true when
+// all are as expected.
 #define check_link(path, ...) CheckLinkAt(__FILE__, __LINE__, path, __VA_ARGS__)
-void CheckLinkAt(const char* file, int line, const char* path, const Link& expected);
+bool CheckLinkAt(const char* file, int line, const char* path, const Link& expected);
 
 // A shortcut of the install folder after its rewrite: target, description
 // and icon kept, started in dir, nothing else.
@@ -62,6 +63,8 @@ struct FileCopy {
 void Keep(const char* path, FileCopy* copy);
 #define check_unchanged(path, copy) CheckUnchangedAt(__FILE__, __LINE__, path, copy)
 void CheckUnchangedAt(const char* file, int line, const char* path, const FileCopy& copy);
+// True when path holds the bytes of copy (or, for a copy of length -1, is
+// still not a readable file).
 bool SameBytes(const char* path, const FileCopy& copy);
 
 // A small file of three bytes at path.
