@@ -74,13 +74,18 @@ void ReadLink(const char* path, LinkRead* out)
     }
     if (SUCCEEDED(hr)) {
         WIN32_FIND_DATAA found;
-        shell->GetPath(out->target, MAX_PATH, &found, SLGP_SHORTPATH);
-        shell->GetArguments(out->arguments, MAX_PATH);
-        shell->GetDescription(out->description, MAX_PATH);
+        const int size = sizeof out->target;
+        shell->GetPath(out->target, size, &found, SLGP_SHORTPATH);
+        shell->GetArguments(out->arguments, size);
+        shell->GetDescription(out->description, size);
         shell->GetHotkey(&out->hotkey);
-        shell->GetIconLocation(out->iconPath, MAX_PATH, &out->iconIndex);
-        shell->GetWorkingDirectory(out->workingDirectory, MAX_PATH);
+        shell->GetIconLocation(out->iconPath, size, &out->iconIndex);
+        shell->GetWorkingDirectory(out->workingDirectory, size);
         shell->GetShowCmd(&out->showCommand);
+        // A text that fills its buffer comes back without its zero.
+        char* const texts[] = {out->target, out->arguments, out->description, out->iconPath, out->workingDirectory};
+        for (char* text : texts)
+            text[size - 1] = '\0';
     }
     ClosePlatformLink(shell, file);
     out->status = hr;

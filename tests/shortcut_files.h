@@ -21,10 +21,11 @@ struct Link {
 // reported as a failed test.
 void MakeLink(const char* path, const Link& link);
 
+// Texts are read into buffers larger than the library's, so that a text
+// longer than it may write shows.
 struct LinkRead {
     HRESULT status;
-    char target[MAX_PATH], arguments[MAX_PATH], description[MAX_PATH], iconPath[MAX_PATH],
-        workingDirectory[MAX_PATH];
+    char target[1024], arguments[1024], description[1024], iconPath[1024], workingDirectory[1024];
     WORD hotkey;
     int iconIndex;
     int showCommand;
