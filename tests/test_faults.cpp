@@ -226,42 +226,16 @@ static bool AfterInstallLeft(const AfterInstallOutcome& e)
     return good;
 }
 
-static bool AllDone()
-{
-    return AfterInstallLeft({ProductRewritten, true, DesktopWritten, true, true, "C:\\MARY"});
-}
-static bool ShortcutKept()
-{
-    return AfterInstallLeft({ProductKept, true, DesktopWritten, true, true, "C:\\MARY"});
-}
-static bool DesktopShortcutKept()
-{
-    return AfterInstallLeft({ProductRewritten, true, DesktopKept, true, true, "C:\\MARY"});
-}
-static bool NoShortcutFound()
-{
-    return AfterInstallLeft({ProductKept, false, DesktopWritten, true, true, "C:\\MARY"});
-}
-static bool DesktopUntouched()
-{
-    return AfterInstallLeft({ProductRewritten, true, DesktopKept, false, true, "C:\\MARY"});
-}
-static bool NothingDeleted()
-{
-    return AfterInstallLeft({ProductRewritten, false, DesktopWritten, false, false, "C:\\MARY"});
-}
-static bool ReadOnlyTwinKept()
-{
-    return AfterInstallLeft({ProductRewritten, false, DesktopWritten, true, true, "C:\\MARY"});
-}
-static bool DesktopShortcutInInstallFolder()
-{
-    return AfterInstallLeft({ProductReplacedByDesktopShortcut, true, DesktopKept, true, true, "C:\\MARY"});
-}
-static bool EmptyCode()
-{
-    return AfterInstallLeft({ProductRewritten, true, DesktopWritten, true, true, "C:\\"});
-}
+static const AfterInstallOutcome AllDone = {ProductRewritten, true, DesktopWritten, true, true, "C:\\MARY"};
+static const AfterInstallOutcome ShortcutKept = {ProductKept, true, DesktopWritten, true, true, "C:\\MARY"};
+static const AfterInstallOutcome DesktopShortcutKept = {ProductRewritten, true, DesktopKept, true, true, "C:\\MARY"};
+static const AfterInstallOutcome NoShortcutFound = {ProductKept, false, DesktopWritten, true, true, "C:\\MARY"};
+static const AfterInstallOutcome DesktopUntouched = {ProductRewritten, true, DesktopKept, false, true, "C:\\MARY"};
+static const AfterInstallOutcome NothingDeleted = {ProductRewritten, false, DesktopWritten, false, false, "C:\\MARY"};
+static const AfterInstallOutcome ReadOnlyTwinKept = {ProductRewritten, false, DesktopWritten, true, true, "C:\\MARY"};
+static const AfterInstallOutcome DesktopShortcutInInstallFolder = {ProductReplacedByDesktopShortcut, true, DesktopKept,
+                                                                   true, true, "C:\\MARY"};
+static const AfterInstallOutcome EmptyCode = {ProductRewritten, true, DesktopWritten, true, true, "C:\\"};
 
 // --- The table -------------------------------------------------------------------------------
 
@@ -274,8 +248,9 @@ struct FaultCase {
     bool answerDialog;       // type "john" and press OK if the dialog opens
     int status;
     const char* messageTitle;  // NULL: no message
-    bool (*disk)();
+    bool (*disk)();                              // NULL: after, for AfterInstall
     const char* expected;
+    const AfterInstallOutcome* after = NULL;
     const char* which = NULL;  // printed in place of the path and the call
     bool byFile = false;       // the real call fails on what prepare made; nothing injected
 };
@@ -311,41 +286,44 @@ static const FaultCase Cases[] = {
      "RC.DAT not written: left empty, status 2"},
     {"MessageBoxA", 0, NULL, "BeforeInstall", StoredCodeMachine, false, 1, NULL, StoredCodeKept,
      "no message needed: unaffected"},
-    {"CoCreateInstance", 1, NULL, "AfterInstall", AfterInstallMachine, false, 1, NULL, ShortcutKept,
-     "shortcut not read: left as it is; the rest done", "call 1: reading Velloran.lnk"},
-    {"CoCreateInstance", 2, NULL, "AfterInstall", AfterInstallMachine, false, 1, NULL, ShortcutKept,
-     "shortcut not written: left as it is; the rest done", "call 2: writing Velloran.lnk"},
-    {"CoCreateInstance", 3, NULL, "AfterInstall", AfterInstallMachine, false, 1, NULL, DesktopShortcutKept,
-     "desktop shortcut not written: the old one stays; the rest done", "call 3: the desktop's Velloran.lnk"},
-    {"QueryInterface", 1, NULL, "AfterInstall", AfterInstallMachine, false, 1, NULL, ShortcutKept,
-     "shortcut not read: left as it is; the rest done", "IPersistFile, reading Velloran.lnk"},
-    {"QueryInterface", 2, NULL, "AfterInstall", AfterInstallMachine, false, 1, NULL, ShortcutKept,
-     "shortcut not written: left as it is; the rest done", "IPersistFile, writing Velloran.lnk"},
-    {"QueryInterface", 3, NULL, "AfterInstall", AfterInstallMachine, false, 1, NULL, DesktopShortcutKept,
-     "desktop shortcut not written: the old one stays; the rest done", "IPersistFile, the desktop's Velloran.lnk"},
-    {"IPersistFile::Load", 0, NULL, "AfterInstall", DamagedShortcutMachine, false, 1, NULL, ShortcutKept,
-     "damaged shortcut left as it is; its twin deleted; the rest done", "Velloran.lnk damaged", true},
-    {"IPersistFile::Save", 0, NULL, "AfterInstall", HeldShortcutMachine, false, 1, NULL, ShortcutKept,
-     "shortcut left as it is; the rest done", "Velloran.lnk read-only and open elsewhere", true},
-    {"IPersistFile::Save", 0, NULL, "AfterInstall", DesktopFolderMachine, false, 1, NULL, DesktopShortcutKept,
-     "no desktop shortcut; the folder stays; the rest done", "a folder named Velloran.lnk on the desktop", true},
-    {"FindFirstFileA", 0, NULL, "AfterInstall", AfterInstallMachine, false, 1, NULL, NoShortcutFound,
-     "no shortcut rewritten, no twin deleted; the desktop and system files done"},
-    {"SHGetSpecialFolderPathA", 0, NULL, "AfterInstall", AfterInstallMachine, false, 1, NULL, DesktopUntouched,
-     "desktop unknown: nothing on it touched, nothing written elsewhere; the rest done"},
-    {"DeleteFileA", 0, NULL, "AfterInstall", AfterInstallMachine, false, 1, NULL, NothingDeleted,
-     "nothing deleted; shortcuts rewritten, desktop shortcut replaced"},
-    {"SetFileAttributesA", 0, NULL, "AfterInstall", AfterInstallMachine, false, 1, NULL, ReadOnlyTwinKept,
-     "read-only twin stays; the rest done"},
-    {"SetCurrentDirectoryA", 0, NULL, "AfterInstall", AfterInstallMachine, false, 1, NULL,
-     DesktopShortcutInInstallFolder,
-     "desktop not entered: Velloran.lnk written in the current directory, C:\\TELDAX, over the product's"},
-    {"CreateFileA", 0, "RC.DAT", "AfterInstall", AfterInstallMachine, false, 1, NULL, AllDone,
-     "RC.DAT not opened: the code BeforeInstall read is used"},
-    {"ReadFile", 0, "RC.DAT", "AfterInstall", AfterInstallMachine, false, 1, NULL, EmptyCode,
-     "RC.DAT not read: empty code, everything starts in C:\\"},
-    {"MessageBoxA", 0, NULL, "AfterInstall", AfterInstallMachine, false, 1, NULL, AllDone,
-     "no message needed: unaffected"},
+    {"CoCreateInstance", 1, NULL, "AfterInstall", AfterInstallMachine, false, 1, NULL, NULL,
+     "shortcut not read: left as it is; the rest done", &ShortcutKept, "call 1: reading Velloran.lnk"},
+    {"CoCreateInstance", 2, NULL, "AfterInstall", AfterInstallMachine, false, 1, NULL, NULL,
+     "shortcut not written: left as it is; the rest done", &ShortcutKept, "call 2: writing Velloran.lnk"},
+    {"CoCreateInstance", 3, NULL, "AfterInstall", AfterInstallMachine, false, 1, NULL, NULL,
+     "desktop shortcut not written: the old one stays; the rest done", &DesktopShortcutKept,
+     "call 3: the desktop's Velloran.lnk"},
+    {"QueryInterface", 1, NULL, "AfterInstall", AfterInstallMachine, false, 1, NULL, NULL,
+     "shortcut not read: left as it is; the rest done", &ShortcutKept, "IPersistFile, reading Velloran.lnk"},
+    {"QueryInterface", 2, NULL, "AfterInstall", AfterInstallMachine, false, 1, NULL, NULL,
+     "shortcut not written: left as it is; the rest done", &ShortcutKept, "IPersistFile, writing Velloran.lnk"},
+    {"QueryInterface", 3, NULL, "AfterInstall", AfterInstallMachine, false, 1, NULL, NULL,
+     "desktop shortcut not written: the old one stays; the rest done", &DesktopShortcutKept,
+     "IPersistFile, the desktop's Velloran.lnk"},
+    {"IPersistFile::Load", 0, NULL, "AfterInstall", DamagedShortcutMachine, false, 1, NULL, NULL,
+     "damaged shortcut left as it is; its twin deleted; the rest done", &ShortcutKept, "Velloran.lnk damaged", true},
+    {"IPersistFile::Save", 0, NULL, "AfterInstall", HeldShortcutMachine, false, 1, NULL, NULL,
+     "shortcut left as it is; the rest done", &ShortcutKept, "Velloran.lnk read-only and open elsewhere", true},
+    {"IPersistFile::Save", 0, NULL, "AfterInstall", DesktopFolderMachine, false, 1, NULL, NULL,
+     "no desktop shortcut; the folder stays; the rest done", &DesktopShortcutKept,
+     "a folder named Velloran.lnk on the desktop", true},
+    {"FindFirstFileA", 0, NULL, "AfterInstall", AfterInstallMachine, false, 1, NULL, NULL,
+     "no shortcut rewritten, no twin deleted; the desktop and system files done", &NoShortcutFound},
+    {"SHGetSpecialFolderPathA", 0, NULL, "AfterInstall", AfterInstallMachine, false, 1, NULL, NULL,
+     "desktop unknown: nothing on it touched, nothing written elsewhere; the rest done", &DesktopUntouched},
+    {"DeleteFileA", 0, NULL, "AfterInstall", AfterInstallMachine, false, 1, NULL, NULL,
+     "nothing deleted; shortcuts rewritten, desktop shortcut replaced", &NothingDeleted},
+    {"SetFileAttributesA", 0, NULL, "AfterInstall", AfterInstallMachine, false, 1, NULL, NULL,
+     "read-only twin stays; the rest done", &ReadOnlyTwinKept},
+    {"SetCurrentDirectoryA", 0, NULL, "AfterInstall", AfterInstallMachine, false, 1, NULL, NULL,
+     "desktop not entered: Velloran.lnk written in the current directory, C:\\TELDAX, over the product's",
+     &DesktopShortcutInInstallFolder},
+    {"CreateFileA", 0, "RC.DAT", "AfterInstall", AfterInstallMachine, false, 1, NULL, NULL,
+     "RC.DAT not opened: the code BeforeInstall read is used", &AllDone},
+    {"ReadFile", 0, "RC.DAT", "AfterInstall", AfterInstallMachine, false, 1, NULL, NULL,
+     "RC.DAT not read: empty code, everything starts in C:\\", &EmptyCode},
+    {"MessageBoxA", 0, NULL, "AfterInstall", AfterInstallMachine, false, 1, NULL, NULL,
+     "no message needed: unaffected", &AllDone},
 };
 
 static void RunCase(const FaultCase& c)
@@ -370,7 +348,7 @@ static void RunCase(const FaultCase& c)
     bool statusOk = status == c.status;
     bool messagesOk = c.messageTitle ? MessageCount == 1 && strcmp(Messages[0].title, c.messageTitle) == 0
                                      : MessageCount == 0;
-    bool diskOk = c.disk();
+    bool diskOk = c.after ? AfterInstallLeft(*c.after) : c.disk();
     bool dialogOk = !Dialog.scriptRanOut && (c.answerDialog == (Dialog.shown == 1));
     ok(statusOk, "status %d, expected %d", status, c.status);
     ok(messagesOk, "%d messages, first \"%s\"", MessageCount, MessageCount ? Messages[0].title : "");

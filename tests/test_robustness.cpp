@@ -700,21 +700,16 @@ static void AddShortcut()
 
 static void ClearInstallFolder()
 {
-    WCHAR pattern[MAX_PATH + 32];
-    wsprintfW(pattern, L"%s\\*", InstallFolder);
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(pattern, &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        const WCHAR* path = InInstallFolder(found.cFileName);
+    static Tree folder;
+    SnapshotFolder(InstallFolder, false, &folder);
+    for (int i = 0; i < folder.count; ++i) {
+        const WCHAR* path = InInstallFolder(folder.entries[i].name);
         SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        if (folder.entries[i].attributes & FILE_ATTRIBUTE_DIRECTORY)
             RemoveDirectoryW(path);
         else
             DeleteFileW(path);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    }
 }
 
 static void Clean()
