@@ -786,3 +786,92 @@ HWND MakeOwnerWindow()
     return CreateWindowA("VinstallTestSetupWindow", "Velloran Setup", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
                          400, 300, NULL, NULL, GetModuleHandleA(NULL), NULL);
 }
+
+// --- Link objects behind a proxy --------------------------------------------------------
+
+class LinkProxy final : public IShellLinkA {
+public:
+    explicit LinkProxy(IShellLinkA* real) : real_(real), references_(1) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
+    {
+        if (IsEqualIID(iid, __uuidof(IPersistFile)) && Fails("QueryInterface", NULL)) {
+            *out = NULL;
+            return E_NOINTERFACE;
+        }
+        // The link interface stays the proxy, so that a second request goes through it too.
+        if (IsEqualIID(iid, __uuidof(IShellLinkA)) || IsEqualIID(iid, __uuidof(IUnknown))) {
+            *out = static_cast<IShellLinkA*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return real_->QueryInterface(iid, out);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        ULONG left = --references_;
+        if (!left) {
+            real_->Release();
+            delete this;
+        }
+        return left;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetPath(LPSTR file, int size, WIN32_FIND_DATAA* found, DWORD flags) override
+    {
+        return real_->GetPath(file, size, found, flags);
+    }
+    HRESULT STDMETHODCALLTYPE GetIDList(PIDLIST_ABSOLUTE* list) override { return real_->GetIDList(list); }
+    HRESULT STDMETHODCALLTYPE SetIDList(PCIDLIST_ABSOLUTE list) override { return real_->SetIDList(list); }
+    HRESULT STDMETHODCALLTYPE GetDescription(LPSTR text, int size) override { return real_->GetDescription(text, size); }
+    HRESULT STDMETHODCALLTYPE SetDescription(LPCSTR text) override { return real_->SetDescription(text); }
+    HRESULT STDMETHODCALLTYPE GetWorkingDirectory(LPSTR dir, int size) override
+    {
+        return real_->GetWorkingDirectory(dir, size);
+    }
+    HRESULT STDMETHODCALLTYPE SetWorkingDirectory(LPCSTR dir) override { return real_->SetWorkingDirectory(dir); }
+    HRESULT STDMETHODCALLTYPE GetArguments(LPSTR text, int size) override { return real_->GetArguments(text, size); }
+    HRESULT STDMETHODCALLTYPE SetArguments(LPCSTR text) override { return real_->SetArguments(text); }
+    HRESULT STDMETHODCALLTYPE GetHotkey(WORD* hotkey) override { return real_->GetHotkey(hotkey); }
+    HRESULT STDMETHODCALLTYPE SetHotkey(WORD hotkey) override { return real_->SetHotkey(hotkey); }
+    HRESULT STDMETHODCALLTYPE GetShowCmd(int* show) override { return real_->GetShowCmd(show); }
+    HRESULT STDMETHODCALLTYPE SetShowCmd(int show) override { return real_->SetShowCmd(show); }
+    HRESULT STDMETHODCALLTYPE GetIconLocation(LPSTR path, int size, int* index) override
+    {
+        return real_->GetIconLocation(path, size, index);
+    }
+    HRESULT STDMETHODCALLTYPE SetIconLocation(LPCSTR path, int index) override
+    {
+        return real_->SetIconLocation(path, index);
+    }
+    HRESULT STDMETHODCALLTYPE SetRelativePath(LPCSTR path, DWORD reserved) override
+    {
+        return real_->SetRelativePath(path, reserved);
+    }
+    HRESULT STDMETHODCALLTYPE Resolve(HWND window, DWORD flags) override { return real_->Resolve(window, flags); }
+    HRESULT STDMETHODCALLTYPE SetPath(LPCSTR file) override { return real_->SetPath(file); }
+
+private:
+    IShellLinkA* real_;
+    ULONG references_;  // one thread: the caller's apartment
+};
+
+// The hook that was in place before, so that CoCreateInstance can still be made to fail.
+static decltype(&CoCreateInstance) UnproxiedCoCreateInstance;
+
+static HRESULT WINAPI ProxyCoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID iid,
+                                            LPVOID* object)
+{
+    HRESULT hr = UnproxiedCoCreateInstance(clsid, outer, context, iid, object);
+    if (SUCCEEDED(hr) && IsEqualIID(iid, __uuidof(IShellLinkA)))
+        *object = static_cast<IShellLinkA*>(new LinkProxy((IShellLinkA*)*object));
+    return hr;
+}
+
+void ProxyLinkObjects(HMODULE module)
+{
+    void* old = PatchImport(module, "CoCreateInstance", (void*)ProxyCoCreateInstance);
+    if (old && old != (void*)ProxyCoCreateInstance)
+        UnproxiedCoCreateInstance = (decltype(&CoCreateInstance))old;
+}

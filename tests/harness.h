@@ -147,3 +147,11 @@ const char* Cwd();
 HWND MakeOwnerWindow();
 // Hex and printable form of bytes, for messages.
 const char* Show(const void* data, int size);
+
+// --- Link objects behind a proxy --------------------------------------------------------
+// From now until module is loaded again, the shell link objects that module's
+// CoCreateInstance makes come back behind a thin proxy of IShellLinkA: every
+// call reaches the real object, except that a request for IPersistFile counts
+// as a call of "QueryInterface" and, when FailCall says so, is refused with
+// E_NOINTERFACE. Call it after each LoadLibraryUnderTest.
+void ProxyLinkObjects(HMODULE module);

@@ -3,6 +3,7 @@
 // AfterInstall export of the library. Fixtures are real shortcut files made
 // with the platform's link object and read back property by property.
 #include "harness.h"
+#include "shortcut_files.h"
 #include "src/shortcuts/shortcuts.h"
 
 #include <shlobj.h>
@@ -13,248 +14,17 @@ static const char ProgramPath[] = "C:\\TELDAX\\Velloran Program.exe";
 static const char CodePath[] = "C:\\TELDAX\\RC.DAT";
 static const WORD CtrlAltV = MAKEWORD('V', HOTKEYF_CONTROL | HOTKEYF_ALT);
 
-static char CommonDesktop[MAX_PATH];
-static char UserDesktop[MAX_PATH];
-static char WindowsDir[MAX_PATH];
-static char WindowsDesktop[MAX_PATH];
 static HWND SetupWindow;
-
-// --- Shortcut files through the platform's own link object ---------------------
-
-struct Link {
-    const char* target;  // NULL: no path set
-    const char* arguments;
-    const char* description;
-    WORD hotkey;
-    const char* iconPath;
-    int iconIndex;
-    const char* workingDirectory;
-    int showCommand;  // 0: left at the platform's default
-};
 
 // The product's shortcut as the setup program installs it.
 static const Link Program = {ProgramPath, "-x", "Velloran reporting", CtrlAltV,
                              "C:\\TELDAX\\velloran.ico", 2, "C:\\OLD", SW_SHOWMINNOACTIVE};
-
-static void ToWide(const char* path, WCHAR* wide)
-{
-    MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH);
-}
-
-// The platform's link object with both of its interfaces, on a COM session
-// of its own; ClosePlatformLink ends both.
-static HRESULT OpenPlatformLink(IShellLinkA** shell, IPersistFile** file)
-{
-    *shell = NULL;
-    *file = NULL;
-    CoInitialize(NULL);
-    HRESULT hr = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void**)shell);
-    if (SUCCEEDED(hr))
-        hr = (*shell)->QueryInterface(IID_IPersistFile, (void**)file);
-    return hr;
-}
-
-static void ClosePlatformLink(IShellLinkA* shell, IPersistFile* file)
-{
-    if (file)
-        file->Release();
-    if (shell)
-        shell->Release();
-    CoUninitialize();
-}
-
-static void MakeLink(const char* path, const Link& link)
-{
-    IShellLinkA* shell;
-    IPersistFile* file;
-    HRESULT hr = OpenPlatformLink(&shell, &file);
-    if (SUCCEEDED(hr)) {
-        if (link.target)
-            shell->SetPath(link.target);
-        shell->SetArguments(link.arguments);
-        shell->SetDescription(link.description);
-        shell->SetHotkey(link.hotkey);
-        shell->SetIconLocation(link.iconPath, link.iconIndex);
-        shell->SetWorkingDirectory(link.workingDirectory);
-        if (link.showCommand)
-            shell->SetShowCmd(link.showCommand);
-        WCHAR wide[MAX_PATH];
-        ToWide(path, wide);
-        hr = file->Save(wide, TRUE);
-    }
-    ClosePlatformLink(shell, file);
-    ok(hr == S_OK, "fixture %s not made: 0x%08lx", path, hr);
-}
-
-struct LinkRead {
-    HRESULT status;
-    char target[MAX_PATH], arguments[MAX_PATH], description[MAX_PATH], iconPath[MAX_PATH],
-        workingDirectory[MAX_PATH];
-    WORD hotkey;
-    int iconIndex;
-    int showCommand;
-};
-
-// Loads without resolving, so that nothing is filled in by the platform.
-static void ReadLink(const char* path, LinkRead* out)
-{
-    memset(out, 0, sizeof *out);
-    IShellLinkA* shell;
-    IPersistFile* file;
-    HRESULT hr = OpenPlatformLink(&shell, &file);
-    if (SUCCEEDED(hr)) {
-        WCHAR wide[MAX_PATH];
-        ToWide(path, wide);
-        hr = file->Load(wide, STGM_READ);
-    }
-    if (SUCCEEDED(hr)) {
-        WIN32_FIND_DATAA found;
-        shell->GetPath(out->target, MAX_PATH, &found, SLGP_SHORTPATH);
-        shell->GetArguments(out->arguments, MAX_PATH);
-        shell->GetDescription(out->description, MAX_PATH);
-        shell->GetHotkey(&out->hotkey);
-        shell->GetIconLocation(out->iconPath, MAX_PATH, &out->iconIndex);
-        shell->GetWorkingDirectory(out->workingDirectory, MAX_PATH);
-        shell->GetShowCmd(&out->showCommand);
-    }
-    ClosePlatformLink(shell, file);
-    out->status = hr;
-}
-
-static bool OnWine()
-{
-    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL;
-}
-
-// What a shortcut reports as its target when asked for the short form:
-// Windows gives the 8.3 path, Wine 8's link object ignores SLGP_SHORTPATH
-// and gives the long one.
-static const char* ShortTarget(const char* longPath)
-{
-    static char path[MAX_PATH];
-    if (OnWine())
-        lstrcpynA(path, longPath, MAX_PATH);
-    else if (!GetShortPathNameA(longPath, path, MAX_PATH))
-        path[0] = '\0';
-    return path;
-}
-
-#define check_link(path, ...) CheckLinkAt(__LINE__, path, __VA_ARGS__)
-static void CheckLinkAt(int line, const char* path, const Link& expected)
-{
-    LinkRead got;
-    ReadLink(path, &got);
-    OkAt(__FILE__, line, got.status == S_OK, "%s: load 0x%08lx", path, got.status);
-    if (got.status != S_OK)
-        return;
-    const char* target = expected.target ? ShortTarget(expected.target) : "";
-    int showCommand = expected.showCommand ? expected.showCommand : SW_SHOWNORMAL;
-    OkAt(__FILE__, line, strcmp(got.target, target) == 0, "%s: target \"%s\", expected \"%s\"", path, got.target, target);
-    OkAt(__FILE__, line, strcmp(got.arguments, expected.arguments) == 0, "%s: arguments \"%s\", expected \"%s\"", path,
-         got.arguments, expected.arguments);
-    OkAt(__FILE__, line, strcmp(got.description, expected.description) == 0, "%s: description \"%s\", expected \"%s\"",
-         path, got.description, expected.description);
-    OkAt(__FILE__, line, got.hotkey == expected.hotkey, "%s: hotkey 0x%04x, expected 0x%04x", path, got.hotkey,
-         expected.hotkey);
-    OkAt(__FILE__, line, strcmp(got.iconPath, expected.iconPath) == 0, "%s: icon file \"%s\", expected \"%s\"", path,
-         got.iconPath, expected.iconPath);
-    OkAt(__FILE__, line, got.iconIndex == expected.iconIndex, "%s: icon index %d, expected %d", path, got.iconIndex,
-         expected.iconIndex);
-    OkAt(__FILE__, line, strcmp(got.workingDirectory, expected.workingDirectory) == 0,
-         "%s: working directory \"%s\", expected \"%s\"", path, got.workingDirectory, expected.workingDirectory);
-    OkAt(__FILE__, line, got.showCommand == showCommand, "%s: show command %d, expected %d", path, got.showCommand,
-         showCommand);
-}
-
-// A shortcut of the install folder after its rewrite: target, description
-// and icon kept, started in dir, nothing else.
-static Link Rewritten(const Link& from, const char* dir)
-{
-    Link link = {from.target, "", from.description, 0, from.iconPath, from.iconIndex, dir, 0};
-    return link;
-}
-
-static Link DesktopLink(const char* dir)
-{
-    Link link = {"C:\\TELDAX\\vell.exe", "", "", 0, "c:\\teldax\\velloran.ico", 0, dir, 0};
-    return link;
-}
-
-// --- Files ---------------------------------------------------------------------------
-
-struct FileCopy {
-    char bytes[4096];
-    int length;
-};
-
-static void Keep(const char* path, FileCopy* copy)
-{
-    copy->length = ReadBytes(path, copy->bytes, sizeof copy->bytes);
-    ok(copy->length > 0, "%s: no fixture to compare", path);
-}
-
-#define check_unchanged(path, copy) CheckUnchangedAt(__LINE__, path, copy)
-static void CheckUnchangedAt(int line, const char* path, const FileCopy& copy)
-{
-    char now[4096];
-    int length = ReadBytes(path, now, sizeof now);
-    OkAt(__FILE__, line, length == copy.length && memcmp(now, copy.bytes, length) == 0, "%s changed: %s, was %s", path,
-         Show(now, length > 0 ? length : 0), Show(copy.bytes, copy.length));
-}
-
-static void Touch(const char* path)
-{
-    ok(WriteBytes(path, "old", 3), "cannot make %s", path);
-}
-
-static const char* InFolder(const char* folder, const char* name)
-{
-    static char paths[4][MAX_PATH];
-    static int next;
-    char* path = paths[next++ % 4];
-    snprintf(path, MAX_PATH, "%s\\%s", folder, name);
-    return path;
-}
 
 static void WriteCode(const char* text, int length)
 {
     char record[64] = {};
     memcpy(record, text, strlen(text));
     ok(WriteBytes(CodePath, record, length), "cannot write RC.DAT");
-}
-
-static const char* const DesktopFiles[] = {"Velloran.lnk", "Shortcut to Pellitor.pif", "Shortcut to Velloran.lnk"};
-static const char* const SystemFiles[] = {"win32xac.dll", "tdx32inf.txt"};
-static const char* const SystemFolders[] = {"system32", "system"};
-static bool WindowsDesktopExisted;
-
-static const char* SystemFile(const char* system, const char* name)
-{
-    static char paths[2][MAX_PATH];
-    static int next;
-    char* path = paths[next++ % 2];
-    snprintf(path, MAX_PATH, "%s\\%s\\%s", WindowsDir, system, name);
-    return path;
-}
-
-// The C: drive is shared by every test program: remove what these tests made
-// outside the places that CleanDrive covers.
-static void CleanPlaces()
-{
-    ClearFaults();
-    UseRealVersion();
-    CleanDrive();
-    const char* const desktops[] = {CommonDesktop, UserDesktop, WindowsDesktop};
-    for (const char* desktop : desktops) {
-        for (const char* name : DesktopFiles)
-            RemoveTree(InFolder(desktop, name));
-    }
-    if (!WindowsDesktopExisted)
-        RemoveTree(WindowsDesktop);
-    for (const char* system : SystemFolders) {
-        for (const char* name : SystemFiles)
-            RemoveTree(SystemFile(system, name));
-    }
 }
 
 // A fresh load of the library (no BeforeInstall in this process) and an
@@ -873,13 +643,7 @@ int main(int argc, char** argv)
     // The shortcut code compiled into this program goes through the same
     // hooks as the library's.
     InstallHooks(GetModuleHandleA(NULL));
-    SHGetSpecialFolderPathA(NULL, CommonDesktop, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE);
-    SHGetSpecialFolderPathA(NULL, UserDesktop, CSIDL_DESKTOPDIRECTORY, FALSE);
-    GetWindowsDirectoryA(WindowsDir, sizeof WindowsDir);
-    snprintf(WindowsDesktop, sizeof WindowsDesktop, "%s\\Desktop", WindowsDir);
-    WindowsDesktopExisted = DirectoryExists(WindowsDesktop);
-    ok(CommonDesktop[0] && UserDesktop[0] && lstrcmpiA(CommonDesktop, UserDesktop) != 0,
-       "desktops \"%s\" and \"%s\"", CommonDesktop, UserDesktop);
+    ok(FindPlaces(), "desktops \"%s\" and \"%s\"", CommonDesktop, UserDesktop);
     SetupWindow = MakeOwnerWindow();
 
     TestReadShortcut();
