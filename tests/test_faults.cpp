@@ -3,6 +3,7 @@
 // should, and leaves the disk as it should. Each row prints a line of the
 // table of results.
 #include "harness.h"
+#include "release_settings.h"
 #include "shortcut_files.h"
 
 #include <shlobj.h>
@@ -237,6 +238,79 @@ static const AfterInstallOutcome DesktopShortcutInInstallFolder = {ProductReplac
                                                                    true, true, "C:\\MARY"};
 static const AfterInstallOutcome EmptyCode = {ProductRewritten, true, DesktopWritten, true, true, "C:\\"};
 
+// --- The release records -------------------------------------------------------------------
+
+static const char OldRecord[] = "an older record that must not survive a write";
+static const char* const RecordFiles[] = {"C:\\TELDAX\\Update.txt", "C:\\TELDAX\\UpdName.txt",
+                                          "C:\\TELDAX\\UpdDetails.txt"};
+
+static void ReleaseMachine()
+{
+    StoredCodeMachine();
+    for (const char* file : RecordFiles)
+        WriteBytes(file, OldRecord, sizeof OldRecord - 1);
+}
+
+enum RecordState { Kept, Empty, Written };
+
+// What each record file holds: the old record, nothing, or a new text
+// (for the addresses, exactly the one given).
+static bool RecordIs(int index, RecordState state, const char* address = NULL)
+{
+    char actual[512];
+    int length = ReadBytes(RecordFiles[index], actual, sizeof actual);
+    if (state == Kept)
+        return length == (int)sizeof OldRecord - 1 && memcmp(actual, OldRecord, length) == 0;
+    if (state == Empty)
+        return length == 0;
+    if (address)
+        return length == (int)strlen(address) && memcmp(actual, address, length) == 0;
+    return length > 0 && !(length == (int)sizeof OldRecord - 1 && memcmp(actual, OldRecord, length) == 0);
+}
+
+static const char UpdateInstaller[] = VINSTALL_DOWNLOAD_BASE VINSTALL_UPDATE_INSTALLER;
+static const char UpdateDetails[] = VINSTALL_DOWNLOAD_BASE VINSTALL_UPDATE_DETAILS;
+static const char MasterLoadInstaller[] = VINSTALL_DOWNLOAD_BASE VINSTALL_MASTER_LOAD_INSTALLER;
+
+static bool NoticeKeptOthersWritten()
+{
+    return RecordIs(0, Kept) && RecordIs(1, Written, UpdateInstaller) && RecordIs(2, Written, UpdateDetails);
+}
+
+static bool AllRecordsKept()
+{
+    return RecordIs(0, Kept) && RecordIs(1, Kept) && RecordIs(2, Kept);
+}
+
+static bool InstallerAddressKept()
+{
+    return RecordIs(0, Written) && RecordIs(1, Kept) && RecordIs(2, Written);
+}
+
+static bool NoticeLeftEmpty()
+{
+    return RecordIs(0, Empty) && RecordIs(1, Written, UpdateInstaller) && RecordIs(2, Written, UpdateDetails);
+}
+
+static bool DetailsLeftEmpty()
+{
+    return RecordIs(0, Written) && RecordIs(1, Written, MasterLoadInstaller) && RecordIs(2, Empty);
+}
+
+static bool NoRecordMade()
+{
+    for (const char* file : RecordFiles) {
+        if (FileExists(file))
+            return false;
+    }
+    return true;
+}
+
+static bool FolderMissingAndNoRecordMade()
+{
+    return NoRecordMade() && !DirectoryExists("C:\\TELDAX");
+}
+
 // --- The table -------------------------------------------------------------------------------
 
 struct FaultCase {
@@ -324,6 +398,22 @@ static const FaultCase Cases[] = {
      "RC.DAT not read: empty code, everything starts in C:\\", &EmptyCode},
     {"MessageBoxA", 0, NULL, "AfterInstall", AfterInstallMachine, false, 1, NULL, NULL,
      "no message needed: unaffected", &AllDone},
+    {"CreateFileA", 0, "Update.txt", "UpdateInfo", ReleaseMachine, false, 1, NULL, NoticeKeptOthersWritten,
+     "notice not created: keeps its old record; the two addresses written"},
+    {"CreateFileA", 0, "UpdName.txt", "MLDInfo", ReleaseMachine, false, 1, NULL, InstallerAddressKept,
+     "installer address not created: keeps its old record; the others written"},
+    {"CreateFileA", 0, "\\Upd", "UpdateInfo", ReleaseMachine, false, 1, NULL, AllRecordsKept,
+     "no record file created: all keep their old records, no message"},
+    {"CreateFileA", 0, NULL, "MLDInfo", FreshMachine, false, 1, NULL, FolderMissingAndNoRecordMade,
+     "no install folder: nothing made, no message", NULL, "the record files, C:\\TELDAX missing", true},
+    {"WriteFile", 0, "Update.txt", "UpdateInfo", ReleaseMachine, false, 1, NULL, NoticeLeftEmpty,
+     "notice not written: left empty; the two addresses written"},
+    {"WriteFile", 0, "UpdDetails.txt", "MLDInfo", ReleaseMachine, false, 1, NULL, DetailsLeftEmpty,
+     "details address not written: left empty; the others written"},
+    {"MessageBoxA", 0, NULL, "Chk4TELDAX", FreshMachine, false, 0, "Velloran - No Update", NothingMade,
+     "notice not shown: status 0 all the same"},
+    {"ShellExecuteA", 0, NULL, "InstallPDF", FreshMachine, false, 1, NULL, NothingMade,
+     "converter's installer not started: status 1, no message of its own"},
 };
 
 static void RunCase(const FaultCase& c)
