@@ -469,11 +469,6 @@ void ReportSystemTime(const SYSTEMTIME& time)
     ChosenTime = time;
 }
 
-void UseRealTime()
-{
-    TimeChosen = false;
-}
-
 // --- The library ------------------------------------------------------------------
 
 HMODULE Library;
@@ -631,7 +626,6 @@ static void CALLBACK DriveDialog(HWND, UINT, UINT_PTR, DWORD)
         Dialog.window = dialog;
         Dialog.owner = GetWindow(dialog, GW_OWNER);
         GetWindowTextA(dialog, Dialog.caption, sizeof Dialog.caption);
-        Dialog.style = GetWindowLongA(dialog, GWL_STYLE);
         GetWindowTextA(GetDlgItem(dialog, 200), Dialog.fieldAtOpen, sizeof Dialog.fieldAtOpen);
         Dialog.focusOnField = GetFocus() == GetDlgItem(dialog, 200);
     }

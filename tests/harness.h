@@ -68,9 +68,8 @@ int CallCount(const char* function);
 // GetVersionExA reports this version (until UseRealVersion()).
 void ReportVersion(DWORD major, DWORD minor, DWORD platformId);
 void UseRealVersion();
-// GetSystemTime reports this time (until UseRealTime()).
+// GetSystemTime reports this time from now on.
 void ReportSystemTime(const SYSTEMTIME& time);
-void UseRealTime();
 
 // --- Message boxes ----------------------------------------------------------------
 struct MessageRecord {
@@ -116,7 +115,6 @@ struct DialogObservation {
     HWND window;              // the last one
     HWND owner;               // its owner when it opened
     char caption[64];
-    LONG style;
     char fieldAtOpen[64];     // field text when it opened
     BOOL focusOnField;        // keyboard focus on the code field when it opened
     char snapshots[8][64];    // field text at each Snapshot action

@@ -34,24 +34,22 @@ static void PrepareDisk(const void* code = NULL, int size = 0)
     SetCwd(StartDir);
 }
 
+// RC.DAT holds exactly these bytes.
+static void CheckCodeFileBytes(int line, const void* bytes, int size)
+{
+    unsigned char actual[64];
+    int length = ReadBytes(CodeFile, actual, sizeof actual);
+    OkAt(__FILE__, line, length == size && memcmp(actual, bytes, size) == 0, "RC.DAT is %s, expected %s",
+         length < 0 ? "missing" : Show(actual, length), Show(bytes, size));
+}
+
 // RC.DAT holds exactly the written form of code: its characters, zero bytes
 // up to 24.
 static void CheckCodeFile(int line, const char* code)
 {
     unsigned char expected[24] = {};
     memcpy(expected, code, strlen(code) < 24 ? strlen(code) : 24);
-    unsigned char actual[64];
-    int length = ReadBytes(CodeFile, actual, sizeof actual);
-    OkAt(__FILE__, line, length == 24 && memcmp(actual, expected, 24) == 0, "RC.DAT is %s, expected %s",
-         length < 0 ? "missing" : Show(actual, length), Show(expected, 24));
-}
-
-static void CheckUnchanged(int line, const void* bytes, int size)
-{
-    unsigned char actual[64];
-    int length = ReadBytes(CodeFile, actual, sizeof actual);
-    OkAt(__FILE__, line, length == size && memcmp(actual, bytes, size) == 0, "RC.DAT is %s, expected %s",
-         length < 0 ? "missing" : Show(actual, length), Show(bytes, size));
+    CheckCodeFileBytes(line, expected, sizeof expected);
 }
 
 static void CheckMessage(int line, int index, HWND owner, const char* text, const char* title, UINT style)
@@ -296,7 +294,7 @@ static void test_stored_code()
         ok(status == 1, "status %d", status);
         ok(Dialog.shown == 0, "the dialog was shown");
         ok(MessageCount == 0, "%d messages", MessageCount);
-        CheckUnchanged(__LINE__, c.bytes, c.size);
+        CheckCodeFileBytes(__LINE__, c.bytes, c.size);
         ok(!DirectoryExists("C:\\MARY"), "a reporter directory was created");
         ok(_stricmp(Cwd(), "C:\\TELDAX") == 0, "current directory %s", Cwd());
         ok(CallCount("WriteFile") == 0 && CallCount("CreateDirectoryA") == 0, "%d writes, %d directories made",
@@ -411,7 +409,7 @@ static void test_legacy_import()
             ok(MessageCount == 1, "%d messages", MessageCount);
             CheckMessage(__LINE__, 0, SetupWindow, "A required file is missing.", "Velloran - Missing File",
                          MB_OK);
-            CheckUnchanged(__LINE__, stored, sizeof stored);
+            CheckCodeFileBytes(__LINE__, stored, sizeof stored);
         }
     }
     ClearContext();
@@ -450,7 +448,7 @@ static void test_failing_calls()
     ok(status == 2 && Dialog.shown == 1, "status %d, shown %d", status, Dialog.shown);
     // RC.DAT goes into the directory that is current instead.
     ok(FileExists("C:\\start\\RC.DAT"), "RC.DAT not written in the current directory");
-    CheckUnchanged(__LINE__, stored, sizeof stored);
+    CheckCodeFileBytes(__LINE__, stored, sizeof stored);
 
     SetContext("RC.DAT cannot be written");
     LoadLibraryUnderTest();
@@ -468,7 +466,7 @@ static void test_failing_calls()
     status = RunBeforeInstall(NULL, 0);
     ClearFaults();
     ok(status == 1 && MessageCount == 0 && Dialog.shown == 0, "status %d, %d messages", status, MessageCount);
-    CheckUnchanged(__LINE__, stored, sizeof stored);
+    CheckCodeFileBytes(__LINE__, stored, sizeof stored);
     ClearContext();
 }
 

@@ -14,6 +14,16 @@ DWORD BytesRead;
 DWORD BytesWritten;
 HANDLE CodeFileHandle = INVALID_HANDLE_VALUE;
 
+HANDLE OpenForReading(LPCSTR path)
+{
+    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+HANDLE CreateForWriting(LPCSTR path)
+{
+    return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
 void AsciiUpperCase(char* text)
 {
     for (; *text; ++text) {

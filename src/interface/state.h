@@ -34,6 +34,11 @@ INT_PTR ShowDialog(LPCSTR templateName, DLGPROC procedure, LPARAM initParam);
 // Fills WindowsVersion and decides UnsupportedWindows (1 above 6.2).
 void CheckWindowsVersion();
 
+// Every file is opened, used and closed within one call. Reads share reading
+// with others; writes create or replace the file and share writing.
+HANDLE OpenForReading(LPCSTR path);
+HANDLE CreateForWriting(LPCSTR path);
+
 // Case conversion of names: only the ASCII letters change, whatever the
 // user's locale says.
 void AsciiUpperCase(char* text);

@@ -22,8 +22,7 @@ static_assert(sizeof UpdateInstallerAddress <= WorkPathSize && sizeof UpdateDeta
 // and keeps what it held.
 static void WriteRecordFile(LPCSTR path, LPCSTR text, const SYSTEMTIME* date)
 {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, NULL, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = CreateForWriting(path);
     if (file == INVALID_HANDLE_VALUE)
         return;
     HRESULT placed = date ? StringCchPrintfA(WorkPath, ARRAYSIZE(WorkPath), text, date->wMonth,

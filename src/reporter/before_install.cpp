@@ -16,12 +16,6 @@ enum {
 // "C:\" in front of the old code.
 static const size_t PifCodeOffset = 3;
 
-static HANDLE OpenForReading(LPCSTR path)
-{
-    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, NULL);
-}
-
 // Puts InstallDir followed by fileName ("\RC.DAT") into WorkPath.
 static void BuildInstallPath(LPCSTR fileName)
 {
@@ -38,8 +32,7 @@ static void WriteCodeFile(LPCSTR path)
     size_t length = strnlen(ReporterCode, sizeof ReporterCode);
     memcpy(record, ReporterCode, length < sizeof record ? length : sizeof record);
 
-    CodeFileHandle = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, NULL, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, NULL);
+    CodeFileHandle = CreateForWriting(path);
     if (CodeFileHandle == INVALID_HANDLE_VALUE)
         return;
     WriteFile(CodeFileHandle, record, sizeof record, &BytesWritten, NULL);
@@ -51,15 +44,10 @@ static void ShowMissingFileMessage()
     MessageBoxA(OwnerWindow, "A required file is missing.", "Velloran - Missing File", MB_OK);
 }
 
-// RC.DAT in its read form: at most 28 bytes into a zeroed ReporterDir, so the
-// text always ends; a ':' in the second byte marks the path form, whose code
-// starts at the fourth byte.
-static void ReadCodeFile(HANDLE file)
+void ReadCodeFile(HANDLE file)
 {
     ZeroMemory(ReporterDir, sizeof ReporterDir);
     ReadFile(file, ReporterDir, CodeReadSize, &BytesRead, NULL);
-    LPCSTR code = ReporterDir[1] == ':' ? ReporterDir + 3 : ReporterDir;
-    StringCchCopyA(ReporterCode, ARRAYSIZE(ReporterCode), code);
 }
 
 // Imports the old code from TRAN.PIF and stores it in RC.DAT. A file that
@@ -150,7 +138,10 @@ VINSTALL_EXPORT BeforeInstall(HWND window, LPARAM, LPARAM, LPARAM, LPARAM)
     CodeFileHandle = OpenForReading(WorkPath);
     if (CodeFileHandle == INVALID_HANDLE_VALUE)
         return ImportLegacyCode();
+    // The path form (':' in the second byte) has its code from the fourth byte.
     ReadCodeFile(CodeFileHandle);
+    LPCSTR code = ReporterDir[1] == ':' ? ReporterDir + 3 : ReporterDir;
+    StringCchCopyA(ReporterCode, ARRAYSIZE(ReporterCode), code);
     CloseHandle(CodeFileHandle);
     return 1;
 }

@@ -1,5 +1,6 @@
 #include "../interface/exports.h"
 #include "../interface/state.h"
+#include "../reporter/reporter.h"
 #include "shortcuts.h"
 
 #include <shlobj.h>
@@ -179,13 +180,10 @@ VINSTALL_EXPORT AfterInstall(HWND window, LPARAM, LPARAM, LPARAM, LPARAM)
 {
     char codePath[MAX_PATH];
     JoinPath(codePath, InstallDir, "\\RC.DAT");
-    HANDLE file = CreateFileA(codePath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, NULL);
-    // RC.DAT in its read form. Unreadable, ReporterDir keeps what BeforeInstall
-    // left in it.
+    HANDLE file = OpenForReading(codePath);
+    // Unreadable, ReporterDir keeps what BeforeInstall left in it.
     if (file != INVALID_HANDLE_VALUE) {
-        ZeroMemory(ReporterDir, sizeof ReporterDir);
-        ReadFile(file, ReporterDir, CodeReadSize, &BytesRead, NULL);
+        ReadCodeFile(file);
         CloseHandle(file);
     }
 
