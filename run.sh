@@ -40,26 +40,38 @@ if [ -n "$interactive" ] && [ -z "${DISPLAY:-}" ]; then
   exit 2
 fi
 
-scripts/setup.sh
-cmake --preset default >/dev/null
-cmake --build --preset default >/dev/null
+# The shipped 32-bit DLL in the 32-bit setup program wherever 32-bit code
+# runs; elsewhere the same setup program and library built for x86_64.
+. scripts/wine-env.sh
+if can_run_x86; then
+  arch=x86 preset=default build=build
+  echo "== Architecture: 32-bit (i686), the shipped DLL in the 32-bit setup program: this machine executes 32-bit x86 code"
+else
+  arch=x64 preset=x64 build=build-x64
+  echo "== Architecture: 64-bit (x86_64), the same sources in the 64-bit setup program: $NoX86Reason"
+fi
 
-prefix="$PWD/build/run-prefix"
+scripts/setup.sh
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" >/dev/null
+
+prefix="$PWD/$build/run-prefix"
 WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true  # left over from an earlier run
 rm -rf "$prefix"
-cmake/make-wineprefix.sh "$prefix"
+cmake/make-wineprefix.sh "$prefix" "$arch"
 trap 'WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true' EXIT
-export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d
+use_wine "$arch" "$prefix"
+export WINEDEBUG=-all
 
 # The version is the setup program's own setting: its manifest decides
 # whether Windows 8.1 and 10 show through (they do).
-wine reg add 'HKCU\Software\Wine\AppDefaults\VelloranSetup.exe' /v Version /d "$windows" /f >/dev/null 2>&1
+"$WINE" reg add 'HKCU\Software\Wine\AppDefaults\VelloranSetup.exe' /v Version /d "$windows" /f >/dev/null 2>&1
 hand=(--code "$code")
 if [ -n "$interactive" ]; then
-  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11 /f >/dev/null 2>&1
+  "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11 /f >/dev/null 2>&1
   hand=(--interactive)
   echo "== First installation, Windows $windows: type a reporter code into the dialog on the display"
 else
   echo "== First installation, Windows $windows, reporter code typed by the automated hand: $code"
 fi
-wine build/tools/run_setup.exe "$PWD/build/installer/VelloranSetup.exe" "${hand[@]}" </dev/null
+"$WINE" "$build/tools/run_setup.exe" "$PWD/$build/installer/VelloranSetup.exe" "${hand[@]}" </dev/null

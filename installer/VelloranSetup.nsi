@@ -21,9 +21,16 @@
 ; Exit codes: 0 installed (or notice shown), 2 stopped by BeforeInstall.
 ;
 ; Build defines (paths of the build's files): VINSTALLDLL, VELL_EXE,
-; PDF_SETUP_EXE, VELLORAN_ICO, OUTFILE; optional UPDATE_RELEASE.
+; PDF_SETUP_EXE, VELLORAN_ICO, OUTFILE; optional UPDATE_RELEASE, and AMD64
+; for the 64-bit setup program around the x86_64 build of the library (for
+; machines that cannot run 32-bit code; the System plug-in then uses the one
+; x64 convention).
 
-Unicode true
+!ifdef AMD64
+  Target amd64-unicode
+!else
+  Unicode true
+!endif
 !include LogicLib.nsh
 !include FileFunc.nsh
 !include Sections.nsh

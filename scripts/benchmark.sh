@@ -6,13 +6,16 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-cmake --preset default >/dev/null
-cmake --build --preset default --target VINSTALLDLL benchmark >/dev/null
+# The shipped 32-bit build where 32-bit code runs, the x86_64 one elsewhere.
+. scripts/wine-env.sh
+if can_run_x86; then arch=x86 preset=default build=build; else arch=x64 preset=x64 build=build-x64; fi
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" --target VINSTALLDLL benchmark >/dev/null
 
-prefix="$PWD/build/bench-prefix"
+prefix="$PWD/$build/bench-prefix"
 rm -rf "$prefix"
-cmake/make-wineprefix.sh "$prefix"
+cmake/make-wineprefix.sh "$prefix" "$arch"
 trap 'WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true' EXIT
-echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(wine --version)"
-WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d \
-  wine build/tools/benchmark.exe "$PWD/build/VINSTALLDLL.dll" "${1:-5000}" </dev/null
+use_wine "$arch" "$prefix"
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $("$WINE" --version)"
+"$WINE" "$build/tools/benchmark.exe" "$PWD/$build/VINSTALLDLL.dll" "${1:-5000}" </dev/null

@@ -11,15 +11,18 @@ out="${1:-$root/docs/reporter-code-dialog.png}"
 cd "$root"
 
 scripts/setup.sh
-cmake --preset default >/dev/null
-cmake --build --preset default >/dev/null
+# The shipped 32-bit build where 32-bit code runs, the x86_64 one elsewhere.
+. scripts/wine-env.sh
+if can_run_x86; then arch=x86 preset=default build=build; else arch=x64 preset=x64 build=build-x64; fi
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" >/dev/null
 
 # A display number nobody uses.
 display=99
 while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
   display=$((display + 1))
 done
-prefix="$root/build/screenshot-prefix"
+prefix="$root/$build/screenshot-prefix"
 Xvfb ":$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 setup=
@@ -32,15 +35,15 @@ trap cleanup EXIT
 
 WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
 rm -rf "$prefix"
-cmake/make-wineprefix.sh "$prefix"
-export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d
+cmake/make-wineprefix.sh "$prefix" "$arch"
+use_wine "$arch" "$prefix"
 export DISPLAY=":$display"
 # The X11 driver, with windows that Wine draws whole, caption included: there
 # is no window manager on the virtual server to draw it.
-wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11 /f >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+"$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11 /f >/dev/null 2>&1
+"$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 
-wine build/installer/VelloranSetup.exe "/LOG=C:\\screenshot.log" </dev/null >/dev/null 2>&1 &
+"$WINE" "$build/installer/VelloranSetup.exe" "/LOG=C:\\screenshot.log" </dev/null >/dev/null 2>&1 &
 setup=$!
 if ! window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Reporter Code$' | head -n 1); then
   echo "screenshot: the reporter code dialog did not appear" >&2

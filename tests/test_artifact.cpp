@@ -1,5 +1,7 @@
-// The shipped file itself: what a setup program and a Windows loader rely on,
-// read from the bytes of build/VINSTALLDLL.dll.
+// The built file itself: what a setup program and a Windows loader rely on,
+// read from its bytes. The second argument names the architecture the file
+// must be built for, x86 (the shipped build/VINSTALLDLL.dll) or x64; a 64-bit
+// test program reads a 32-bit file as well as its own kind.
 #include "harness.h"
 
 #include "release_settings.h"
@@ -13,12 +15,35 @@ static const int SizeBudget = 32 * 1024;
 static const char* const SystemDlls[] = {"kernel32.dll", "user32.dll", "shell32.dll", "ole32.dll",
                                          "msvcrt.dll",   "advapi32.dll"};
 
+static const char* const ExpectedExports[] = {"BeforeInstall", "AfterInstall", "UpdateInfo",
+                                              "MLDInfo",       "InstallPDF",   "Chk4TELDAX"};
+
 static BYTE Image[256 * 1024];
 static int ImageSize;
+static bool Expect64;
 
 static IMAGE_NT_HEADERS32* Nt()
 {
     return (IMAGE_NT_HEADERS32*)(Image + ((IMAGE_DOS_HEADER*)Image)->e_lfanew);
+}
+
+// The optional header differs between the two formats; only the fields
+// read here are asked for.
+static bool Is64()
+{
+    return Nt()->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC;
+}
+
+static IMAGE_DATA_DIRECTORY Directory(int entry)
+{
+    return Is64() ? ((IMAGE_NT_HEADERS64*)Nt())->OptionalHeader.DataDirectory[entry]
+                  : Nt()->OptionalHeader.DataDirectory[entry];
+}
+
+static WORD DllCharacteristics()
+{
+    return Is64() ? ((IMAGE_NT_HEADERS64*)Nt())->OptionalHeader.DllCharacteristics
+                  : Nt()->OptionalHeader.DllCharacteristics;
 }
 
 // The file offset of a relative virtual address, or NULL outside every section.
@@ -40,9 +65,11 @@ static void test_headers()
     ok(ImageSize > 0 && ImageSize < SizeBudget, "the DLL is %d bytes, over its budget of %d", ImageSize, SizeBudget);
     ok(((IMAGE_DOS_HEADER*)Image)->e_magic == IMAGE_DOS_SIGNATURE && Nt()->Signature == IMAGE_NT_SIGNATURE,
        "not a PE file");
-    ok(Nt()->FileHeader.Machine == IMAGE_FILE_MACHINE_I386, "machine 0x%x", Nt()->FileHeader.Machine);
+    WORD machine = Expect64 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386;
+    ok(Nt()->FileHeader.Machine == machine, "machine 0x%x, expected 0x%x", Nt()->FileHeader.Machine, machine);
+    ok(Is64() == Expect64, "optional header magic 0x%x", Nt()->OptionalHeader.Magic);
     ok(Nt()->FileHeader.Characteristics & IMAGE_FILE_DLL, "not a DLL");
-    WORD dll = Nt()->OptionalHeader.DllCharacteristics;
+    WORD dll = DllCharacteristics();
     ok(dll & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE, "DYNAMIC_BASE not set (0x%x)", dll);
     ok(dll & IMAGE_DLLCHARACTERISTICS_NX_COMPAT, "NX_COMPAT not set (0x%x)", dll);
 
@@ -54,9 +81,32 @@ static void test_headers()
     }
 }
 
+// The setup program finds the exports by their plain names, undecorated,
+// in a module that calls itself VINSTALLDLL.dll; nothing else is exported.
+static void test_exports()
+{
+    IMAGE_EXPORT_DIRECTORY* exports = (IMAGE_EXPORT_DIRECTORY*)AtRva(Directory(IMAGE_DIRECTORY_ENTRY_EXPORT).VirtualAddress);
+    ok(exports != NULL, "no export directory");
+    if (!exports)
+        return;
+    const char* module = (const char*)AtRva(exports->Name);
+    ok(module && strcmp(module, "VINSTALLDLL.dll") == 0, "module name \"%s\"", module ? module : "?");
+    ok(exports->NumberOfNames == ARRAYSIZE(ExpectedExports) && exports->NumberOfFunctions == ARRAYSIZE(ExpectedExports),
+       "%lu exported names and %lu functions, expected %u", exports->NumberOfNames, exports->NumberOfFunctions,
+       (unsigned)ARRAYSIZE(ExpectedExports));
+    DWORD* names = (DWORD*)AtRva(exports->AddressOfNames);
+    for (DWORD i = 0; names && i < exports->NumberOfNames; ++i) {
+        const char* name = (const char*)AtRva(names[i]);
+        bool expected = false;
+        for (const char* e : ExpectedExports)
+            expected = expected || (name && strcmp(e, name) == 0);
+        ok(expected, "unexpected export \"%s\"", name ? name : "?");
+    }
+}
+
 static void test_imports()
 {
-    IMAGE_DATA_DIRECTORY dir = Nt()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    IMAGE_DATA_DIRECTORY dir = Directory(IMAGE_DIRECTORY_ENTRY_IMPORT);
     IMAGE_IMPORT_DESCRIPTOR* d = (IMAGE_IMPORT_DESCRIPTOR*)AtRva(dir.VirtualAddress);
     ok(d != NULL, "no import directory");
     for (; d && d->Name; ++d) {
@@ -130,11 +180,14 @@ static void test_version_resource()
 int main(int argc, char** argv)
 {
     InitHarness(argc, argv);
+    Expect64 = argc > 2 && strcmp(argv[2], "x64") == 0;
+    printf("%s, expected %s\n", LibraryPath(), Expect64 ? "x64" : "x86");
     ImageSize = ReadBytes(LibraryPath(), Image, sizeof Image);
     ok(ImageSize > (int)sizeof(IMAGE_DOS_HEADER), "cannot read %s", LibraryPath());
     if (ImageSize <= (int)sizeof(IMAGE_DOS_HEADER))
         return FinishTests("artifact");
     test_headers();
+    test_exports();
     test_imports();
     test_version_resource();
     return FinishTests("artifact");

@@ -21,33 +21,20 @@ static IMAGE_NT_HEADERS* NtHeaders()
     return (IMAGE_NT_HEADERS*)(ImageBase() + ((IMAGE_DOS_HEADER*)ImageBase())->e_lfanew);
 }
 
+// The export directory itself is read from the file by test_artifact; here
+// the loader finds each export by its plain name.
 static void test_export_directory()
 {
     LoadLibraryUnderTest();
-    IMAGE_DATA_DIRECTORY dir = NtHeaders()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
-    ok(dir.VirtualAddress != 0, "no export directory");
-    if (!dir.VirtualAddress)
-        return;
-    IMAGE_EXPORT_DIRECTORY* exports = (IMAGE_EXPORT_DIRECTORY*)(ImageBase() + dir.VirtualAddress);
-    const char* module = (const char*)(ImageBase() + exports->Name);
-    ok(strcmp(module, "VINSTALLDLL.dll") == 0, "module name \"%s\"", module);
-
-    DWORD* names = (DWORD*)(ImageBase() + exports->AddressOfNames);
-    ok(exports->NumberOfNames == ARRAYSIZE(ExpectedExports), "%lu exported names, expected %u",
-       exports->NumberOfNames, (unsigned)ARRAYSIZE(ExpectedExports));
-    for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
-        const char* name = (const char*)(ImageBase() + names[i]);
-        bool expected = false;
-        for (const char* e : ExpectedExports)
-            expected = expected || strcmp(e, name) == 0;
-        ok(expected, "unexpected export \"%s\"", name);
-    }
     for (const char* e : ExpectedExports)
         ok(FindExport(e) != NULL, "export \"%s\" not found by its plain name", e);
 }
 
+#if defined(__i386__)
 // Calls an export through a five-argument __stdcall call and measures how
-// many bytes of arguments it removed from the stack.
+// many bytes of arguments it removed from the stack. Only 32-bit code has a
+// convention to get wrong; the shipped file's instructions are checked on
+// every machine by scripts/check-export-returns.sh.
 static int CallMeasuringStack(ExportProc proc, HWND window, DWORD* removed)
 {
     int result;
@@ -67,6 +54,7 @@ static int CallMeasuringStack(ExportProc proc, HWND window, DWORD* removed)
     *removed = after - before + 20;
     return result;
 }
+#endif
 
 static void PrepareStoredCode()
 {
@@ -88,12 +76,16 @@ static void test_calling_contract()
         LoadLibraryUnderTest();
         PrepareStoredCode();
         ShellExecuteRecordOnly = true;
-        DWORD removed = 0;
         ExportProc proc = FindExport(e.name);
+#if defined(__i386__)
+        DWORD removed = 0;
         int status = proc ? CallMeasuringStack(proc, SetupWindow, &removed) : -1;
+        ok(removed == 20, "%s removed %lu bytes of arguments, expected 20", e.name, removed);
+#else
+        int status = proc ? proc(SetupWindow, 0x11111111, 0x22222222, 0x33333333, 0x44444444) : -1;
+#endif
         ShellExecuteRecordOnly = false;
         ok(status == e.status, "%s: status %d, expected %d", e.name, status, e.status);
-        ok(removed == 20, "%s removed %lu bytes of arguments, expected 20", e.name, removed);
     }
     RemoveTree("C:\\users\\Public\\Desktop\\Velloran.lnk");
     int status;
@@ -104,7 +96,7 @@ static void test_calling_contract()
         LoadLibraryUnderTest();
         PrepareStoredCode();
         status = CallExport("BeforeInstall", SetupWindow, e[0], e[1], e[2], e[3]);
-        ok(status == 1 && MessageCount == 0, "arguments %ld..%ld: status %d, %d messages", e[0], e[3], status,
+        ok(status == 1 && MessageCount == 0, "arguments %ld..%ld: status %d, %d messages", (long)e[0], (long)e[3], status,
            MessageCount);
     }
 }
