@@ -74,4 +74,14 @@ if [ -n "$interactive" ]; then
 else
   echo "== First installation, Windows $windows, reporter code typed by the automated hand: $code"
 fi
-"$WINE" "$build/tools/run_setup.exe" "$PWD/$build/installer/VelloranSetup.exe" "${hand[@]}" </dev/null
+# What the library says through OutputDebugStringA reaches Wine's +debugstr
+# channel on standard error, one quoted and escaped line per call.
+trace="$PWD/$build/run-trace.txt"
+status=0
+WINEDEBUG=-all,+debugstr "$WINE" "$build/tools/run_setup.exe" "$PWD/$build/installer/VelloranSetup.exe" \
+  "${hand[@]}" </dev/null 2>"$trace" || status=$?
+echo
+echo "what the library said (OutputDebugStringA, read through Wine's +debugstr channel):"
+sed -n 's/^.*:debugstr:OutputDebugStringA "\(VINSTALLDLL: .*\)\\n"$/  \1/p' "$trace" | sed 's/\\\(.\)/\1/g'
+grep -v ':debugstr:' "$trace" >&2 || true
+exit $status

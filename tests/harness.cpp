@@ -43,8 +43,13 @@ void ClearContext()
     Context[0] = '\0';
 }
 
+static int MalformedTraceLines;
+static char FirstMalformedTraceLine[600];
+
 int FinishTests(const char* name)
 {
+    ok(MalformedTraceLines == 0, "%d trace lines without the form \"VINSTALLDLL: ...\\n\", the first: %s",
+       MalformedTraceLines, Show(FirstMalformedTraceLine, (int)strlen(FirstMalformedTraceLine)));
     UnloadLibraryUnderTest();
     printf("%s: %d passed, %d failed\n", name, Passed, Failed);
     fflush(stdout);
@@ -408,6 +413,61 @@ static HINSTANCE WINAPI HookShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, 
     return RealShellExecuteA(owner, verb, file, parameters, directory, show);
 }
 
+static decltype(&OutputDebugStringA) RealOutputDebugStringA;
+static char TraceLines[256][512];
+int TraceCount;
+
+static void WINAPI HookOutputDebugStringA(LPCSTR text)
+{
+    size_t length = text ? strlen(text) : 0;
+    const char* lineFeed = text ? strchr(text, '\n') : NULL;
+    if (!text || strncmp(text, "VINSTALLDLL: ", 13) != 0 || length > 511 || lineFeed != text + length - 1) {
+        if (!MalformedTraceLines++)
+            lstrcpynA(FirstMalformedTraceLine, text ? text : "(null)", sizeof FirstMalformedTraceLine);
+    }
+    if (text && TraceCount < (int)ARRAYSIZE(TraceLines))
+        lstrcpynA(TraceLines[TraceCount], text, sizeof TraceLines[0]);
+    ++TraceCount;
+    RealOutputDebugStringA(text);
+}
+
+void RecordTraceOf(HMODULE module)
+{
+    PatchImport(module, "OutputDebugStringA", (void*)HookOutputDebugStringA);
+}
+
+void ClearTrace()
+{
+    TraceCount = 0;
+}
+
+const char* TraceLine(int index)
+{
+    return index >= 0 && index < TraceCount && index < (int)ARRAYSIZE(TraceLines) ? TraceLines[index] : "";
+}
+
+const char* Traced(const char* part)
+{
+    for (int i = 0; i < TraceCount && i < (int)ARRAYSIZE(TraceLines); ++i) {
+        if (strstr(TraceLines[i], part))
+            return TraceLines[i];
+    }
+    return NULL;
+}
+
+const char* TraceText()
+{
+    static char text[8192];
+    text[0] = '\0';
+    for (int i = 0; i < TraceCount && i < (int)ARRAYSIZE(TraceLines); ++i) {
+        if (strlen(text) + strlen(TraceLines[i]) + 2 >= sizeof text)
+            break;
+        strcat(text, "  ");
+        strcat(text, TraceLines[i]);
+    }
+    return text;
+}
+
 static HRESULT WINAPI HookCoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID* object)
 {
     if (Fails("CoCreateInstance", NULL)) {
@@ -443,6 +503,7 @@ void InstallHooks(HMODULE module)
     PatchImport(module, "MessageBoxA", (void*)HookMessageBoxA);
     Hook(module, "ShellExecuteA", HookShellExecuteA, &RealShellExecuteA);
     Hook(module, "CoCreateInstance", HookCoCreateInstance, &RealCoCreateInstance);
+    Hook(module, "OutputDebugStringA", HookOutputDebugStringA, &RealOutputDebugStringA);
 }
 
 void RecordMessageBoxesOf(HMODULE module)
@@ -503,6 +564,7 @@ void InitHarness(int argc, char** argv)
     RealReadFile = ReadFile;
     RealWriteFile = WriteFile;
     RealCloseHandle = CloseHandle;
+    RealOutputDebugStringA = OutputDebugStringA;
 }
 
 void UnloadLibraryUnderTest()
@@ -526,6 +588,7 @@ HMODULE LoadLibraryUnderTest()
         c.calls = 0;
     }
     memset(OpenFiles, 0, sizeof OpenFiles);
+    TraceCount = 0;
     InstallHooks(Library);
     return Library;
 }
@@ -647,6 +710,7 @@ int CallExport(const char* name, HWND window, LPARAM a2, LPARAM a3, LPARAM a4, L
     }
     MessageCount = 0;
     memset(Messages, 0, sizeof Messages);
+    TraceCount = 0;
     ShellExecuteCount = 0;
     memset(&Dialog, 0, sizeof Dialog);
     DrivenDialog = NULL;

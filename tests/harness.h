@@ -94,6 +94,22 @@ extern int ShellExecuteCount;
 // When set, ShellExecuteA is only recorded and answers 42 (success).
 extern bool ShellExecuteRecordOnly;
 
+// --- The library's trace (OutputDebugStringA) -----------------------------------------
+// The lines the library said during the last CallExport (the first 256 are
+// kept, all are counted). Every line the library says in the process is
+// checked for its form: "VINSTALLDLL: " in front, a line feed at the end and
+// nowhere else, at most 511 bytes; FinishTests fails on one that is not.
+extern int TraceCount;
+const char* TraceLine(int index);
+// The first line of the last call that contains part, or NULL.
+const char* Traced(const char* part);
+// All lines of the last call, for a failure message.
+const char* TraceText();
+// Records the trace of module (a test's own copy of library code) the same
+// way; TraceCount counts from the next ClearTrace.
+void RecordTraceOf(HMODULE module);
+void ClearTrace();
+
 // --- The reporter code dialog -------------------------------------------------------
 enum DialogActionKind {
     TypeText,     // WM_CHAR for each character, as the keyboard gives them

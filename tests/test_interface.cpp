@@ -2,6 +2,7 @@
 // the calling contract, the module entry, the dialog template in its
 // resources, and the Windows version gate.
 #include "harness.h"
+#include "src/interface/trace.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -86,6 +87,14 @@ static void test_calling_contract()
 #endif
         ShellExecuteRecordOnly = false;
         ok(status == e.status, "%s: status %d, expected %d", e.name, status, e.status);
+        // The trace opens with the call and its window and closes with the status.
+        char called[64], returns[64];
+        snprintf(called, sizeof called, "VINSTALLDLL: %s: called, window 0x%p\n", e.name, (void*)SetupWindow);
+        snprintf(returns, sizeof returns, "VINSTALLDLL: %s: returns %d\n", e.name, e.status);
+        ok(strcmp(TraceLine(0), called) == 0, "first trace line %s, expected %s",
+           Show(TraceLine(0), strlen(TraceLine(0))), called);
+        ok(TraceCount > 1 && strcmp(TraceLine(TraceCount - 1), returns) == 0, "last trace line %s, expected %s",
+           Show(TraceLine(TraceCount - 1), strlen(TraceLine(TraceCount - 1))), returns);
     }
     RemoveTree("C:\\users\\Public\\Desktop\\Velloran.lnk");
     int status;
@@ -237,6 +246,10 @@ static void test_version_gate()
             ScriptDialog(cancel, 1);
             int status = CallExport("BeforeInstall", SetupWindow);
             ok(status == 0, "status %d", status);
+            char verdict[96];
+            snprintf(verdict, sizeof verdict, "Windows %lu.%lu, platform %lu: %s", c.major, c.minor, platform,
+                     c.refused ? "refused (above 6.2)" : "supported");
+            ok(Traced(verdict) != NULL, "no trace line \"%s\" in:\n%s", verdict, TraceText());
             if (c.refused) {
                 ok(Dialog.shown == 0, "the dialog was shown");
                 ok(MessageCount == 1, "%d messages", MessageCount);
@@ -275,6 +288,49 @@ static void test_version_gate()
     status = CallExport("BeforeInstall", SetupWindow);
     ClearFaults();
     ok(status == 1 && MessageCount == 0, "GetVersionExA failing: status %d, %d messages", status, MessageCount);
+    ok(Traced("GetVersionExA failed (error 5): the version reads 0.0") && Traced("Windows 0.0, platform 0: supported"),
+       "GetVersionExA failing, trace:\n%s", TraceText());
+}
+
+// --- The trace line itself ----------------------------------------------------------------
+
+// What no export's text reaches: a line longer than its buffer is cut there
+// and still ends with its line feed; control bytes from a file's content do
+// not break the line; the caller's last error survives.
+static void test_trace_line()
+{
+    RecordTraceOf(GetModuleHandleA(NULL));
+    static const struct {
+        const char* text;
+        const char* line;  // NULL: cut to the buffer
+    } cases[] = {
+        {"plain", "VINSTALLDLL: plain\n"},
+        {"code \"A\nB\tC\x01\"", "VINSTALLDLL: code \"A?B?C?\"\n"},
+        {"", "VINSTALLDLL: \n"},
+        {NULL, NULL},
+    };
+    static char longText[2 * TraceLineSize];
+    memset(longText, 'x', sizeof longText - 1);
+    for (const auto& c : cases) {
+        const char* text = c.text ? c.text : longText;
+        ClearTrace();
+        SetLastError(1234);
+        Trace("%s", text);
+        DWORD error = GetLastError();
+        const char* line = TraceLine(0);
+        SetContext("trace of %.20s", text);
+        ok(TraceCount == 1, "%d lines", TraceCount);
+        ok(error == 1234, "last error %lu, expected 1234", error);
+        if (c.line) {
+            ok(strcmp(line, c.line) == 0, "line %s", Show(line, (int)strlen(line)));
+        } else {
+            size_t length = strlen(line);
+            ok(length == TraceLineSize - 1 && strncmp(line, "VINSTALLDLL: xxx", 16) == 0 &&
+                   line[length - 2] == 'x' && line[length - 1] == '\n',
+               "cut line of %u bytes, ending %s", (unsigned)length, Show(line + length - 4, 4));
+        }
+    }
+    ClearContext();
 }
 
 int main(int argc, char** argv)
@@ -286,6 +342,7 @@ int main(int argc, char** argv)
     test_module_entry();
     test_dialog_template();
     test_version_gate();
+    test_trace_line();
     CleanDrive();
     return FinishTests("interface");
 }

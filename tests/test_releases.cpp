@@ -219,6 +219,10 @@ static void TestRecordHeldByAnotherProgram()
         CallRelease(Update);
         CloseHandle(held);
         ExpectRecords(Update, NoticeFor(Update, day), c.kept ? c.record : -1);
+        char said[128];
+        snprintf(said, sizeof said, c.kept ? "\\%s not created (error 32): passed over" : "\\%s written: ",
+                 strrchr(RecordPaths[c.record], '\\') + 1);
+        ok(Traced(said) != NULL, "no trace line \"%s\" in:\n%s", said, TraceText());
     }
 
     SetContext("read-only Update.txt");
@@ -244,6 +248,8 @@ static void TestWithoutInstallDir()
         LoadLibraryUnderTest();
         CallRelease(*release);
         ok(!DirectoryExists("C:\\TELDAX"), "C:\\TELDAX was created");
+        ok(Traced("c:\\teldax\\UpdDetails.txt not created (error 3): passed over") != NULL, "trace:\n%s",
+           TraceText());
     }
     SetContext("%s", "");
 }

@@ -369,20 +369,24 @@ struct ImportCase {
     const char* startupDir;
     int dirBytes;              // -1: the text's length
     const char* imported;      // the code RC.DAT then holds; NULL: missing file
+    const char* traced;        // what the trace says of TRAN.PIF
 };
 
 static const ImportCase ImportCases[] = {
-    {"old code", 900, "C:\\jan", -1, "JAN"},
-    {"longer file", 1500, "C:\\old.one", -1, "OLD.ONE"},
-    {"other drive", 900, "D:\\Ann", -1, "ANN"},
+    {"old code", 900, "C:\\jan", -1, "JAN", "code imported from C:\\TELDAX\\TRAN.PIF: \"JAN\""},
+    {"longer file", 1500, "C:\\old.one", -1, "OLD.ONE", "code imported from C:\\TELDAX\\TRAN.PIF: \"OLD.ONE\""},
+    {"other drive", 900, "D:\\Ann", -1, "ANN", "code imported from C:\\TELDAX\\TRAN.PIF: \"ANN\""},
     {"field without a zero", 900, "C:\\ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", 64,
-     "ABCDEFGHIJKLMNOPQRSTUVWX"},
-    {"four characters", 900, "C:\\x", -1, "X"},
-    {"no TRAN.PIF", 0, NULL, -1, NULL},
-    {"899 bytes", 899, "C:\\jan", -1, NULL},
-    {"empty file", 1, NULL, -1, NULL},
-    {"start-up directory of 3 characters", 900, "C:\\", -1, NULL},
-    {"empty start-up directory", 900, "", -1, NULL},
+     "ABCDEFGHIJKLMNOPQRSTUVWX", "TRAN.PIF: \"ABCDEFGHIJKLMNOPQRSTUVWXYZABCDEFGHIJKLMNOPQRSTUVWXYZ012345678\""},
+    {"four characters", 900, "C:\\x", -1, "X", "TRAN.PIF: \"X\""},
+    {"no TRAN.PIF", 0, NULL, -1, NULL,
+     "required file missing: C:\\TELDAX\\TRAN.PIF cannot be opened (error 2)"},
+    {"899 bytes", 899, "C:\\jan", -1, NULL,
+     "required file missing: C:\\TELDAX\\TRAN.PIF gives no code (899 of 900 bytes read, start-up directory \"\")"},
+    {"empty file", 1, NULL, -1, NULL, "TRAN.PIF gives no code (1 of 900 bytes read"},
+    {"start-up directory of 3 characters", 900, "C:\\", -1, NULL,
+     "TRAN.PIF gives no code (900 of 900 bytes read, start-up directory \"C:\\\")"},
+    {"empty start-up directory", 900, "", -1, NULL, "TRAN.PIF gives no code (900 of 900 bytes read, start-up directory \"\")"},
 };
 
 static void test_legacy_import()
@@ -398,6 +402,9 @@ static void test_legacy_import()
         FailCall("CreateFileA", 2, "RC.DAT", ERROR_SHARING_VIOLATION);
         int status = RunBeforeInstall(NULL, 0);
         ClearFaults();
+        ok(Traced("C:\\TELDAX\\RC.DAT found but cannot be opened again (error 32): importing the code from TRAN.PIF") &&
+               Traced(c.traced),
+           "no trace line \"%s\" in:\n%s", c.traced, TraceText());
         ok(Dialog.shown == 0, "the dialog was shown");
         ok(_stricmp(Cwd(), "C:\\TELDAX") == 0, "current directory %s", Cwd());
         if (c.imported) {

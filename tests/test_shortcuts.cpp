@@ -360,7 +360,11 @@ static void TestSkipList()
         check_unchanged(path, kept[i]);
         snprintf(path, sizeof path, "C:\\TELDAX\\%s.PIF", skipped[i]);
         ok(FileExists(path), "%s deleted", path);
+        snprintf(path, sizeof path, "%s.%s passed over: on the skip list", skipped[i], i % 2 ? "LNK" : "lnk");
+        ok(Traced(path) != NULL, "no trace line \"%s\" in:\n%s", path, TraceText());
     }
+    ok(Traced("Velloran.lnk rewritten: starts in the reporter directory") && Traced("reporter directory: C:\\MARY"),
+       "trace:\n%s", TraceText());
     check_link("C:\\TELDAX\\Velloran.lnk", Rewritten(Program, "C:\\MARY"));
     SetContext("%s", "");
 }
@@ -413,6 +417,12 @@ static void TestUnreadableShortcuts()
     ok(!FileExists("C:\\TELDAX\\Broken.PIF"), "Broken.PIF kept");
     ok(!FileExists("C:\\TELDAX\\NoTarget.PIF"), "NoTarget.PIF kept");
     check_link("C:\\TELDAX\\Velloran.lnk", Rewritten(Program, "C:\\MARY"));
+    char said[64];
+    snprintf(said, sizeof said, "Broken.lnk passed over: cannot be read (0x%08lX)",
+             (unsigned long)PlatformLoadStatus("C:\\TELDAX\\Broken.lnk"));
+    ok(Traced(said) && Traced("NoTarget.lnk passed over: names no target file") &&
+           Traced("C:\\TELDAX\\Broken.PIF deleted"),
+       "no trace line \"%s\" or of the target-less shortcut in:\n%s", said, TraceText());
     SetContext("%s", "");
 }
 
@@ -470,6 +480,7 @@ static void TestLongNames()
        "the shortcut with a 260-character path changed");
     check_unchanged(cut, decoy);
     check_link("C:\\TELDAX\\Velloran.lnk", Rewritten(Program, "C:\\MARY"));
+    ok(Traced("ggg.lnk passed over: its path is longer than 259 characters") != NULL, "trace:\n%s", TraceText());
     DeleteFileW(tooLong);  // beyond what the harness's ANSI clean-up reaches
     SetContext("%s", "");
 }

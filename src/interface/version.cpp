@@ -1,4 +1,5 @@
 #include "state.h"
+#include "trace.h"
 
 // Versions up to 6.2 pass on either platform family; 6.3 and later are
 // refused. The verdict is reset first so that an earlier refusal does not
@@ -8,7 +9,8 @@ void CheckWindowsVersion()
 {
     ZeroMemory(&WindowsVersion, sizeof WindowsVersion);
     WindowsVersion.dwOSVersionInfoSize = sizeof WindowsVersion;
-    GetVersionExA(&WindowsVersion);
+    if (!GetVersionExA(&WindowsVersion))
+        Trace("GetVersionExA failed (error %lu): the version reads 0.0", GetLastError());
 
     UnsupportedWindows = 0;
     if (WindowsVersion.dwMajorVersion > 6) {

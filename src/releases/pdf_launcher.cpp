@@ -1,5 +1,6 @@
 #include "../interface/exports.h"
 #include "../interface/state.h"
+#include "../interface/trace.h"
 #include "release_settings.h"
 
 #include <shellapi.h>
@@ -13,7 +14,11 @@ static_assert(sizeof(VINSTALL_PDF_PARAMETERS) <= WorkPathSize, "the converter's 
 // working directory.
 VINSTALL_EXPORT InstallPDF(HWND window, LPARAM, LPARAM, LPARAM, LPARAM)
 {
+    TraceCall("InstallPDF", window);
     StringCchCopyA(WorkPath, ARRAYSIZE(WorkPath), VINSTALL_PDF_PARAMETERS);
-    ShellExecuteA(window, "open", "c:\\teldax\\install.exe", WorkPath, "", SW_SHOWNORMAL);
-    return 1;
+    // Above 32 the shell started the program; 32 or less is its error code.
+    INT_PTR started = (INT_PTR)ShellExecuteA(window, "open", "c:\\teldax\\install.exe", WorkPath, "", SW_SHOWNORMAL);
+    Trace("the shell %s c:\\teldax\\install.exe %s (it returned %ld)", started > 32 ? "started" : "did not start",
+          WorkPath, (long)started);
+    return TraceReturn("InstallPDF", 1);
 }

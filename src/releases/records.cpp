@@ -1,5 +1,6 @@
 #include "../interface/exports.h"
 #include "../interface/state.h"
+#include "../interface/trace.h"
 #include "release_settings.h"
 
 #include <strsafe.h>
@@ -23,15 +24,21 @@ static_assert(sizeof UpdateInstallerAddress <= WorkPathSize && sizeof UpdateDeta
 static void WriteRecordFile(LPCSTR path, LPCSTR text, const SYSTEMTIME* date)
 {
     HANDLE file = CreateForWriting(path);
-    if (file == INVALID_HANDLE_VALUE)
+    if (file == INVALID_HANDLE_VALUE) {
+        Trace("%s not created (error %lu): passed over", path, GetLastError());
         return;
+    }
     HRESULT placed = date ? StringCchPrintfA(WorkPath, ARRAYSIZE(WorkPath), text, date->wMonth,
                                              date->wDay, date->wYear)
                           : StringCchCopyA(WorkPath, ARRAYSIZE(WorkPath), text);
     // The build refuses texts that could outgrow WorkPath; should one not fit
     // all the same, the file is left empty rather than holding a cut record.
-    if (SUCCEEDED(placed))
-        WriteFile(file, WorkPath, lstrlenA(WorkPath), &BytesWritten, NULL);
+    if (FAILED(placed))
+        Trace("%s left empty: its text does not fit (0x%08lX)", path, (unsigned long)placed);
+    else if (WriteFile(file, WorkPath, lstrlenA(WorkPath), &BytesWritten, NULL))
+        Trace("%s written: %lu bytes", path, BytesWritten);
+    else
+        Trace("%s not written (error %lu)", path, GetLastError());
     CloseHandle(file);
 }
 
@@ -46,22 +53,28 @@ static void WriteReleaseRecords(LPCSTR noticeFormat, LPCSTR installerAddress, LP
     WriteRecordFile("c:\\teldax\\UpdDetails.txt", detailsAddress, NULL);
 }
 
-VINSTALL_EXPORT UpdateInfo(HWND, LPARAM, LPARAM, LPARAM, LPARAM)
+VINSTALL_EXPORT UpdateInfo(HWND window, LPARAM, LPARAM, LPARAM, LPARAM)
 {
+    TraceCall("UpdateInfo", window);
     WriteReleaseRecords(VINSTALL_UPDATE_NOTICE, UpdateInstallerAddress, UpdateDetailsAddress);
-    return 1;
+    return TraceReturn("UpdateInfo", 1);
 }
 
-VINSTALL_EXPORT MLDInfo(HWND, LPARAM, LPARAM, LPARAM, LPARAM)
+VINSTALL_EXPORT MLDInfo(HWND window, LPARAM, LPARAM, LPARAM, LPARAM)
 {
+    TraceCall("MLDInfo", window);
     WriteReleaseRecords(VINSTALL_MASTER_LOAD_NOTICE, MasterLoadInstallerAddress, MasterLoadDetailsAddress);
-    return 1;
+    return TraceReturn("MLDInfo", 1);
 }
 
 // Shows the same notice on every call and looks at nothing else; the box's
-// answer does not matter.
+// answer does not matter, beyond telling whether it could be shown.
 VINSTALL_EXPORT Chk4TELDAX(HWND window, LPARAM, LPARAM, LPARAM, LPARAM)
 {
-    MessageBoxA(window, VINSTALL_NO_UPDATE_NOTICE, "Velloran - No Update", MB_OK | MB_ICONINFORMATION);
-    return 0;
+    TraceCall("Chk4TELDAX", window);
+    if (MessageBoxA(window, VINSTALL_NO_UPDATE_NOTICE, "Velloran - No Update", MB_OK | MB_ICONINFORMATION))
+        Trace("no-update notice shown");
+    else
+        Trace("no-update notice not shown (error %lu)", GetLastError());
+    return TraceReturn("Chk4TELDAX", 0);
 }

@@ -1,5 +1,6 @@
 #include "../interface/exports.h"
 #include "../interface/state.h"
+#include "../interface/trace.h"
 #include "reporter.h"
 
 #include <strsafe.h>
@@ -33,9 +34,14 @@ static void WriteCodeFile(LPCSTR path)
     memcpy(record, ReporterCode, length < sizeof record ? length : sizeof record);
 
     CodeFileHandle = CreateForWriting(path);
-    if (CodeFileHandle == INVALID_HANDLE_VALUE)
+    if (CodeFileHandle == INVALID_HANDLE_VALUE) {
+        Trace("%s not created (error %lu)", path, GetLastError());
         return;
-    WriteFile(CodeFileHandle, record, sizeof record, &BytesWritten, NULL);
+    }
+    if (WriteFile(CodeFileHandle, record, sizeof record, &BytesWritten, NULL))
+        Trace("%s written: %lu bytes", path, BytesWritten);
+    else
+        Trace("%s not written (error %lu)", path, GetLastError());
     CloseHandle(CodeFileHandle);
 }
 
@@ -58,6 +64,7 @@ static int ImportLegacyCode()
     BuildInstallPath("\\TRAN.PIF");
     CodeFileHandle = OpenForReading(WorkPath);
     if (CodeFileHandle == INVALID_HANDLE_VALUE) {
+        Trace("required file missing: %s cannot be opened (error %lu)", WorkPath, GetLastError());
         ShowMissingFileMessage();
         return 0;
     }
@@ -70,6 +77,8 @@ static int ImportLegacyCode()
     if (BytesRead == PifImportSize)
         memcpy(startupDir, pif + PifStartupDirOffset, PifStartupDirSize);
     if (strlen(startupDir) <= PifCodeOffset) {
+        Trace("required file missing: %s gives no code (%lu of %d bytes read, start-up directory \"%s\")",
+              WorkPath, BytesRead, PifImportSize, startupDir);
         ShowMissingFileMessage();
         return 0;
     }
@@ -77,10 +86,20 @@ static int ImportLegacyCode()
     StringCchCopyA(ReporterDir, ARRAYSIZE(ReporterDir), startupDir);
     StringCchCopyA(ReporterCode, ARRAYSIZE(ReporterCode), startupDir + PifCodeOffset);
     AsciiUpperCase(ReporterCode);
+    Trace("code imported from %s: \"%s\"", WorkPath, ReporterCode);
 
     BuildInstallPath("\\RC.DAT");
     WriteCodeFile(WorkPath);
     return 1;
+}
+
+// An existing directory is fine; any other failure is only told.
+static void MakeDirectory(LPCSTR path)
+{
+    if (CreateDirectoryA(path, NULL))
+        Trace("%s created", path);
+    else if (GetLastError() != ERROR_ALREADY_EXISTS)
+        Trace("%s not created (error %lu)", path, GetLastError());
 }
 
 // A new code from the dialog: its directory and the install folder are made
@@ -90,19 +109,23 @@ static int StoreNewCode()
 {
     StringCchCopyA(ReporterDir, ARRAYSIZE(ReporterDir), "C:\\");
     StringCchCatA(ReporterDir, ARRAYSIZE(ReporterDir), ReporterCode);
-    CreateDirectoryA(ReporterDir, NULL);
-    CreateDirectoryA(InstallDir, NULL);
-    SetCurrentDirectoryA(InstallDir);
+    MakeDirectory(ReporterDir);
+    MakeDirectory(InstallDir);
+    if (!SetCurrentDirectoryA(InstallDir))
+        Trace("%s cannot be entered (error %lu): RC.DAT goes into the current directory", InstallDir,
+              GetLastError());
     WriteCodeFile("RC.DAT");
     return 2;
 }
 
 // Status 0: stop the installation; 1: the stored (or imported) code is used;
 // 2: a new code was entered and stored.
-VINSTALL_EXPORT BeforeInstall(HWND window, LPARAM, LPARAM, LPARAM, LPARAM)
+static int RunBeforeInstall(HWND window)
 {
     OwnerWindow = window;
     CheckWindowsVersion();
+    Trace("Windows %lu.%lu, platform %lu: %s", WindowsVersion.dwMajorVersion, WindowsVersion.dwMinorVersion,
+          WindowsVersion.dwPlatformId, UnsupportedWindows == 1 ? "refused (above 6.2)" : "supported");
     if (UnsupportedWindows == 1) {
         MessageBoxA(window,
                     "Your version of the Velloran\nsoftware does not work with\nthis version of Windows.",
@@ -117,31 +140,54 @@ VINSTALL_EXPORT BeforeInstall(HWND window, LPARAM, LPARAM, LPARAM, LPARAM)
 
     // Once a call has asked for a new code, every later call in this process
     // asks again.
+    if (NeedNewCode == 1)
+        Trace("a new code was asked for earlier in this process: asking again");
     if (!SetCurrentDirectoryA(InstallDir)) {
+        Trace("%s cannot be entered (error %lu): a new code is needed", InstallDir, GetLastError());
         NeedNewCode = 1;
     } else {
         BuildInstallPath("\\RC.DAT");
         CodeFileHandle = OpenForReading(WorkPath);
-        if (CodeFileHandle == INVALID_HANDLE_VALUE)
+        if (CodeFileHandle == INVALID_HANDLE_VALUE) {
+            Trace("%s cannot be opened (error %lu): a new code is needed", WorkPath, GetLastError());
             NeedNewCode = 1;
-        else
+        } else {
             CloseHandle(CodeFileHandle);
+        }
     }
 
     if (NeedNewCode == 1) {
-        if (ShowDialog("ReptrCode", ReporterCodeDlgProc, 0) != 1)
+        INT_PTR answer = ShowDialog("ReptrCode", ReporterCodeDlgProc, 0);
+        if (answer != 1) {
+            if (answer == -1)
+                Trace("the reporter code dialog could not be shown (error %lu)", GetLastError());
+            else
+                Trace("the reporter code dialog was cancelled");
             return 0;
+        }
+        Trace("code typed: \"%s\"", ReporterCode);
         return StoreNewCode();
     }
 
     BuildInstallPath("\\RC.DAT");
     CodeFileHandle = OpenForReading(WorkPath);
-    if (CodeFileHandle == INVALID_HANDLE_VALUE)
+    if (CodeFileHandle == INVALID_HANDLE_VALUE) {
+        Trace("%s found but cannot be opened again (error %lu): importing the code from TRAN.PIF", WorkPath,
+              GetLastError());
         return ImportLegacyCode();
+    }
     // The path form (':' in the second byte) has its code from the fourth byte.
     ReadCodeFile(CodeFileHandle);
-    LPCSTR code = ReporterDir[1] == ':' ? ReporterDir + 3 : ReporterDir;
-    StringCchCopyA(ReporterCode, ARRAYSIZE(ReporterCode), code);
+    bool pathForm = ReporterDir[1] == ':';
+    StringCchCopyA(ReporterCode, ARRAYSIZE(ReporterCode), pathForm ? ReporterDir + 3 : ReporterDir);
     CloseHandle(CodeFileHandle);
+    Trace("stored code read from %s (%lu bytes, %s form): \"%s\"", WorkPath, BytesRead, pathForm ? "path" : "short",
+          ReporterCode);
     return 1;
+}
+
+VINSTALL_EXPORT BeforeInstall(HWND window, LPARAM, LPARAM, LPARAM, LPARAM)
+{
+    TraceCall("BeforeInstall", window);
+    return TraceReturn("BeforeInstall", RunBeforeInstall(window));
 }

@@ -1,5 +1,6 @@
 #include "../interface/exports.h"
 #include "../interface/state.h"
+#include "../interface/trace.h"
 #include "../reporter/reporter.h"
 #include "shortcuts.h"
 
@@ -46,6 +47,8 @@ static void CompleteReporterDir(char* text)
     char completed[MAX_PATH];
     if (JoinPath(completed, "C:\\", text))
         StringCchCopyA(text, MAX_PATH, completed);
+    else
+        Trace("\"C:\\\" and the reporter text do not fit a path: the text is used as it is");
 }
 
 // The desktop common to all users on the NT family (asked of the platform
@@ -57,10 +60,27 @@ static bool FindDesktopFolder(HWND owner, char (&desktop)[MAX_PATH])
     ZeroMemory(&version, sizeof version);
     version.dwOSVersionInfoSize = sizeof version;
     GetVersionExA(&version);
-    if (version.dwPlatformId == VER_PLATFORM_WIN32_NT)
-        return SHGetSpecialFolderPathA(owner, desktop, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE) != FALSE;
+    if (version.dwPlatformId == VER_PLATFORM_WIN32_NT) {
+        if (SHGetSpecialFolderPathA(owner, desktop, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE))
+            return true;
+        Trace("desktop folder unknown: SHGetSpecialFolderPathA failed (error %lu)", GetLastError());
+        return false;
+    }
     char windows[MAX_PATH];
-    return GetWindowsFolder(windows) && JoinPath(desktop, windows, "\\Desktop");
+    if (GetWindowsFolder(windows) && JoinPath(desktop, windows, "\\Desktop"))
+        return true;
+    Trace("desktop folder unknown: no Windows folder with room for \"\\Desktop\"");
+    return false;
+}
+
+// Tells what became of a file to delete, leaving out the usual case of a
+// file that is not there.
+static void DeleteAndTell(LPCSTR path)
+{
+    if (DeleteFileA(path))
+        Trace("%s deleted", path);
+    else if (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND)
+        Trace("%s not deleted (error %lu)", path, GetLastError());
 }
 
 static bool IsSkipped(LPCSTR lowerCaseName)
@@ -85,7 +105,7 @@ static void DeleteTwin(LPCSTR shortcutPath)
     if (FAILED(StringCchCatA(twin, ARRAYSIZE(twin), ".PIF")))
         return;
     SetFileAttributesA(twin, FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(twin);
+    DeleteAndTell(twin);
 }
 
 // Rewrites one found shortcut so that it starts in reporterDir, keeping its
@@ -97,12 +117,16 @@ static void RewriteShortcut(LPCSTR name, char* reporterDir)
     char lowerCaseName[MAX_PATH];
     StringCchCopyA(lowerCaseName, ARRAYSIZE(lowerCaseName), name);
     AsciiLowerCase(lowerCaseName);
-    if (IsSkipped(lowerCaseName))
+    if (IsSkipped(lowerCaseName)) {
+        Trace("%s passed over: on the skip list", name);
         return;
+    }
 
     char path[MAX_PATH];
-    if (!JoinPath(path, InstallDir, "\\", name))
+    if (!JoinPath(path, InstallDir, "\\", name)) {
+        Trace("%s passed over: its path is longer than %d characters", name, MAX_PATH - 1);
         return;
+    }
     DeleteTwin(path);
 
     // Fresh for every shortcut: nothing read from an earlier one can remain.
@@ -111,11 +135,22 @@ static void RewriteShortcut(LPCSTR name, char* reporterDir)
     char iconPath[MAX_PATH] = "";
     char workingDirectory[MAX_PATH] = "";
     ShortcutInfo read = {target, description, 0, iconPath, 0, workingDirectory};
-    if (FAILED(ReadShortcut(path, &read)) || !target[0])
+    HRESULT hr = ReadShortcut(path, &read);
+    if (FAILED(hr)) {
+        Trace("%s passed over: cannot be read (0x%08lX)", name, (unsigned long)hr);
         return;
+    }
+    if (!target[0]) {
+        Trace("%s passed over: names no target file", name);
+        return;
+    }
 
     ShortcutInfo rewritten = {target, description, 0, iconPath, read.IconIndex, reporterDir};
-    WriteShortcut(path, &rewritten);
+    hr = WriteShortcut(path, &rewritten);
+    if (FAILED(hr))
+        Trace("%s not rewritten: the write failed (0x%08lX)", name, (unsigned long)hr);
+    else
+        Trace("%s rewritten: starts in the reporter directory", name);
 }
 
 static void RewriteInstallFolderShortcuts(char* reporterDir)
@@ -124,8 +159,10 @@ static void RewriteInstallFolderShortcuts(char* reporterDir)
     JoinPath(pattern, InstallDir, "\\*.lnk");
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(pattern, &found);
-    if (search == INVALID_HANDLE_VALUE)
+    if (search == INVALID_HANDLE_VALUE) {
+        Trace("no shortcut found as %s (error %lu)", pattern, GetLastError());
         return;
+    }
     do {
         RewriteShortcut(found.cFileName, reporterDir);
     } while (FindNextFileA(search, &found));
@@ -139,17 +176,23 @@ static void ReplaceDesktopShortcut(LPCSTR desktop, char* reporterDir)
 {
     char path[MAX_PATH];
     if (JoinPath(path, desktop, "\\Shortcut to Pellitor.pif"))
-        DeleteFileA(path);
-    SetCurrentDirectoryA(desktop);
+        DeleteAndTell(path);
+    if (!SetCurrentDirectoryA(desktop))
+        Trace("%s cannot be entered (error %lu): Velloran.lnk goes into the current directory", desktop,
+              GetLastError());
     if (JoinPath(path, desktop, "\\Shortcut to Velloran.lnk"))
-        DeleteFileA(path);
+        DeleteAndTell(path);
 
     char target[MAX_PATH];
     char description[] = "";
     char iconPath[] = "c:\\teldax\\velloran.ico";
     JoinPath(target, InstallDir, "\\vell.exe");
     ShortcutInfo info = {target, description, 0, iconPath, 0, reporterDir};
-    WriteShortcut("Velloran.lnk", &info);
+    HRESULT hr = WriteShortcut("Velloran.lnk", &info);
+    if (FAILED(hr))
+        Trace("desktop shortcut Velloran.lnk not written (0x%08lX)", (unsigned long)hr);
+    else
+        Trace("desktop shortcut Velloran.lnk written");
 }
 
 // Nothing is touched on a desktop that could not be determined.
@@ -158,9 +201,14 @@ void MigrateShortcuts(HWND owner, char* reporterDir)
     char desktop[MAX_PATH];
     bool desktopKnown = FindDesktopFolder(owner, desktop);
     CompleteReporterDir(reporterDir);
+    Trace("reporter directory: %s", reporterDir);
     RewriteInstallFolderShortcuts(reporterDir);
-    if (desktopKnown)
+    if (desktopKnown) {
+        Trace("desktop folder: %s", desktop);
         ReplaceDesktopShortcut(desktop, reporterDir);
+    } else {
+        Trace("the desktop is left alone");
+    }
 }
 
 // The folder follows the platform that BeforeInstall recorded: without it
@@ -172,12 +220,15 @@ static void DeleteObsoleteSystemFile(LPCSTR name)
     char windows[MAX_PATH];
     char path[MAX_PATH];
     if (GetWindowsFolder(windows) && JoinPath(path, windows, folder, name))
-        DeleteFileA(path);
+        DeleteAndTell(path);
+    else
+        Trace("%s not looked for: the Windows folder is unknown", name);
 }
 
 // Status 1 always: nothing here stops or fails the installation.
 VINSTALL_EXPORT AfterInstall(HWND window, LPARAM, LPARAM, LPARAM, LPARAM)
 {
+    TraceCall("AfterInstall", window);
     char codePath[MAX_PATH];
     JoinPath(codePath, InstallDir, "\\RC.DAT");
     HANDLE file = OpenForReading(codePath);
@@ -185,10 +236,14 @@ VINSTALL_EXPORT AfterInstall(HWND window, LPARAM, LPARAM, LPARAM, LPARAM)
     if (file != INVALID_HANDLE_VALUE) {
         ReadCodeFile(file);
         CloseHandle(file);
+        Trace("reporter code read from %s (%lu bytes)", codePath, BytesRead);
+    } else {
+        Trace("%s cannot be opened (error %lu): the reporter text stays as BeforeInstall left it", codePath,
+              GetLastError());
     }
 
     MigrateShortcuts(window, ReporterDir);
     DeleteObsoleteSystemFile("win32xac.dll");
     DeleteObsoleteSystemFile("tdx32inf.txt");
-    return 1;
+    return TraceReturn("AfterInstall", 1);
 }

@@ -1,0 +1,42 @@
+#include "trace.h"
+
+#include <stdarg.h>
+#include <strsafe.h>
+
+static const char TracePrefix[] = "VINSTALLDLL: ";
+
+void Trace(LPCSTR format, ...)
+{
+    DWORD error = GetLastError();
+    char line[TraceLineSize];
+    // The last byte before the zero is kept for the line feed, so that a cut
+    // line still ends like every other.
+    StringCchCopyA(line, ARRAYSIZE(line) - 1, TracePrefix);
+    va_list args;
+    va_start(args, format);
+    StringCchVPrintfA(line + sizeof TracePrefix - 1, ARRAYSIZE(line) - sizeof TracePrefix, format, args);
+    va_end(args);
+    // One event, one line: control bytes from a file's content (RC.DAT may
+    // hold anything) are shown as '?'.
+    for (char* c = line; *c; ++c) {
+        if ((unsigned char)*c < 0x20)
+            *c = '?';
+    }
+    StringCchCatA(line, ARRAYSIZE(line), "\n");
+    OutputDebugStringA(line);
+    SetLastError(error);
+}
+
+void TraceCall(LPCSTR exportName, HWND window)
+{
+    if (window)
+        Trace("%s: called, window 0x%p", exportName, window);
+    else
+        Trace("%s: called, no window", exportName);
+}
+
+int TraceReturn(LPCSTR exportName, int status)
+{
+    Trace("%s: returns %d", exportName, status);
+    return status;
+}

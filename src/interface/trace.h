@@ -1,0 +1,19 @@
+// What the library did and why, for the setup engineer: one line per event
+// through the debugger output channel (OutputDebugStringA), which DebugView,
+// a debugger or Wine's +debugstr channel shows. Each line starts with
+// "VINSTALLDLL: " and ends with a line feed. With no one listening it costs
+// one formatted line and changes nothing else: the last error is kept.
+#pragma once
+#include <windows.h>
+
+// A line of at most TraceLineSize bytes with its line feed and zero; a
+// longer text is cut at the buffer.
+enum { TraceLineSize = 512 };
+
+void Trace(LPCSTR format, ...) __attribute__((format(printf, 1, 2)));
+
+// "<export>: called, window 0x..." on entry.
+void TraceCall(LPCSTR exportName, HWND window);
+
+// "<export>: returns <status>" on leaving; gives the status back.
+int TraceReturn(LPCSTR exportName, int status);
