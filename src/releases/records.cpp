@@ -1,6 +1,7 @@
 #include "../interface/exports.h"
 #include "../interface/state.h"
 #include "../interface/trace.h"
+#include "../interface/write_guard.h"
 #include "release_settings.h"
 
 #include <strsafe.h>
@@ -23,6 +24,8 @@ static_assert(sizeof UpdateInstallerAddress <= WorkPathSize && sizeof UpdateDeta
 // and keeps what it held.
 static void WriteRecordFile(LPCSTR path, LPCSTR text, const SYSTEMTIME* date)
 {
+    if (!MayWriteFile(path))
+        return;
     HANDLE file = CreateForWriting(path);
     if (file == INVALID_HANDLE_VALUE) {
         Trace("%s not created (error %lu): passed over", path, GetLastError());

@@ -1,6 +1,7 @@
 #include "../interface/exports.h"
 #include "../interface/state.h"
 #include "../interface/trace.h"
+#include "../interface/write_guard.h"
 #include "reporter.h"
 
 #include <strsafe.h>
@@ -33,6 +34,8 @@ static void WriteCodeFile(LPCSTR path)
     size_t length = strnlen(ReporterCode, sizeof ReporterCode);
     memcpy(record, ReporterCode, length < sizeof record ? length : sizeof record);
 
+    if (!MayWriteFile(path))
+        return;
     CodeFileHandle = CreateForWriting(path);
     if (CodeFileHandle == INVALID_HANDLE_VALUE) {
         Trace("%s not created (error %lu)", path, GetLastError());

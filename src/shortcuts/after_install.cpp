@@ -1,6 +1,7 @@
 #include "../interface/exports.h"
 #include "../interface/state.h"
 #include "../interface/trace.h"
+#include "../interface/write_guard.h"
 #include "../reporter/reporter.h"
 #include "shortcuts.h"
 
@@ -94,7 +95,8 @@ static bool IsSkipped(LPCSTR lowerCaseName)
 
 // The obsolete program information file of a shortcut: its path cut before
 // the first '.', with ".PIF". Made writable first so that a read-only one
-// goes too.
+// goes too, unless it leads to another file, whose attributes are not the
+// library's to change (deleting the name removes that name only).
 static void DeleteTwin(LPCSTR shortcutPath)
 {
     char twin[MAX_PATH];
@@ -104,7 +106,8 @@ static void DeleteTwin(LPCSTR shortcutPath)
         *dot = '\0';
     if (FAILED(StringCchCatA(twin, ARRAYSIZE(twin), ".PIF")))
         return;
-    SetFileAttributesA(twin, FILE_ATTRIBUTE_NORMAL);
+    if (MayWriteFile(twin))
+        SetFileAttributesA(twin, FILE_ATTRIBUTE_NORMAL);
     DeleteAndTell(twin);
 }
 
@@ -145,6 +148,8 @@ static void RewriteShortcut(LPCSTR name, char* reporterDir)
         return;
     }
 
+    if (!MayWriteFile(path))
+        return;
     ShortcutInfo rewritten = {target, description, 0, iconPath, read.IconIndex, reporterDir};
     hr = WriteShortcut(path, &rewritten);
     if (FAILED(hr))
@@ -153,8 +158,14 @@ static void RewriteShortcut(LPCSTR name, char* reporterDir)
         Trace("%s rewritten: starts in the reporter directory", name);
 }
 
+// An install folder that leads elsewhere is left alone, twins included: its
+// shortcuts are not the product's.
 static void RewriteInstallFolderShortcuts(char* reporterDir)
 {
+    if (IsReparsePoint(InstallDir)) {
+        Trace("%s is a reparse point: its shortcuts are left alone", InstallDir);
+        return;
+    }
     char pattern[MAX_PATH];
     JoinPath(pattern, InstallDir, "\\*.lnk");
     WIN32_FIND_DATAA found;
@@ -187,6 +198,8 @@ static void ReplaceDesktopShortcut(LPCSTR desktop, char* reporterDir)
     char description[] = "";
     char iconPath[] = "c:\\teldax\\velloran.ico";
     JoinPath(target, InstallDir, "\\vell.exe");
+    if (!MayWriteFile("Velloran.lnk"))
+        return;
     ShortcutInfo info = {target, description, 0, iconPath, 0, reporterDir};
     HRESULT hr = WriteShortcut("Velloran.lnk", &info);
     if (FAILED(hr))
