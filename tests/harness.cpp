@@ -736,6 +736,11 @@ void RemoveTree(const char* path)
     DWORD attributes = GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return;
+    // A link to a folder goes alone: never what it leads to.
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        RemoveFolderLink(path);
+        return;
+    }
     SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         DeleteFileA(path);
@@ -829,6 +834,108 @@ const char* Cwd()
     if (!GetCurrentDirectoryA(sizeof path, path))
         path[0] = '\0';
     return path;
+}
+
+bool MakeHardLink(const char* link, const char* existing)
+{
+    bool made = CreateHardLinkA(link, existing, NULL) != FALSE;
+    ok(made, "cannot make %s a second name of %s: error %lu", link, existing, GetLastError());
+    return made;
+}
+
+// Wine's Unix name of a Windows path, in a static buffer; NULL off Wine.
+static const char* UnixName(const char* path)
+{
+    typedef char*(CDECL * UnixNameProc)(LPCWSTR);
+    static UnixNameProc unixName = (UnixNameProc)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"),
+                                                                         "wine_get_unix_file_name");
+    static char name[2 * MAX_PATH];
+    WCHAR wide[MAX_PATH];
+    if (!unixName || !MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH))
+        return NULL;
+    char* got = unixName(wide);
+    if (!got)
+        return NULL;
+    lstrcpynA(name, got, sizeof name);
+    HeapFree(GetProcessHeap(), 0, got);
+    return name;
+}
+
+// Runs a Unix command line under Wine, which starts Unix programs named by
+// their Z: path, and waits until path has the attributes wanted (Wine's
+// handle of a Unix process does not say when it ends).
+static bool RunUnix(const char* commandLine, const char* path, bool (*wanted)(DWORD attributes))
+{
+    char command[4 * MAX_PATH];
+    lstrcpynA(command, commandLine, sizeof command);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    for (int i = 0; i < 500 && !wanted(GetFileAttributesA(path)); ++i)
+        Sleep(10);
+    return wanted(GetFileAttributesA(path));
+}
+
+static bool IsFolderLink(DWORD attributes)
+{
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+static bool IsGone(DWORD attributes)
+{
+    return attributes == INVALID_FILE_ATTRIBUTES;
+}
+
+bool MakeFolderLink(const char* link, const char* target)
+{
+    char unixTarget[2 * MAX_PATH];
+    const char* name = UnixName(target);
+    lstrcpynA(unixTarget, name ? name : "", sizeof unixTarget);
+    name = UnixName(link);
+    bool made;
+    if (name && unixTarget[0]) {
+        char command[4 * MAX_PATH];
+        snprintf(command, sizeof command, "Z:\\bin\\ln -sfn \"%s\" \"%s\"", unixTarget, name);
+        made = RunUnix(command, link, IsFolderLink);
+    } else {
+        made = CreateSymbolicLinkA(link, target, SYMBOLIC_LINK_FLAG_DIRECTORY) && IsFolderLink(GetFileAttributesA(link));
+    }
+    ok(made, "cannot make %s a link to the folder %s (attributes 0x%lx)", link, target, GetFileAttributesA(link));
+    return made;
+}
+
+// Wine's RemoveDirectoryA of a Unix link to a folder removes the folder it
+// leads to; the link itself goes with rm.
+void RemoveFolderLink(const char* link)
+{
+    const char* name = UnixName(link);
+    if (name) {
+        char command[4 * MAX_PATH];
+        snprintf(command, sizeof command, "Z:\\bin\\rm -f \"%s\"", name);
+        RunUnix(command, link, IsGone);
+    } else {
+        RemoveDirectoryA(link);
+    }
+}
+
+FileState StateOf(const char* path)
+{
+    FileState state;
+    memset(&state, 0, sizeof state);
+    state.length = ReadBytes(path, state.bytes, sizeof state.bytes);
+    state.attributes = GetFileAttributesA(path);
+    return state;
+}
+
+bool SameState(const FileState& a, const FileState& b)
+{
+    return a.length == b.length && a.attributes == b.attributes &&
+           (a.length <= 0 || memcmp(a.bytes, b.bytes, a.length) == 0);
 }
 
 HWND MakeOwnerWindow()

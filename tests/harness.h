@@ -157,6 +157,25 @@ bool WriteBytes(const char* path, const void* data, int size);
 void MakeDirectory(const char* path);
 void SetCwd(const char* path);
 const char* Cwd();
+// Files that someone else put in the library's way. MakeHardLink gives the
+// existing file a second name at link. MakeFolderLink makes link a folder
+// that leads to target: Wine cannot make Windows symbolic links or junctions
+// (CreateSymbolicLinkA makes nothing, FSCTL_SET_REPARSE_POINT is not
+// supported), and shows a Unix symbolic link to a folder as a reparse point,
+// so under Wine it is a Unix link made with ln. Both report their failure as
+// a failed test.
+bool MakeHardLink(const char* link, const char* existing);
+bool MakeFolderLink(const char* link, const char* target);
+void RemoveFolderLink(const char* link);
+// The bytes and attributes of a file, to show it untouched.
+struct FileState {
+    char bytes[1024];
+    int length;      // -1: none
+    DWORD attributes;
+};
+FileState StateOf(const char* path);
+bool SameState(const FileState& a, const FileState& b);
+
 // A top-level window to pass as the setup program's window.
 HWND MakeOwnerWindow();
 // Hex and printable form of bytes, for messages.

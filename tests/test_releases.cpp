@@ -240,6 +240,68 @@ static void TestRecordHeldByAnotherProgram()
     SetContext("%s", "");
 }
 
+// Names someone else put in the library's way in the install folder: a
+// record file that is a second name of a file outside C:\TELDAX, or a
+// C:\TELDAX that leads to another folder. The file elsewhere keeps its bytes,
+// the other records are written and the status is 1, as for a record file
+// that cannot be created.
+static const char Elsewhere[] = "C:\\elsewhere";
+
+// A record file's name in C:\elsewhere.
+static const char* ElsewhereRecord(const char* recordPath)
+{
+    static char path[MAX_PATH];
+    snprintf(path, sizeof path, "%s%s", Elsewhere, strrchr(recordPath, '\\'));
+    return path;
+}
+
+static void TestPlantedRecords()
+{
+    static const char Victim[] = "C:\\elsewhere\\notes.txt";
+    static const struct {
+        const char* name;
+        int planted;     // the record that is a hard link; -1: none
+        bool folderLink; // C:\TELDAX leads to C:\elsewhere
+        const char* traced;
+    } cases[] = {
+        {"Update.txt, a second name of a file elsewhere", NoticeRecord, false,
+         "c:\\teldax\\Update.txt not written: it has 2 names (a hard link)"},
+        {"UpdDetails.txt, a second name of a file elsewhere", DetailsRecord, false,
+         "c:\\teldax\\UpdDetails.txt not written: it has 2 names (a hard link)"},
+        {"C:\\TELDAX, a link to another folder", -1, true,
+         "c:\\teldax\\UpdName.txt not written: its folder c:\\teldax is a reparse point"},
+    };
+    SYSTEMTIME day = Utc(2019, 3, 5, 12, 0);
+    for (const auto& c : cases) {
+        SetContext("planted: %s", c.name);
+        MakeStaleRecords();
+        MakeDirectory(Elsewhere);
+        WriteBytes(Victim, OldContent, sizeof OldContent - 1);
+        if (c.folderLink) {
+            RemoveTree("C:\\TELDAX");
+            for (const char* path : RecordPaths)
+                WriteBytes(ElsewhereRecord(path), OldContent, sizeof OldContent - 1);
+            MakeFolderLink("C:\\TELDAX", Elsewhere);
+        } else {
+            DeleteFileA(RecordPaths[c.planted]);
+            MakeHardLink(RecordPaths[c.planted], Victim);
+        }
+        LoadLibraryUnderTest();
+        ReportSystemTime(day);
+        CallRelease(Update);
+        ok(Traced(c.traced) != NULL, "no trace line \"%s\" in:\n%s", c.traced, TraceText());
+        if (c.folderLink) {
+            RemoveFolderLink("C:\\TELDAX");
+            for (const char* path : RecordPaths)
+                ExpectFile(ElsewhereRecord(path), OldContent);
+        } else {
+            ExpectRecords(Update, NoticeFor(Update, day), c.planted);
+        }
+        ExpectFile(Victim, OldContent);
+    }
+    SetContext("%s", "");
+}
+
 static void TestWithoutInstallDir()
 {
     for (const Release* release : Releases) {
@@ -421,6 +483,7 @@ int main(int argc, char** argv)
     TestRecordsForDates();
     TestLaterCallWins();
     TestRecordHeldByAnotherProgram();
+    TestPlantedRecords();
     TestWithoutInstallDir();
     ForEachOwnerCase("Chk4TELDAX", "MessageBoxA", CheckNoUpdateNotice);
     ShellExecuteRecordOnly = true;

@@ -422,6 +422,61 @@ static void test_legacy_import()
     ClearContext();
 }
 
+// --- Names put in the library's way ---------------------------------------------------------
+
+// RC.DAT as a second name of a file outside C:\TELDAX, written by the import
+// and by a new code, and a C:\TELDAX that leads to another folder: the file
+// elsewhere keeps its bytes and no RC.DAT is made there; the statuses are
+// those of an RC.DAT that cannot be created.
+static void test_planted_code_file()
+{
+    static const char Victim[] = "C:\\elsewhere\\victim.dat";
+    static const char kept[24] = "KEEP";
+    static const DialogAction john[] = {{TypeText, "john"}, {ClickOk, NULL}};
+    static const struct {
+        const char* name;
+        bool folderLink;  // else RC.DAT is a hard link to Victim
+        bool newCode;     // else imported from TRAN.PIF
+        int status;
+        const char* traced;
+    } cases[] = {
+        {"imported over a hard link", false, false, 1,
+         "C:\\TELDAX\\RC.DAT not written: it has 2 names (a hard link)"},
+        {"new code over a hard link", false, true, 2, "RC.DAT not written: it has 2 names (a hard link)"},
+        {"new code in a C:\\TELDAX that leads elsewhere", true, true, 2,
+         "RC.DAT not written: its folder C:\\TELDAX is a reparse point"},
+    };
+    for (const auto& c : cases) {
+        SetContext("planted: %s", c.name);
+        LoadLibraryUnderTest();
+        PrepareDisk();
+        MakeDirectory("C:\\elsewhere");
+        WriteBytes(Victim, kept, sizeof kept);
+        if (c.folderLink) {
+            MakeFolderLink("C:\\TELDAX", "C:\\elsewhere");
+        } else {
+            MakeDirectory("C:\\TELDAX");
+            MakeHardLink(CodeFile, Victim);
+            WritePif(900, "C:\\jan");
+            // RC.DAT fails to open at the probe (a new code) or the second time (the import).
+            FailCall("CreateFileA", c.newCode ? 1 : 2, "RC.DAT", ERROR_SHARING_VIOLATION);
+        }
+        int status = RunBeforeInstall(john, c.newCode ? 2 : 0);
+        ClearFaults();
+        ok(status == c.status, "status %d, expected %d", status, c.status);
+        ok(Traced(c.traced) != NULL, "no trace line \"%s\" in:\n%s", c.traced, TraceText());
+        if (c.folderLink) {
+            ok(!FileExists("C:\\elsewhere\\RC.DAT"), "RC.DAT made in the folder C:\\TELDAX leads to");
+            RemoveFolderLink("C:\\TELDAX");
+        }
+        unsigned char victim[64];
+        int length = ReadBytes(Victim, victim, sizeof victim);
+        ok(length == sizeof kept && memcmp(victim, kept, sizeof kept) == 0, "the file elsewhere is %s",
+           Show(victim, length > 0 ? length : 0));
+    }
+    ClearContext();
+}
+
 // --- Platform calls that fail -----------------------------------------------------------
 
 static void test_failing_calls()
@@ -490,6 +545,7 @@ int main(int argc, char** argv)
     test_folder_without_code();
     test_new_code_is_sticky();
     test_legacy_import();
+    test_planted_code_file();
     test_failing_calls();
     CleanDrive();
     return FinishTests("reporter");

@@ -426,6 +426,75 @@ static void TestUnreadableShortcuts()
     SetContext("%s", "");
 }
 
+// Names someone else put in the install folder or on the desktop to have the
+// elevated setup program write elsewhere: a shortcut, the desktop shortcut
+// and a read-only twin that are second names of files outside C:\TELDAX, and
+// a C:\TELDAX that leads to another folder. What lies elsewhere keeps its
+// bytes and attributes; the rest of AfterInstall is done; the status is 1.
+static void TestPlantedNames()
+{
+    static const char Elsewhere[] = "C:\\elsewhere";
+    static const struct {
+        const char* name;
+        const char* planted;   // a second name of a file in C:\elsewhere; NULL: C:\TELDAX leads there
+        bool isShortcut;       // the file elsewhere is a shortcut, else a read-only text
+        const char* traced;
+    } cases[] = {
+        {"a shortcut", "C:\\TELDAX\\Planted.lnk", true,
+         "C:\\TELDAX\\Planted.lnk not written: it has 2 names (a hard link)"},
+        {"the desktop shortcut", NULL, true, "Velloran.lnk not written: it has 2 names (a hard link)"},
+        {"a read-only twin", "C:\\TELDAX\\Velloran.PIF", false,
+         "C:\\TELDAX\\Velloran.PIF not written: it has 2 names (a hard link)"},
+        {"C:\\TELDAX leads to another folder", NULL, false,
+         "C:\\TELDAX is a reparse point: its shortcuts are left alone"},
+    };
+    for (const auto& c : cases) {
+        SetContext("planted: %s", c.name);
+        Fresh();
+        MakeDirectory(Elsewhere);
+        const char* other = InFolder(Elsewhere, c.isShortcut ? "Other.lnk" : "Other.PIF");
+        bool folderLink = !c.planted && !c.isShortcut;
+        bool desktop = !c.planted && c.isShortcut;
+        if (c.isShortcut) {
+            MakeLink(other, Program);
+        } else {
+            Touch(other);
+            SetFileAttributesA(other, FILE_ATTRIBUTE_READONLY);
+        }
+        if (folderLink) {
+            // The product's files are in the folder C:\TELDAX leads to.
+            RemoveTree("C:\\TELDAX");
+            MakeLink(InFolder(Elsewhere, "Velloran.lnk"), Program);
+            WriteBytes(InFolder(Elsewhere, "RC.DAT"), "MARY\0", 5);
+            MakeFolderLink("C:\\TELDAX", Elsewhere);
+        } else {
+            WriteCode("MARY", 24);
+            MakeLink("C:\\TELDAX\\Velloran.lnk", Program);
+            MakeHardLink(desktop ? InFolder(CommonDesktop, "Velloran.lnk") : c.planted, other);
+        }
+        FileState otherBefore = StateOf(other);
+        FileState productBefore = StateOf(InFolder(Elsewhere, "Velloran.lnk"));
+
+        int status = AfterInstall();
+        ok(status == 1, "status %d", status);
+        ok(Traced(c.traced) != NULL, "no trace line \"%s\" in:\n%s", c.traced, TraceText());
+        if (folderLink)
+            RemoveFolderLink("C:\\TELDAX");
+        ok(SameState(StateOf(other), otherBefore), "%s changed (attributes 0x%lx)", other, GetFileAttributesA(other));
+        if (folderLink) {
+            ok(SameState(StateOf(InFolder(Elsewhere, "Velloran.lnk")), productBefore),
+               "the shortcut in the folder C:\\TELDAX leads to was rewritten");
+            check_link(InFolder(CommonDesktop, "Velloran.lnk"), DesktopLink("C:\\MARY"));
+        } else {
+            check_link("C:\\TELDAX\\Velloran.lnk", Rewritten(Program, "C:\\MARY"));
+            if (!desktop)
+                check_link(InFolder(CommonDesktop, "Velloran.lnk"), DesktopLink("C:\\MARY"));
+        }
+        SetFileAttributesA(other, FILE_ATTRIBUTE_NORMAL);
+    }
+    SetContext("%s", "");
+}
+
 static bool ReadWide(const WCHAR* path, FileCopy* copy)
 {
     HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
@@ -666,6 +735,7 @@ int main(int argc, char** argv)
     TestSkipList();
     TestRewrite();
     TestUnreadableShortcuts();
+    TestPlantedNames();
     TestLongNames();
     TestDesktop();
     TestSystemFiles();
