@@ -25,15 +25,18 @@ scripts/setup.sh
 cmake --preset default -DVINSTALL_SETUP_PROGRAM=ON >/dev/null
 cmake --build --preset default --target VINSTALLDLL setup_programs
 files=(VINSTALLDLL.dll VelloranSetup.exe VelloranUpdate.exe)
-rm -rf dist
-mkdir dist
+# Made in dist.partial/, which becomes dist/ once complete: a failed signing
+# leaves no dist/ that could pass for a release.
+rm -rf dist dist.partial
+trap 'rm -rf dist.partial' EXIT
+mkdir dist.partial
 cp build/VINSTALLDLL.dll build/installer/VelloranSetup.exe build/installer/VelloranUpdate.exe \
-   build/release-settings.cmake dist/
-built=$(cd dist && sha256sum "${files[@]}")
+   build/release-settings.cmake dist.partial/
+built=$(cd dist.partial && sha256sum "${files[@]}")
 
 signed="no"
 if [ ${#sign_options[@]} -gt 0 ]; then
-  scripts/sign.sh "${sign_options[@]}" "${files[@]/#/dist/}"
+  scripts/sign.sh "${sign_options[@]}" "${files[@]/#/dist.partial/}"
   signed="yes, Authenticode (SHA-256), no time stamp"
   for ((i = 0; i < ${#sign_options[@]}; i++)); do
     if [ "${sign_options[$i]}" = --timestamp ]; then
@@ -87,8 +90,9 @@ product=$(cache VINSTALL_PRODUCT_VERSION)
   echo
   echo "Toolchain (Debian packages):"
   toolchain
-} >dist/RELEASE.txt
-(cd dist && sha256sum "${files[@]}" release-settings.cmake RELEASE.txt >SHA256SUMS)
+} >dist.partial/RELEASE.txt
+(cd dist.partial && sha256sum "${files[@]}" release-settings.cmake RELEASE.txt >SHA256SUMS)
+mv dist.partial dist
 
 echo "== dist/ holds release $version of commit $(git rev-parse --short HEAD), signed: ${signed%%,*}"
 cat dist/SHA256SUMS
