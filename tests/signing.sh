@@ -9,11 +9,13 @@
 # - scripts/compare-release.sh finds the signed file the same as the build,
 #   and finds the changed byte.
 # Leaves the DLL signed with the PEM pair in WORK-DIR/VINSTALLDLL.dll, for
-# test_signed to load under Wine.
+# test_signed to load under Wine; given the build's folder of setup programs,
+# signs and verifies copies of them too, in WORK-DIR/installer beside the
+# sample product they install, for test_setup_signed to run.
 #
-#   tests/signing.sh DLL WORK-DIR
+#   tests/signing.sh DLL WORK-DIR [SETUP-DIR]
 set -euo pipefail
-dll=$(realpath "$1") work="$2"
+dll=$(realpath "$1") work="$2" setups="${3:+$(realpath "$3")}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 sign="$root/scripts/sign.sh"
 rm -rf "$work"
@@ -99,6 +101,20 @@ if [ "$status" != 0 ] && cmp -s "$dll" unsigned.dll && [ ! -e unsigned.dll.signi
   pass "wrong password: stops (exit $status), the file unchanged: $(tail -1 <<<"$message")"
 else
   fail "wrong password: exit $status, file $(cmp -s "$dll" unsigned.dll && echo unchanged || echo changed)"
+fi
+
+# The setup programs: the signature appended to an NSIS program must leave
+# its own integrity check content (test_setup_signed runs them).
+if [ -n "$setups" ]; then
+  mkdir -p installer
+  cp -R "$setups/product" "$setups/VelloranSetup.exe" "$setups/VelloranUpdate.exe" installer/
+  for setup in installer/VelloranSetup.exe installer/VelloranUpdate.exe; do
+    if "$sign" --cert keys/signer.pem --key keys/signer.key "$setup" && verify "$setup" "$ca.pem"; then
+      pass "$setup: signed and verified"
+    else
+      fail "$setup: not signed, or the signature does not verify"
+    fi
+  done
 fi
 
 # A shipped signed file against its rebuild.
