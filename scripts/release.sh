@@ -57,7 +57,7 @@ toolchain() {
     package=$(dpkg -S "$(readlink -f "$path")" 2>/dev/null | head -1 | cut -d: -f1) || true
     if [ -z "$package" ]; then
       echo "  $path (not from a Debian package)"
-    elif [ "${seen#* $package }" = "$seen" ]; then
+    elif [ "${seen#* "$package" }" = "$seen" ]; then
       seen="$seen$package "
       echo "  $package $(dpkg-query -W -f='${Version}' "$package")"
     fi

@@ -27,9 +27,9 @@ offsets_of() {
       if ((at + i - 2) % 2 == 0) print (at + i - 2) / 2 }'
 }
 
-stamps=($(offsets_of "$epoch"))
+mapfile -t stamps < <(offsets_of "$epoch")
 checksum=$("$objdump" -p "$dll" | awk '$1 == "CheckSum" { print $2 }')
-sums=($(offsets_of $((0x$checksum))))
+mapfile -t sums < <(offsets_of $((0x$checksum)))
 text=$("$objdump" -h "$dll" | awk '$2 == ".text" { print $6 }')
 failures=0
 fail() { echo "FAIL $*"; failures=$((failures + 1)); }
