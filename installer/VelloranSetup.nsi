@@ -31,6 +31,11 @@
 !else
   Unicode true
 !endif
+; Stores no modification times of the files it carries (which would be those
+; of the build's outputs and differ from build to build): the same commit
+; gives the same setup program, and the installed files are dated when they
+; are installed.
+SetDateSave off
 !include LogicLib.nsh
 !include FileFunc.nsh
 !include Sections.nsh
