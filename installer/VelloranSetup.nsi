@@ -11,7 +11,8 @@
 ; five 32-bit arguments and the plug-in's default convention, __stdcall. The
 ; library stays loaded from one call to the next (no "? u"), as AfterInstall
 ; relies on what BeforeInstall recorded. Each status goes to the details
-; window and to the log, a text file of "<export> <status>" lines.
+; window and to the log, a text file of "<export> <status>" lines, after a
+; line that says what became of C:\TELDAX's DACL.
 ;
 ; Command line (besides /S for a silent run):
 ;   /PDF          also start the PDF converter's installer (InstallPDF)
@@ -72,9 +73,68 @@ Var Log
 !macroend
 
 
+; The SECURITY_ATTRIBUTES record around the descriptor in $1: its length, the
+; descriptor and bInheritHandle, with the padding of the 64-bit layout.
+!ifdef AMD64
+  !define SECURITY_ATTRIBUTES "(i 24, i 0, p r1, i 0, i 0)"
+!else
+  !define SECURITY_ATTRIBUTES "(i 12, p r1, i 0)"
+!endif
+
+Var MadeInstallFolder
+
+; C:\TELDAX before the library sees it: a folder that ordinary users cannot
+; write. The library writes there, and InstallPDF starts install.exe from
+; there, with this program's administrator rights; a folder made at C:\ would
+; inherit the drive's "Authenticated Users: Modify" and let any user put
+; files in its way. SYSTEM and Administrators get full control, Users read
+; and execute, nothing inherited from C:\ ("P"). An existing folder gets the
+; same DACL, unless it is a reparse point: its DACL would land on the folder
+; it leads to (the library writes nothing through such a folder).
+Function ProtectInstallFolder
+  StrCpy $MadeInstallFolder 0
+  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", i 1, *p .r1, p 0) i .r0'
+  ${If} $0 == 0
+    DetailPrint "C:\TELDAX: no security descriptor, the folder is left as it is"
+    FileWrite $Log "C:\TELDAX: no security descriptor, the folder is left as it is$\r$\n"
+    Return
+  ${EndIf}
+  System::Call '*${SECURITY_ATTRIBUTES} p .r2'
+  System::Call 'kernel32::CreateDirectoryW(w "C:\TELDAX", p r2) i .r0'
+  ${If} $0 != 0
+    StrCpy $MadeInstallFolder 1
+    DetailPrint "C:\TELDAX made, writable by administrators only"
+    FileWrite $Log "C:\TELDAX made, writable by administrators only$\r$\n"
+  ${Else}
+    System::Call 'kernel32::GetFileAttributesW(w "C:\TELDAX") i .r3'
+    IntOp $4 $3 & 0x400
+    ${If} $3 = -1
+      DetailPrint "C:\TELDAX cannot be made"
+    FileWrite $Log "C:\TELDAX cannot be made$\r$\n"
+    ${ElseIf} $4 != 0
+      DetailPrint "C:\TELDAX is a reparse point: its DACL is left as it is"
+    FileWrite $Log "C:\TELDAX is a reparse point: its DACL is left as it is$\r$\n"
+    ${Else}
+      ; 4: DACL_SECURITY_INFORMATION
+      System::Call 'advapi32::SetFileSecurityW(w "C:\TELDAX", i 4, p r1) i .r0'
+      DetailPrint "C:\TELDAX existed: DACL set ($0)"
+      FileWrite $Log "C:\TELDAX existed: DACL set ($0)$\r$\n"
+    ${EndIf}
+  ${EndIf}
+  System::Free $2
+  System::Call 'kernel32::LocalFree(p r1)'
+FunctionEnd
+
 Section "-Velloran" SecVelloran
+  Call ProtectInstallFolder
   !insertmacro CallExport BeforeInstall
   ${If} $0 == 0
+    ; A stop installs nothing: the folder made for it goes again (when empty;
+    ; first out of it, as a current directory cannot be removed).
+    ${If} $MadeInstallFolder == 1
+      SetOutPath $PLUGINSDIR
+      RMDir "C:\TELDAX"
+    ${EndIf}
     DetailPrint "Setup stopped: nothing was installed."
     FileWrite $Log "stopped$\r$\n"
     FileClose $Log

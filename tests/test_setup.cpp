@@ -198,7 +198,9 @@ static void test_first_installation()
     GetSystemTime(&after);
 
     ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
-    CheckLog(__LINE__, log, "BeforeInstall 2\r\nAfterInstall 1\r\nMLDInfo 1\r\nInstallPDF 1\r\ncompleted\r\n");
+    CheckLog(__LINE__, log,
+             "C:\\TELDAX made, writable by administrators only\r\n"
+             "BeforeInstall 2\r\nAfterInstall 1\r\nMLDInfo 1\r\nInstallPDF 1\r\ncompleted\r\n");
     ok(run.dialogsShown == 1 && strcmp(run.dialogCaption, "Reporter Code") == 0,
        "%d dialogs shown, the last \"%s\"; expected one \"Reporter Code\"", run.dialogsShown, run.dialogCaption);
     ok(StartsWith(run.dialogOwner, "Velloran Setup"), "dialog owned by \"%s\", not the setup program's window",
@@ -271,7 +273,9 @@ static void test_silent_update()
     GetSystemTime(&after);
 
     ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
-    CheckLog(__LINE__, log, "BeforeInstall 1\r\nAfterInstall 1\r\nUpdateInfo 1\r\ncompleted\r\n");
+    CheckLog(__LINE__, log,
+             "C:\\TELDAX existed: DACL set (1)\r\n"
+             "BeforeInstall 1\r\nAfterInstall 1\r\nUpdateInfo 1\r\ncompleted\r\n");
     ok(run.dialogsShown == 0, "the reporter code dialog was shown");
     ok(run.messageCount == 0, "%d message boxes shown, the first \"%s\"", run.messageCount, run.messages[0].title);
     CheckCodeFile(__LINE__, "MARY");
@@ -332,7 +336,9 @@ static void test_stops()
         ReportWindowsVersion(NULL);
 
         ok(run.exitCode == 2, "exit code %lu, expected 2", run.exitCode);
-        CheckLog(__LINE__, log, "BeforeInstall 0\r\nstopped\r\n");
+        // The folder made for the installation goes again.
+        CheckLog(__LINE__, log,
+                 "C:\\TELDAX made, writable by administrators only\r\nBeforeInstall 0\r\nstopped\r\n");
         ok(run.dialogsShown == (c.message ? 0 : 1), "%d dialogs shown", run.dialogsShown);
         ok(run.messageCount == (c.message ? 1 : 0), "%d message boxes shown", run.messageCount);
         if (c.message)

@@ -73,7 +73,8 @@ static void PrintReceived(const char* path)
         printf("  %s\n", line);
 }
 
-// The setup program's log: "<export> <status>" lines, then how it ended.
+// The setup program's log: "<export> <status>" lines, its own steps, then how
+// it ended.
 static void PrintStatuses(const char* logPath)
 {
     char log[1024];
@@ -83,7 +84,7 @@ static void PrintStatuses(const char* logPath)
     }
     for (char* line = strtok(log, "\r\n"); line; line = strtok(NULL, "\r\n")) {
         const char* space = strchr(line, ' ');
-        if (space)
+        if (space && strspn(space + 1, "-0123456789") == strlen(space + 1))
             printf("  %-14.*s returned %s\n", (int)(space - line), line, space + 1);
         else
             printf("  setup program: %s\n", line);
