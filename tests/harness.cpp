@@ -818,6 +818,16 @@ bool WriteBytes(const char* path, const void* data, int size)
     return done && (int)written == size;
 }
 
+void ExpectFileAt(const char* file, int line, const char* path, const char* expected)
+{
+    char bytes[512];
+    int length = ReadBytes(path, bytes, sizeof bytes);
+    int expectedLength = (int)strlen(expected);
+    OkAt(file, line, length == expectedLength && memcmp(bytes, expected, expectedLength) == 0,
+         "%s holds %s, expected %s", path, length < 0 ? "nothing (missing)" : Show(bytes, length),
+         Show(expected, expectedLength));
+}
+
 void MakeDirectory(const char* path)
 {
     CreateDirectoryA(path, NULL);

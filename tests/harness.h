@@ -154,6 +154,10 @@ bool DirectoryExists(const char* path);
 // Reads at most size bytes; returns the file's length read, or -1.
 int ReadBytes(const char* path, void* buffer, int size);
 bool WriteBytes(const char* path, const void* data, int size);
+// The file holds exactly the text expected (no terminating zero); a failed
+// test otherwise.
+#define ExpectFile(path, expected) ExpectFileAt(__FILE__, __LINE__, path, expected)
+void ExpectFileAt(const char* file, int line, const char* path, const char* expected);
 void MakeDirectory(const char* path);
 void SetCwd(const char* path);
 const char* Cwd();

@@ -80,15 +80,6 @@ static void WINAPI LocalTimeFiveHoursBehind(LPSYSTEMTIME time)
     *time = Utc(2019, 12, 31, 20, 0);
 }
 
-static void ExpectFile(const char* path, const char* expected)
-{
-    char bytes[512];
-    int length = ReadBytes(path, bytes, sizeof bytes);
-    int expectedLength = (int)strlen(expected);
-    ok(length == expectedLength && memcmp(bytes, expected, expectedLength) == 0, "%s holds %s, expected %s", path,
-       length < 0 ? "nothing (missing)" : Show(bytes, length), Show(expected, expectedLength));
-}
-
 // InstallDir with the three record files holding OldContent.
 static void MakeStaleRecords()
 {

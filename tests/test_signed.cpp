@@ -8,15 +8,6 @@
 #include <stdio.h>
 #include <string.h>
 
-static void ExpectFile(const char* path, const char* expected)
-{
-    char bytes[512];
-    int length = ReadBytes(path, bytes, sizeof bytes);
-    int expectedLength = (int)strlen(expected);
-    ok(length == expectedLength && memcmp(bytes, expected, expectedLength) == 0, "%s holds %s, expected %s", path,
-       length < 0 ? "nothing (missing)" : Show(bytes, length), Show(expected, expectedLength));
-}
-
 // The file under test is the signed one: one certificate, PKCS#7 signed data.
 static void TestFileCarriesSignature()
 {
