@@ -4,8 +4,8 @@
 #   use_wine ARCH PREFIX  Wine for one build, x86 (the shipped 32-bit DLL) or
 #                         x64 (the same sources for x86_64), in PREFIX: sets
 #                         WINE (the loader to run programs with), WINEARCH,
-#                         WINEPREFIX, WINELOADER, a quiet WINEDEBUG and the
-#                         DLL overrides every run needs
+#                         WINEPREFIX, WINELOADER, a quiet WINEDEBUG, the DLL
+#                         overrides every run needs and the locale
 #
 # Debian's /usr/bin/wine starts the 32-bit loader whenever wine32 is
 # installed, so each architecture calls its own loader directly. Both share
@@ -40,5 +40,11 @@ use_wine() {
   # and desktop entries into the Linux user's home.
   WINEDLLOVERRIDES="winemenubuilder.exe=d${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
   case ":$PATH:" in *:/usr/lib/wine:*) ;; *) PATH="$PATH:/usr/lib/wine" ;; esac
-  export WINE WINEARCH WINELOADER WINEPREFIX WINEDEBUG WINEDLLOVERRIDES PATH
+  # Wine takes its ANSI code page from the Unix locale; with none set (as in
+  # containers and many CI runners) an "é" typed into the dialog never
+  # reaches the file system as it does on the Windows the product's users
+  # have. Every Debian has C.UTF-8: the suite and ./run.sh run under it,
+  # whatever the caller's locale.
+  LC_ALL=C.UTF-8
+  export WINE WINEARCH WINELOADER WINEPREFIX WINEDEBUG WINEDLLOVERRIDES PATH LC_ALL
 }
