@@ -2,15 +2,13 @@
 // the calling contract, the module entry, the dialog template in its
 // resources, and the Windows version gate.
 #include "harness.h"
+#include "src/interface/exports.h"
 #include "src/interface/trace.h"
 
 #include <stdio.h>
 #include <string.h>
 
 static HWND SetupWindow;
-
-static const char* const ExpectedExports[] = {"BeforeInstall", "AfterInstall", "UpdateInfo",
-                                              "MLDInfo",       "InstallPDF",   "Chk4TELDAX"};
 
 static BYTE* ImageBase()
 {
@@ -22,12 +20,18 @@ static IMAGE_NT_HEADERS* NtHeaders()
     return (IMAGE_NT_HEADERS*)(ImageBase() + ((IMAGE_DOS_HEADER*)ImageBase())->e_lfanew);
 }
 
+// Each declared export has the type the setup program calls it through.
+#define EXPECT_EXPORT_TYPE(name) \
+    static_assert(__is_same(decltype(&name), ExportProc), #name " is not a five-argument __stdcall export");
+VINSTALL_EXPORT_LIST(EXPECT_EXPORT_TYPE)
+#undef EXPECT_EXPORT_TYPE
+
 // The export directory itself is read from the file by test_artifact; here
 // the loader finds each export by its plain name.
 static void test_export_directory()
 {
     LoadLibraryUnderTest();
-    for (const char* e : ExpectedExports)
+    for (const char* e : ExportNames)
         ok(FindExport(e) != NULL, "export \"%s\" not found by its plain name", e);
 }
 

@@ -368,33 +368,55 @@ struct ImportCase {
     int pifSize;               // 0: no TRAN.PIF
     const char* startupDir;
     int dirBytes;              // -1: the text's length
+    bool storedCodeRead;       // an earlier call of the same load read "MARY" from RC.DAT
     const char* imported;      // the code RC.DAT then holds; NULL: missing file
     const char* traced;        // what the trace says of TRAN.PIF
 };
 
+// A file that gives no code stops the installation rather than have an empty
+// code written over RC.DAT; a code read earlier in the same load is stored
+// instead, since that is the code the file would otherwise be written with.
 static const ImportCase ImportCases[] = {
-    {"old code", 900, "C:\\jan", -1, "JAN", "code imported from C:\\TELDAX\\TRAN.PIF: \"JAN\""},
-    {"longer file", 1500, "C:\\old.one", -1, "OLD.ONE", "code imported from C:\\TELDAX\\TRAN.PIF: \"OLD.ONE\""},
-    {"other drive", 900, "D:\\Ann", -1, "ANN", "code imported from C:\\TELDAX\\TRAN.PIF: \"ANN\""},
-    {"field without a zero", 900, "C:\\ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", 64,
+    {"old code", 900, "C:\\jan", -1, false, "JAN", "code imported from C:\\TELDAX\\TRAN.PIF: \"JAN\""},
+    {"longer file", 1500, "C:\\old.one", -1, false, "OLD.ONE", "code imported from C:\\TELDAX\\TRAN.PIF: \"OLD.ONE\""},
+    {"other drive", 900, "D:\\Ann", -1, false, "ANN", "code imported from C:\\TELDAX\\TRAN.PIF: \"ANN\""},
+    {"field without a zero", 900, "C:\\ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", 64, false,
      "ABCDEFGHIJKLMNOPQRSTUVWX", "TRAN.PIF: \"ABCDEFGHIJKLMNOPQRSTUVWXYZABCDEFGHIJKLMNOPQRSTUVWXYZ012345678\""},
-    {"four characters", 900, "C:\\x", -1, "X", "TRAN.PIF: \"X\""},
-    {"no TRAN.PIF", 0, NULL, -1, NULL,
+    {"four characters", 900, "C:\\x", -1, false, "X", "TRAN.PIF: \"X\""},
+    {"old code after a stored code read", 900, "C:\\jan", -1, true, "JAN",
+     "code imported from C:\\TELDAX\\TRAN.PIF: \"JAN\""},
+    {"no TRAN.PIF", 0, NULL, -1, false, NULL,
      "required file missing: C:\\TELDAX\\TRAN.PIF cannot be opened (error 2)"},
-    {"899 bytes", 899, "C:\\jan", -1, NULL,
-     "required file missing: C:\\TELDAX\\TRAN.PIF gives no code (899 of 900 bytes read, start-up directory \"\")"},
-    {"empty file", 1, NULL, -1, NULL, "TRAN.PIF gives no code (1 of 900 bytes read"},
-    {"start-up directory of 3 characters", 900, "C:\\", -1, NULL,
-     "TRAN.PIF gives no code (900 of 900 bytes read, start-up directory \"C:\\\")"},
-    {"empty start-up directory", 900, "", -1, NULL, "TRAN.PIF gives no code (900 of 900 bytes read, start-up directory \"\")"},
+    {"899 bytes", 899, "C:\\jan", -1, false, NULL,
+     "required file missing: C:\\TELDAX\\TRAN.PIF gives no code (899 of 900 bytes read) and no code is held"},
+    {"empty file", 1, NULL, -1, false, NULL, "TRAN.PIF gives no code (1 of 900 bytes read) and no code is held"},
+    {"100 bytes in a fresh load", 100, NULL, -1, false, NULL,
+     "TRAN.PIF gives no code (100 of 900 bytes read) and no code is held"},
+    {"100 bytes after a stored code read", 100, NULL, -1, true, "MARY",
+     "C:\\TELDAX\\TRAN.PIF gives no code (100 of 900 bytes read): the code held from earlier in this load is "
+     "stored: \"MARY\""},
+    {"start-up directory of 3 characters", 900, "C:\\", -1, false, NULL,
+     "TRAN.PIF gives no code (start-up directory \"C:\\\")"},
+    {"start-up directory of 3 characters after a stored code read", 900, "C:\\", -1, true, NULL,
+     "TRAN.PIF gives no code (start-up directory \"C:\\\")"},
+    {"empty start-up directory", 900, "", -1, false, NULL, "TRAN.PIF gives no code (start-up directory \"\")"},
 };
 
 static void test_legacy_import()
 {
     static const char stored[24] = "KEEP";
+    static const char mary[24] = "MARY";
     for (const ImportCase& c : ImportCases) {
         SetContext("TRAN.PIF: %s", c.what);
         LoadLibraryUnderTest();
+        if (c.storedCodeRead) {
+            PrepareDisk(mary, sizeof mary);
+            int first = RunBeforeInstall(NULL, 0);
+            ok(first == 1, "the call that reads the stored code: status %d", first);
+            SetCwd(StartDir);
+        }
+        // RC.DAT now holds other bytes, so that a file written from the
+        // code read before is told from one left alone.
         PrepareDisk(stored, sizeof stored);
         if (c.pifSize)
             WritePif(c.pifSize, c.startupDir, c.dirBytes);

@@ -24,6 +24,12 @@ HANDLE CreateForWriting(LPCSTR path)
     return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
+void ReadCodeFile(HANDLE file)
+{
+    ZeroMemory(ReporterDir, sizeof ReporterDir);
+    ReadFile(file, ReporterDir, CodeReadSize, &BytesRead, NULL);
+}
+
 void AsciiUpperCase(char* text)
 {
     for (; *text; ++text) {

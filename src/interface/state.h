@@ -39,6 +39,11 @@ void CheckWindowsVersion();
 HANDLE OpenForReading(LPCSTR path);
 HANDLE CreateForWriting(LPCSTR path);
 
+// Reads RC.DAT, open in file, in its read form: at most its first 28 bytes
+// into ReporterDir, cleared first, so the text always ends. BeforeInstall
+// and AfterInstall both read it this way.
+void ReadCodeFile(HANDLE file);
+
 // Case conversion of names: only the ASCII letters change, whatever the
 // user's locale says.
 void AsciiUpperCase(char* text);

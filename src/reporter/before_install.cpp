@@ -53,15 +53,12 @@ static void ShowMissingFileMessage()
     MessageBoxA(OwnerWindow, "A required file is missing.", "Velloran - Missing File", MB_OK);
 }
 
-void ReadCodeFile(HANDLE file)
-{
-    ZeroMemory(ReporterDir, sizeof ReporterDir);
-    ReadFile(file, ReporterDir, CodeReadSize, &BytesRead, NULL);
-}
-
-// Imports the old code from TRAN.PIF and stores it in RC.DAT. A file that
-// gives no code (shorter than 900 bytes, or a start-up directory of fewer than
-// 4 characters) counts as missing: nothing is written over RC.DAT then.
+// Imports the old code from TRAN.PIF and stores it in RC.DAT. A file of
+// fewer than 900 bytes gives nothing, and RC.DAT is written from the code
+// already held: a stored code read earlier in this load of the library.
+// When that leaves no code, or the start-up directory has fewer than 4
+// characters, the file counts as missing: an empty code is never written
+// over RC.DAT.
 static int ImportLegacyCode()
 {
     BuildInstallPath("\\TRAN.PIF");
@@ -76,20 +73,27 @@ static int ImportLegacyCode()
     ReadFile(CodeFileHandle, pif, sizeof pif, &BytesRead, NULL);
     CloseHandle(CodeFileHandle);
 
-    char startupDir[PifStartupDirSize + 1] = {};
-    if (BytesRead == PifImportSize)
+    if (BytesRead == PifImportSize) {
+        char startupDir[PifStartupDirSize + 1] = {};
         memcpy(startupDir, pif + PifStartupDirOffset, PifStartupDirSize);
-    if (strlen(startupDir) <= PifCodeOffset) {
-        Trace("required file missing: %s gives no code (%lu of %d bytes read, start-up directory \"%s\")",
-              WorkPath, BytesRead, PifImportSize, startupDir);
+        if (strlen(startupDir) <= PifCodeOffset) {
+            Trace("required file missing: %s gives no code (start-up directory \"%s\")", WorkPath, startupDir);
+            ShowMissingFileMessage();
+            return 0;
+        }
+        StringCchCopyA(ReporterDir, ARRAYSIZE(ReporterDir), startupDir);
+        StringCchCopyA(ReporterCode, ARRAYSIZE(ReporterCode), startupDir + PifCodeOffset);
+        AsciiUpperCase(ReporterCode);
+        Trace("code imported from %s: \"%s\"", WorkPath, ReporterCode);
+    } else if (ReporterCode[0]) {
+        Trace("%s gives no code (%lu of %d bytes read): the code held from earlier in this load is stored: \"%s\"",
+              WorkPath, BytesRead, PifImportSize, ReporterCode);
+    } else {
+        Trace("required file missing: %s gives no code (%lu of %d bytes read) and no code is held", WorkPath,
+              BytesRead, PifImportSize);
         ShowMissingFileMessage();
         return 0;
     }
-
-    StringCchCopyA(ReporterDir, ARRAYSIZE(ReporterDir), startupDir);
-    StringCchCopyA(ReporterCode, ARRAYSIZE(ReporterCode), startupDir + PifCodeOffset);
-    AsciiUpperCase(ReporterCode);
-    Trace("code imported from %s: \"%s\"", WorkPath, ReporterCode);
 
     BuildInstallPath("\\RC.DAT");
     WriteCodeFile(WorkPath);

@@ -6,10 +6,6 @@
 // With showMessages 1 the first broken rule is reported, owned by owner.
 int ValidateFileName(HWND owner, LPCSTR name, int showMessages);
 
-// Reads RC.DAT, open in file, in its read form: at most its first 28 bytes
-// into ReporterDir, cleared first, so the text always ends.
-void ReadCodeFile(HANDLE file);
-
 // The reporter code dialog: ends with 1 and the accepted code, upper-cased,
 // in ReporterCode, or with 0 when the user cancels.
 INT_PTR CALLBACK ReporterCodeDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -2,7 +2,6 @@
 #include "../interface/state.h"
 #include "../interface/trace.h"
 #include "../interface/write_guard.h"
-#include "../reporter/reporter.h"
 #include "shortcuts.h"
 
 #include <shlobj.h>
