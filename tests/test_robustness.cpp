@@ -654,6 +654,14 @@ static void MakeName(NameKind kind, char* out)
     strcat(out, types[Below(3)]);
 }
 
+// False when the folder already holds a file that the file system takes for
+// this name, whatever its case: two such names are one file, so a second
+// "SHORTCUT.lnk" would only rewrite (or fail to hold) the first "shortcut.lnk".
+static bool NameIsFree(const WCHAR* path)
+{
+    return GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES;
+}
+
 static void AddShortcut()
 {
     char name[320];
@@ -676,6 +684,8 @@ static void AddShortcut()
         if (Below(2))
             memcpy(bytes, "L\0\0\0", size < 4 ? size : 4);  // the first word of a real one
     }
+    if (!NameIsFree(file))
+        return;
     bool made = kind == FolderNamedLink ? CreateDirectoryW(file, NULL) : WriteWide(file, bytes, size);
     if (!made)
         return;  // a name this file system does not take
@@ -687,17 +697,18 @@ static void AddShortcut()
     // Its twin, and a file of its name without a type.
     WCHAR twin[MAX_PATH + 8];
     TwinOf(Wide(name), twin);
-    if (Below(2) && WriteWide(InInstallFolder(twin), "PIF", 3))
+    if (Below(2) && NameIsFree(InInstallFolder(twin)) && WriteWide(InInstallFolder(twin), "PIF", 3))
         Describe(" twin%s", StateNames[Afflict(InInstallFolder(twin), 3)]);
     if (Below(4) == 0) {
         twin[lstrlenW(twin) - 4] = L'\0';
-        if (WriteWide(InInstallFolder(twin), "no type", 7))
+        if (NameIsFree(InInstallFolder(twin)) && WriteWide(InInstallFolder(twin), "no type", 7))
             Describe(" and a file of its name without a type");
     }
     // What a path cut to 259 characters would name.
     if (nameKind == Path260 || nameKind == PathBeyond) {
         name[MAX_PATH - 1 - InstallDirLength] = '\0';
-        WriteWide(InInstallFolder(Wide(name)), Template[PlainTemplate].bytes, Template[PlainTemplate].length);
+        if (NameIsFree(InInstallFolder(Wide(name))))
+            WriteWide(InInstallFolder(Wide(name)), Template[PlainTemplate].bytes, Template[PlainTemplate].length);
     }
 }
 
