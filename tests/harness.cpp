@@ -8,7 +8,7 @@
 
 // --- Reporting ----------------------------------------------------------------
 
-static int Passed, Failed;
+static int Passed, Failed, Skipped;
 static char Context[256];
 
 void OkAt(const char* file, int line, bool condition, const char* format, ...)
@@ -20,6 +20,20 @@ void OkAt(const char* file, int line, bool condition, const char* format, ...)
     ++Failed;
     const char* base = strrchr(file, '/');
     printf("%s:%d: Test failed: ", base ? base + 1 : file, line);
+    if (Context[0])
+        printf("[%s] ", Context);
+    va_list args;
+    va_start(args, format);
+    vprintf(format, args);
+    va_end(args);
+    printf("\n");
+    fflush(stdout);
+}
+
+void Skip(const char* format, ...)
+{
+    ++Skipped;
+    printf("skipped: ");
     if (Context[0])
         printf("[%s] ", Context);
     va_list args;
@@ -51,7 +65,7 @@ int FinishTests(const char* name)
     ok(MalformedTraceLines == 0, "%d trace lines without the form \"VINSTALLDLL: ...\\n\", the first: %s",
        MalformedTraceLines, Show(FirstMalformedTraceLine, (int)strlen(FirstMalformedTraceLine)));
     UnloadLibraryUnderTest();
-    printf("%s: %d passed, %d failed\n", name, Passed, Failed);
+    printf("%s: %d passed, %d failed, %d skipped\n", name, Passed, Failed, Skipped);
     fflush(stdout);
     return Failed ? 1 : 0;
 }

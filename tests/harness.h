@@ -21,7 +21,10 @@ void OkAt(const char* file, int line, bool condition, const char* format, ...)
 // Names the case that the following failures belong to.
 void SetContext(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void ClearContext();
-// Prints "<name>: N passed, N failed" and gives the exit code.
+// A case that cannot be run here: says "skipped: <reason>" (with the case's
+// context) and is counted, so that no total hides it.
+void Skip(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Prints "<name>: N passed, N failed, N skipped" and gives the exit code.
 int FinishTests(const char* name);
 
 // --- The library under test ---------------------------------------------------

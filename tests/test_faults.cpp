@@ -502,6 +502,7 @@ int main(int argc, char** argv)
     printf("| IShellLinkA::Resolve | no file makes it fail under Wine 8 | AfterInstall | "
            "shortcut left as it is, like a failed Load | not run |\n");
     ClearContext();
+    Skip("IShellLinkA::Resolve failing: no file makes it fail under Wine 8");
 
     // A refusal whose message box cannot be shown still stops.
     LoadLibraryUnderTest();

@@ -77,6 +77,9 @@ static void test_calling_contract()
         int status;
     } exports[] = {{"BeforeInstall", 1}, {"AfterInstall", 1}, {"UpdateInfo", 1},
                    {"MLDInfo", 1},       {"InstallPDF", 1},   {"Chk4TELDAX", 0}};
+#if !defined(__i386__)
+    Skip("the bytes of arguments each export removes: measured in 32-bit code only");
+#endif
     for (const auto& e : exports) {
         LoadLibraryUnderTest();
         PrepareStoredCode();

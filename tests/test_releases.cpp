@@ -219,7 +219,7 @@ static void TestRecordHeldByAnotherProgram()
     SetContext("read-only Update.txt");
     MakeStaleRecords();
     if (!ReadOnlyIsEnforced()) {
-        printf("read-only files can be replaced here (Wine as root): read-only case skipped\n");
+        Skip("read-only files can be replaced here (Wine as root)");
     } else {
         SetFileAttributesA(RecordPaths[NoticeRecord], FILE_ATTRIBUTE_READONLY);
         LoadLibraryUnderTest();
