@@ -102,18 +102,85 @@ static void test_exports()
     }
 }
 
+// Each function the file imports, with the oldest Windows of each family
+// that has it: the design accepts Windows 95 and NT 4.0 (each with Internet
+// Explorer 4's desktop update) and every later one, and a loader refuses the
+// whole DLL when one import is missing. A function some of them lack is
+// reached through GetProcAddress and does not belong here.
+struct AllowedImport {
+    const char* dll;
+    const char* function;
+    const char* oldest9x;
+    const char* oldestNt;
+    const char* source;
+};
+
+#include "windows_imports.inc"
+
+static void CheckImportedFunction(const char* dll, const char* function)
+{
+    for (const AllowedImport& a : AllowedImports) {
+        if (_stricmp(a.dll, dll) == 0 && strcmp(a.function, function) == 0)
+            return;
+    }
+    ok(false, "imports %s from %s, which is not on the list of functions that Windows 95 and NT 4.0 have",
+       function, dll);
+}
+
 static void test_imports()
 {
     IMAGE_DATA_DIRECTORY dir = Directory(IMAGE_DIRECTORY_ENTRY_IMPORT);
     IMAGE_IMPORT_DESCRIPTOR* d = (IMAGE_IMPORT_DESCRIPTOR*)AtRva(dir.VirtualAddress);
     ok(d != NULL, "no import directory");
+    int functions = 0;
     for (; d && d->Name; ++d) {
         const char* name = (const char*)AtRva(d->Name);
         bool system = false;
         for (const char* s : SystemDlls)
             system = system || (name && _stricmp(s, name) == 0);
         ok(system, "imports from %s, which is not a Windows system DLL", name ? name : "?");
+        // The names, from the lookup table (the address table once bound).
+        BYTE* thunk = AtRva(d->OriginalFirstThunk ? d->OriginalFirstThunk : d->FirstThunk);
+        int step = Is64() ? 8 : 4;
+        for (; thunk; thunk += step) {
+            ULONGLONG entry = Is64() ? *(ULONGLONG*)thunk : *(DWORD*)thunk;
+            if (!entry)
+                break;
+            bool byOrdinal = Is64() ? (entry & IMAGE_ORDINAL_FLAG64) != 0 : (entry & IMAGE_ORDINAL_FLAG32) != 0;
+            ok(!byOrdinal, "imports ordinal %u from %s: ordinals differ between Windows versions",
+               (unsigned)(entry & 0xffff), name ? name : "?");
+            IMAGE_IMPORT_BY_NAME* byName = byOrdinal ? NULL : (IMAGE_IMPORT_BY_NAME*)AtRva((DWORD)entry);
+            if (byName && name) {
+                CheckImportedFunction(name, (const char*)byName->Name);
+                ++functions;
+            }
+        }
     }
+    ok(functions > 0, "no imported function found");
+}
+
+// What a loader of the oldest accepted Windows looks at before it calls the
+// entry point: Windows 95 refuses LoadLibrary of a DLL with static thread
+// local storage, and the header's versions say which Windows the file asks
+// for.
+static void test_loads_on_oldest_windows()
+{
+    IMAGE_DATA_DIRECTORY tls = Directory(IMAGE_DIRECTORY_ENTRY_TLS);
+    ok(tls.VirtualAddress == 0 && tls.Size == 0, "a TLS directory at 0x%lx, %lu bytes: Windows 95 refuses to load it",
+       tls.VirtualAddress, tls.Size);
+    if (Is64()) {
+        const IMAGE_OPTIONAL_HEADER64& h = ((IMAGE_NT_HEADERS64*)Nt())->OptionalHeader;
+        // The 64-bit build runs where 64-bit Windows does; only the shipped
+        // 32-bit file must reach back to 4.0.
+        ok(h.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI, "subsystem %u", h.Subsystem);
+        return;
+    }
+    const IMAGE_OPTIONAL_HEADER32& h = Nt()->OptionalHeader;
+    ok(h.MajorOperatingSystemVersion == 4 && h.MinorOperatingSystemVersion == 0, "operating system version %u.%u",
+       h.MajorOperatingSystemVersion, h.MinorOperatingSystemVersion);
+    ok(h.MajorSubsystemVersion == 4 && h.MinorSubsystemVersion == 0, "subsystem version %u.%u",
+       h.MajorSubsystemVersion, h.MinorSubsystemVersion);
+    ok(h.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI, "subsystem %u", h.Subsystem);
 }
 
 // The version resource as Explorer's Properties show it: the build's
@@ -187,6 +254,7 @@ int main(int argc, char** argv)
     test_headers();
     test_exports();
     test_imports();
+    test_loads_on_oldest_windows();
     test_version_resource();
     return FinishTests("artifact");
 }
