@@ -253,6 +253,7 @@ static decltype(&SetCurrentDirectoryA) RealSetCurrentDirectoryA;
 static decltype(&CreateDirectoryA) RealCreateDirectoryA;
 static decltype(&DeleteFileA) RealDeleteFileA;
 static decltype(&SetFileAttributesA) RealSetFileAttributesA;
+static decltype(&GetFileInformationByHandle) RealGetFileInformationByHandle;
 static decltype(&FindFirstFileA) RealFindFirstFileA;
 static decltype(&SHGetSpecialFolderPathA) RealSHGetSpecialFolderPathA;
 static decltype(&GetVersionExA) RealGetVersionExA;
@@ -335,6 +336,13 @@ static BOOL WINAPI HookSetFileAttributesA(LPCSTR path, DWORD attributes)
     if (Fails("SetFileAttributesA", path))
         return FALSE;
     return RealSetFileAttributesA(path, attributes);
+}
+
+static BOOL WINAPI HookGetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info)
+{
+    if (Fails("GetFileInformationByHandle", PathOf(file)))
+        return FALSE;
+    return RealGetFileInformationByHandle(file, info);
 }
 
 static HANDLE WINAPI HookFindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data)
@@ -509,6 +517,7 @@ void InstallHooks(HMODULE module)
     Hook(module, "CreateDirectoryA", HookCreateDirectoryA, &RealCreateDirectoryA);
     Hook(module, "DeleteFileA", HookDeleteFileA, &RealDeleteFileA);
     Hook(module, "SetFileAttributesA", HookSetFileAttributesA, &RealSetFileAttributesA);
+    Hook(module, "GetFileInformationByHandle", HookGetFileInformationByHandle, &RealGetFileInformationByHandle);
     Hook(module, "FindFirstFileA", HookFindFirstFileA, &RealFindFirstFileA);
     Hook(module, "SHGetSpecialFolderPathA", HookSHGetSpecialFolderPathA, &RealSHGetSpecialFolderPathA);
     Hook(module, "GetVersionExA", HookGetVersionExA, &RealGetVersionExA);

@@ -98,7 +98,8 @@ static void test_calling_contract()
         char called[64], returns[64];
         snprintf(called, sizeof called, "VINSTALLDLL: %s: called, window 0x%p\n", e.name, (void*)SetupWindow);
         snprintf(returns, sizeof returns, "VINSTALLDLL: %s: returns %d\n", e.name, e.status);
-        ok(strcmp(TraceLine(0), called) == 0, "first trace line %s, expected %s",
+        // The window's digits in either case: the C runtime decides.
+        ok(_stricmp(TraceLine(0), called) == 0, "first trace line %s, expected %s",
            Show(TraceLine(0), strlen(TraceLine(0))), called);
         ok(TraceCount > 1 && strcmp(TraceLine(TraceCount - 1), returns) == 0, "last trace line %s, expected %s",
            Show(TraceLine(TraceCount - 1), strlen(TraceLine(TraceCount - 1))), returns);

@@ -466,7 +466,7 @@ static void test_planted_code_file()
          "C:\\TELDAX\\RC.DAT not written: it has 2 names (a hard link)"},
         {"new code over a hard link", false, true, 2, "RC.DAT not written: it has 2 names (a hard link)"},
         {"new code in a C:\\TELDAX that leads elsewhere", true, true, 2,
-         "RC.DAT not written: its folder C:\\TELDAX is a reparse point"},
+         "nothing written in C:\\TELDAX: it is a reparse point"},
     };
     for (const auto& c : cases) {
         SetContext("planted: %s", c.name);

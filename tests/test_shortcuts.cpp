@@ -446,7 +446,7 @@ static void TestPlantedNames()
         {"a read-only twin", "C:\\TELDAX\\Velloran.PIF", false,
          "C:\\TELDAX\\Velloran.PIF not written: it has 2 names (a hard link)"},
         {"C:\\TELDAX leads to another folder", NULL, false,
-         "C:\\TELDAX is a reparse point: its shortcuts are left alone"},
+         "nothing written in C:\\TELDAX: it is a reparse point"},
     };
     for (const auto& c : cases) {
         SetContext("planted: %s", c.name);

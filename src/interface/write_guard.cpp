@@ -1,49 +1,145 @@
 #include "write_guard.h"
 #include "trace.h"
 
-bool IsReparsePoint(LPCSTR path)
+#include <strsafe.h>
+
+// Deletion is never shared: while a hold is open its name can be neither
+// deleted nor renamed, nor can a folder above it be renamed.
+static const DWORD HoldShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// Asked of the name while its object is held, so that the name cannot lead
+// anywhere else in between: Wine shows a Unix symbolic link as a reparse
+// point by name only, not on a handle it opened through the link.
+static bool NameIsReparsePoint(LPCSTR path)
 {
     DWORD attributes = GetFileAttributesA(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-bool MayWriteFile(LPCSTR path)
+// Folders can be opened (FILE_FLAG_BACKUP_SEMANTICS) only on the NT family,
+// and reparse points exist from Windows 2000 on: before that the flag that
+// opens one itself means nothing to CreateFileA. A version that cannot be
+// read is taken for a current one.
+struct Platform {
+    bool ntFamily;
+    DWORD openFlags;
+};
+
+static Platform CurrentPlatform()
 {
-    // The folder first: a name in a folder that leads elsewhere leads
-    // elsewhere too. A path that does not resolve cannot be created either.
-    char folder[MAX_PATH];
-    LPSTR name = NULL;
-    DWORD length = GetFullPathNameA(path, MAX_PATH, folder, &name);
-    if (length == 0 || length >= MAX_PATH || !name) {
-        Trace("%s not written: its full path is unknown or too long", path);
+    OSVERSIONINFOA version;
+    ZeroMemory(&version, sizeof version);
+    version.dwOSVersionInfoSize = sizeof version;
+    Platform platform = {true, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT};
+    if (GetVersionExA(&version)) {
+        platform.ntFamily = version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+        if (!platform.ntFamily)
+            platform.openFlags = 0;
+        else if (version.dwMajorVersion < 5)
+            platform.openFlags = FILE_FLAG_BACKUP_SEMANTICS;
+    }
+    return platform;
+}
+
+bool HoldFolder(LPCSTR path, HANDLE* held)
+{
+    *held = INVALID_HANDLE_VALUE;
+    Platform platform = CurrentPlatform();
+    if (!platform.ntFamily)
+        return true;
+
+    // The trace names the folder in full, the current one too.
+    char shown[MAX_PATH];
+    DWORD length = GetFullPathNameA(path, MAX_PATH, shown, NULL);
+    if (length == 0 || length >= MAX_PATH)
+        StringCchCopyA(shown, ARRAYSIZE(shown), path);
+    path = shown;
+
+    // Listing the folder is data access, so that the share mode counts.
+    HANDLE folder = CreateFileA(path, FILE_LIST_DIRECTORY, HoldShare, NULL, OPEN_EXISTING, platform.openFlags, NULL);
+    if (folder == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            Trace("nothing written in %s: there is no such folder (error %lu)", path, error);
+        else
+            Trace("nothing written in %s: it cannot be opened to be checked (error %lu)", path, error);
         return false;
     }
-    // "C:\TELDAX\x" gives the folder "C:\TELDAX"; the root keeps its '\'.
-    *name = '\0';
-    if (name > folder + 3 && name[-1] == '\\')
-        name[-1] = '\0';
-    if (IsReparsePoint(folder)) {
-        Trace("%s not written: its folder %s is a reparse point", path, folder);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(folder, &info)) {
+        Trace("nothing written in %s: it cannot be checked (error %lu)", path, GetLastError());
+        CloseHandle(folder);
+        return false;
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || NameIsReparsePoint(path)) {
+        Trace("nothing written in %s: it is a reparse point", path);
+        CloseHandle(folder);
+        return false;
+    }
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        Trace("nothing written in %s: it is not a folder", path);
+        CloseHandle(folder);
+        return false;
+    }
+    *held = folder;
+    return true;
+}
+
+bool HoldFile(LPCSTR path, HoldKind kind, bool create, HANDLE* held, bool* created)
+{
+    *held = INVALID_HANDLE_VALUE;
+    if (created)
+        *created = false;
+    Platform platform = CurrentPlatform();
+    // Writing data for a write that shares writing only; reading data for
+    // the others, which share reading. Either way the share mode is
+    // recorded, which an open without data access would not do.
+    DWORD access = kind == ForCreateFile ? GENERIC_WRITE : GENERIC_READ;
+    // A folder of that name opens too, to be refused as one.
+    HANDLE file = CreateFileA(path, access, HoldShare, NULL, OPEN_EXISTING, platform.openFlags, NULL);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+        if (!create)
+            return false;
+        // CREATE_NEW makes a new file or fails: it never follows a link
+        // that someone put there in the meantime.
+        file = CreateFileA(path, access, HoldShare, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (file != INVALID_HANDLE_VALUE && created)
+            *created = true;
+    }
+    if (file == INVALID_HANDLE_VALUE) {
+        Trace("%s not written: it cannot be opened to be checked (error %lu)", path, GetLastError());
         return false;
     }
 
-    // The name itself, not what it leads to. A name that cannot be opened
-    // this way (there is none, or no access) is left to the write, which
-    // fails or makes a new file.
-    HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
-                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return true;
     BY_HANDLE_FILE_INFORMATION info;
-    bool known = GetFileInformationByHandle(file, &info) != FALSE;
-    CloseHandle(file);
-    if (known && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        Trace("%s not written: it is a reparse point", path);
+    const char* refusal = NULL;
+    if (!GetFileInformationByHandle(file, &info))
+        refusal = "it cannot be checked";
+    else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || NameIsReparsePoint(path))
+        refusal = "it is a reparse point";
+    else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        refusal = "it is a folder";
+    if (refusal) {
+        Trace("%s not written: %s", path, refusal);
+        CloseHandle(file);
+        // A file made here a moment ago and refused is not left behind.
+        if (created && *created) {
+            DeleteFileA(path);
+            *created = false;
+        }
         return false;
     }
-    if (known && info.nNumberOfLinks > 1) {
+    if (info.nNumberOfLinks > 1) {
         Trace("%s not written: it has %lu names (a hard link)", path, info.nNumberOfLinks);
+        CloseHandle(file);
         return false;
     }
+    *held = file;
     return true;
+}
+
+void ReleaseHold(HANDLE held)
+{
+    if (held != INVALID_HANDLE_VALUE)
+        CloseHandle(held);
 }

@@ -24,11 +24,17 @@ static_assert(sizeof UpdateInstallerAddress <= WorkPathSize && sizeof UpdateDeta
 // and keeps what it held.
 static void WriteRecordFile(LPCSTR path, LPCSTR text, const SYSTEMTIME* date)
 {
-    if (!MayWriteFile(path))
+    HANDLE held;
+    bool created;
+    if (!HoldFile(path, ForCreateFile, true, &held, &created))
         return;
     HANDLE file = CreateForWriting(path);
     if (file == INVALID_HANDLE_VALUE) {
         Trace("%s not created (error %lu): passed over", path, GetLastError());
+        ReleaseHold(held);
+        // The empty file made to be held is not left as a record.
+        if (created)
+            DeleteFileA(path);
         return;
     }
     HRESULT placed = date ? StringCchPrintfA(WorkPath, ARRAYSIZE(WorkPath), text, date->wMonth,
@@ -43,17 +49,23 @@ static void WriteRecordFile(LPCSTR path, LPCSTR text, const SYSTEMTIME* date)
     else
         Trace("%s not written (error %lu)", path, GetLastError());
     CloseHandle(file);
+    ReleaseHold(held);
 }
 
 // One reading of the clock, in UTC, dates the notice. The files are written
-// in this order, each whatever became of the one before.
+// in this order, each whatever became of the one before, while the install
+// folder is held: a folder that may not be written in gets none of them.
 static void WriteReleaseRecords(LPCSTR noticeFormat, LPCSTR installerAddress, LPCSTR detailsAddress)
 {
     SYSTEMTIME now;
     GetSystemTime(&now);
+    HANDLE folder;
+    if (!HoldFolder("c:\\teldax", &folder))
+        return;
     WriteRecordFile("c:\\teldax\\Update.txt", noticeFormat, &now);
     WriteRecordFile("c:\\teldax\\UpdName.txt", installerAddress, NULL);
     WriteRecordFile("c:\\teldax\\UpdDetails.txt", detailsAddress, NULL);
+    ReleaseHold(folder);
 }
 
 VINSTALL_EXPORT UpdateInfo(HWND window, LPARAM, LPARAM, LPARAM, LPARAM)

@@ -27,25 +27,36 @@ static void BuildInstallPath(LPCSTR fileName)
 
 // RC.DAT as written: the code's characters, zero bytes up to the 24th byte.
 // A longer code keeps its first 24 characters; one of exactly 24 has no
-// terminating zero.
-static void WriteCodeFile(LPCSTR path)
+// terminating zero. path is in folder (".": the current directory), and
+// both are held across the write.
+static void WriteCodeFile(LPCSTR folder, LPCSTR path)
 {
     char record[CodeRecordSize] = {};
     size_t length = strnlen(ReporterCode, sizeof ReporterCode);
     memcpy(record, ReporterCode, length < sizeof record ? length : sizeof record);
 
-    if (!MayWriteFile(path))
+    HANDLE heldFolder, heldFile;
+    bool created;
+    if (!HoldFolder(folder, &heldFolder))
         return;
-    CodeFileHandle = CreateForWriting(path);
-    if (CodeFileHandle == INVALID_HANDLE_VALUE) {
-        Trace("%s not created (error %lu)", path, GetLastError());
-        return;
+    if (HoldFile(path, ForCreateFile, true, &heldFile, &created)) {
+        CodeFileHandle = CreateForWriting(path);
+        if (CodeFileHandle == INVALID_HANDLE_VALUE) {
+            Trace("%s not created (error %lu)", path, GetLastError());
+            ReleaseHold(heldFile);
+            // The empty file made to be held is not left as a code file.
+            if (created)
+                DeleteFileA(path);
+        } else {
+            if (WriteFile(CodeFileHandle, record, sizeof record, &BytesWritten, NULL))
+                Trace("%s written: %lu bytes", path, BytesWritten);
+            else
+                Trace("%s not written (error %lu)", path, GetLastError());
+            CloseHandle(CodeFileHandle);
+            ReleaseHold(heldFile);
+        }
     }
-    if (WriteFile(CodeFileHandle, record, sizeof record, &BytesWritten, NULL))
-        Trace("%s written: %lu bytes", path, BytesWritten);
-    else
-        Trace("%s not written (error %lu)", path, GetLastError());
-    CloseHandle(CodeFileHandle);
+    ReleaseHold(heldFolder);
 }
 
 static void ShowMissingFileMessage()
@@ -96,7 +107,7 @@ static int ImportLegacyCode()
     }
 
     BuildInstallPath("\\RC.DAT");
-    WriteCodeFile(WorkPath);
+    WriteCodeFile(InstallDir, WorkPath);
     return 1;
 }
 
@@ -121,7 +132,7 @@ static int StoreNewCode()
     if (!SetCurrentDirectoryA(InstallDir))
         Trace("%s cannot be entered (error %lu): RC.DAT goes into the current directory", InstallDir,
               GetLastError());
-    WriteCodeFile("RC.DAT");
+    WriteCodeFile(".", "RC.DAT");
     return 2;
 }
 

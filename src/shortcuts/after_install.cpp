@@ -94,8 +94,9 @@ static bool IsSkipped(LPCSTR lowerCaseName)
 
 // The obsolete program information file of a shortcut: its path cut before
 // the first '.', with ".PIF". Made writable first so that a read-only one
-// goes too, unless it leads to another file, whose attributes are not the
-// library's to change (deleting the name removes that name only).
+// goes too, while it is held, and only when it is a file of its own: the
+// attributes of a file it leads to are not the library's to change. Deleting
+// the name removes that name only.
 static void DeleteTwin(LPCSTR shortcutPath)
 {
     char twin[MAX_PATH];
@@ -105,8 +106,11 @@ static void DeleteTwin(LPCSTR shortcutPath)
         *dot = '\0';
     if (FAILED(StringCchCatA(twin, ARRAYSIZE(twin), ".PIF")))
         return;
-    if (MayWriteFile(twin))
+    HANDLE held;
+    if (HoldFile(twin, ForAttributes, false, &held)) {
         SetFileAttributesA(twin, FILE_ATTRIBUTE_NORMAL);
+        ReleaseHold(held);
+    }
     DeleteAndTell(twin);
 }
 
@@ -131,6 +135,13 @@ static void RewriteShortcut(LPCSTR name, char* reporterDir)
     }
     DeleteTwin(path);
 
+    // Held from before it is read until it is written, so that the file
+    // rewritten is the one that was read and checked.
+    HANDLE held;
+    if (!HoldFile(path, ForSave, false, &held)) {
+        Trace("%s passed over: it may not be rewritten", name);
+        return;
+    }
     // Fresh for every shortcut: nothing read from an earlier one can remain.
     char target[MAX_PATH] = "";
     char description[MAX_PATH] = "";
@@ -140,29 +151,26 @@ static void RewriteShortcut(LPCSTR name, char* reporterDir)
     HRESULT hr = ReadShortcut(path, &read);
     if (FAILED(hr)) {
         Trace("%s passed over: cannot be read (0x%08lX)", name, (unsigned long)hr);
-        return;
-    }
-    if (!target[0]) {
+    } else if (!target[0]) {
         Trace("%s passed over: names no target file", name);
-        return;
+    } else {
+        ShortcutInfo rewritten = {target, description, 0, iconPath, read.IconIndex, reporterDir};
+        hr = WriteShortcut(path, &rewritten);
+        if (FAILED(hr))
+            Trace("%s not rewritten: the write failed (0x%08lX)", name, (unsigned long)hr);
+        else
+            Trace("%s rewritten: starts in the reporter directory", name);
     }
-
-    if (!MayWriteFile(path))
-        return;
-    ShortcutInfo rewritten = {target, description, 0, iconPath, read.IconIndex, reporterDir};
-    hr = WriteShortcut(path, &rewritten);
-    if (FAILED(hr))
-        Trace("%s not rewritten: the write failed (0x%08lX)", name, (unsigned long)hr);
-    else
-        Trace("%s rewritten: starts in the reporter directory", name);
+    ReleaseHold(held);
 }
 
 // An install folder that leads elsewhere is left alone, twins included: its
 // shortcuts are not the product's.
 static void RewriteInstallFolderShortcuts(char* reporterDir)
 {
-    if (IsReparsePoint(InstallDir)) {
-        Trace("%s is a reparse point: its shortcuts are left alone", InstallDir);
+    HANDLE folder;
+    if (!HoldFolder(InstallDir, &folder)) {
+        Trace("%s may not be written in: its shortcuts are left alone", InstallDir);
         return;
     }
     char pattern[MAX_PATH];
@@ -171,12 +179,13 @@ static void RewriteInstallFolderShortcuts(char* reporterDir)
     HANDLE search = FindFirstFileA(pattern, &found);
     if (search == INVALID_HANDLE_VALUE) {
         Trace("no shortcut found as %s (error %lu)", pattern, GetLastError());
-        return;
+    } else {
+        do {
+            RewriteShortcut(found.cFileName, reporterDir);
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
     }
-    do {
-        RewriteShortcut(found.cFileName, reporterDir);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
+    ReleaseHold(folder);
 }
 
 // Removes the old desktop files and writes "Velloran.lnk" into the current
@@ -197,14 +206,24 @@ static void ReplaceDesktopShortcut(LPCSTR desktop, char* reporterDir)
     char description[] = "";
     char iconPath[] = "c:\\teldax\\velloran.ico";
     JoinPath(target, InstallDir, "\\vell.exe");
-    if (!MayWriteFile("Velloran.lnk"))
+    HANDLE folder, held;
+    bool created = false;
+    if (!HoldFolder(".", &folder))
         return;
-    ShortcutInfo info = {target, description, 0, iconPath, 0, reporterDir};
-    HRESULT hr = WriteShortcut("Velloran.lnk", &info);
-    if (FAILED(hr))
-        Trace("desktop shortcut Velloran.lnk not written (0x%08lX)", (unsigned long)hr);
-    else
-        Trace("desktop shortcut Velloran.lnk written");
+    if (HoldFile("Velloran.lnk", ForSave, true, &held, &created)) {
+        ShortcutInfo info = {target, description, 0, iconPath, 0, reporterDir};
+        HRESULT hr = WriteShortcut("Velloran.lnk", &info);
+        ReleaseHold(held);
+        if (SUCCEEDED(hr)) {
+            Trace("desktop shortcut Velloran.lnk written");
+        } else {
+            Trace("desktop shortcut Velloran.lnk not written (0x%08lX)", (unsigned long)hr);
+            // The empty file made to be held is not left as a broken shortcut.
+            if (created)
+                DeleteAndTell("Velloran.lnk");
+        }
+    }
+    ReleaseHold(folder);
 }
 
 // Nothing is touched on a desktop that could not be determined.
