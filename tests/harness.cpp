@@ -231,6 +231,38 @@ static const char* PathOf(HANDLE handle)
     return "";
 }
 
+// --- Races -----------------------------------------------------------------------
+
+struct Race {
+    const char* function;
+    char pathPart[MAX_PATH];
+    void (*action)();
+    int occurrence;
+    int seen;
+};
+static Race PendingRace;
+
+void RaceBefore(const char* function, const char* pathPart, void (*action)(), int occurrence)
+{
+    PendingRace.function = function;
+    lstrcpynA(PendingRace.pathPart, pathPart ? pathPart : "", sizeof PendingRace.pathPart);
+    PendingRace.action = action;
+    PendingRace.occurrence = occurrence;
+    PendingRace.seen = 0;
+}
+
+static void RunRace(const char* function, const char* path)
+{
+    Race& r = PendingRace;
+    if (!r.action || strcmp(r.function, function) != 0 || !ContainsNoCase(path ? path : "", r.pathPart))
+        return;
+    if (++r.seen != r.occurrence)
+        return;
+    void (*action)() = r.action;
+    r.action = NULL;
+    action();
+}
+
 // --- Hooks ----------------------------------------------------------------------
 
 MessageRecord Messages[16];
@@ -267,6 +299,8 @@ static HANDLE WINAPI HookCreateFileA(LPCSTR path, DWORD access, DWORD share, LPS
 {
     if (Fails("CreateFileA", path))
         return INVALID_HANDLE_VALUE;
+    if ((access & GENERIC_WRITE) && disposition == CREATE_ALWAYS)
+        RunRace("CreateFileA", path);
     HANDLE h = RealCreateFileA(path, access, share, security, disposition, attributes, templateFile);
     if (h != INVALID_HANDLE_VALUE) {
         for (LibraryFile& f : OpenFiles) {
@@ -335,6 +369,7 @@ static BOOL WINAPI HookSetFileAttributesA(LPCSTR path, DWORD attributes)
 {
     if (Fails("SetFileAttributesA", path))
         return FALSE;
+    RunRace("SetFileAttributesA", path);
     return RealSetFileAttributesA(path, attributes);
 }
 
@@ -611,6 +646,7 @@ HMODULE LoadLibraryUnderTest()
         c.calls = 0;
     }
     memset(OpenFiles, 0, sizeof OpenFiles);
+    PendingRace.action = NULL;
     TraceCount = 0;
     InstallHooks(Library);
     return Library;
@@ -956,6 +992,37 @@ void RemoveFolderLink(const char* link)
     }
 }
 
+bool SwapForHardLink(const char* path, const char* victim)
+{
+    char away[MAX_PATH + 8];
+    snprintf(away, sizeof away, "%s.away", path);
+    DeleteFileA(away);
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES && !MoveFileA(path, away) && !DeleteFileA(path))
+        return false;
+    return CreateHardLinkA(path, victim, NULL) != FALSE;
+}
+
+static char SwappedFolder[MAX_PATH + 8];
+
+bool SwapFolderForLink(const char* folder, const char* target)
+{
+    snprintf(SwappedFolder, sizeof SwappedFolder, "%s.away", folder);
+    if (!MoveFileA(folder, SwappedFolder)) {
+        SwappedFolder[0] = '\0';
+        return false;
+    }
+    return MakeFolderLink(folder, target);
+}
+
+void RestoreSwappedFolder(const char* folder)
+{
+    if (!SwappedFolder[0])
+        return;
+    RemoveFolderLink(folder);
+    MoveFileA(SwappedFolder, folder);
+    SwappedFolder[0] = '\0';
+}
+
 FileState StateOf(const char* path)
 {
     FileState state;
@@ -1028,7 +1095,12 @@ public:
     {
         return real_->GetWorkingDirectory(dir, size);
     }
-    HRESULT STDMETHODCALLTYPE SetWorkingDirectory(LPCSTR dir) override { return real_->SetWorkingDirectory(dir); }
+    HRESULT STDMETHODCALLTYPE SetWorkingDirectory(LPCSTR dir) override
+    {
+        HRESULT hr = real_->SetWorkingDirectory(dir);
+        RunRace("SetWorkingDirectory", NULL);
+        return hr;
+    }
     HRESULT STDMETHODCALLTYPE GetArguments(LPSTR text, int size) override { return real_->GetArguments(text, size); }
     HRESULT STDMETHODCALLTYPE SetArguments(LPCSTR text) override { return real_->SetArguments(text); }
     HRESULT STDMETHODCALLTYPE GetHotkey(WORD* hotkey) override { return real_->GetHotkey(hotkey); }

@@ -175,6 +175,23 @@ const char* Cwd();
 bool MakeHardLink(const char* link, const char* existing);
 bool MakeFolderLink(const char* link, const char* target);
 void RemoveFolderLink(const char* link);
+// --- Someone swapping a name at the last moment -----------------------------------------
+// action runs once, just before the library's occurrence-th call (1-based)
+// of function whose path contains pathPart (NULL: any): "CreateFileA" (only
+// an open that creates or replaces a file for writing: the write itself,
+// not a check before it), "SetFileAttributesA", or "SetWorkingDirectory",
+// the last call on a shortcut's link object before it is saved (after
+// ProxyLinkObjects). Cleared by every load of the library.
+void RaceBefore(const char* function, const char* pathPart, void (*action)(), int occurrence = 1);
+// What a user who may write in the folder does in that moment: the file at
+// path renamed away (or deleted), if it is there, and a hard link to victim
+// put in its place. The folder renamed away and a link to target put in its
+// place. Each says whether the swap succeeded; neither fails a test.
+bool SwapForHardLink(const char* path, const char* victim);
+bool SwapFolderForLink(const char* folder, const char* target);
+// Undoes SwapFolderForLink, if it succeeded.
+void RestoreSwappedFolder(const char* folder);
+
 // The bytes and attributes of a file, to show it untouched.
 struct FileState {
     char bytes[1024];

@@ -298,6 +298,73 @@ static void TestPlantedRecords()
     SetContext("%s", "");
 }
 
+// Someone who may write in C:\TELDAX swaps a name just before the library's
+// write: the record file for a hard link to a file elsewhere, or C:\TELDAX
+// itself for a link to another folder. The checked file or folder is held
+// open across the write, so the swap fails and the file elsewhere keeps its
+// bytes and attributes; nothing lands in the other folder.
+static const char RaceVictim[] = "C:\\elsewhere\\notes.txt";
+static const char* RacedRecord;
+
+static void SwapRecord()
+{
+    SwapForHardLink(RacedRecord, RaceVictim);
+}
+
+static void SwapInstallFolder()
+{
+    SwapFolderForLink("C:\\TELDAX", Elsewhere);
+}
+
+static void TestRecordSwappedDuringWrite()
+{
+    SYSTEMTIME day = Utc(2019, 3, 5, 12, 0);
+    for (int record = 0; record <= RecordCount; ++record) {
+        bool folder = record == RecordCount;
+        SetContext("swapped just before the write: %s", folder ? "C:\\TELDAX" : RecordPaths[record]);
+        MakeStaleRecords();
+        MakeDirectory(Elsewhere);
+        WriteBytes(RaceVictim, OldContent, sizeof OldContent - 1);
+        FileState victimBefore = StateOf(RaceVictim);
+        LoadLibraryUnderTest();
+        ReportSystemTime(day);
+        if (folder) {
+            RaceBefore("CreateFileA", "UpdName.txt", SwapInstallFolder);
+        } else {
+            RacedRecord = RecordPaths[record];
+            RaceBefore("CreateFileA", strrchr(RacedRecord, '\\'), SwapRecord);
+        }
+        CallRelease(Update);
+        if (folder)
+            RestoreSwappedFolder("C:\\TELDAX");
+        ok(SameState(StateOf(RaceVictim), victimBefore), "the file elsewhere changed: %s",
+           Show(StateOf(RaceVictim).bytes, StateOf(RaceVictim).length));
+        for (const char* path : RecordPaths)
+            ok(!FileExists(ElsewhereRecord(path)), "%s made in the other folder", ElsewhereRecord(path));
+        ExpectRecords(Update, NoticeFor(Update, day));
+    }
+
+    // A check that cannot open the file, here for a sharing violation, is
+    // no check: the file, a second name of one elsewhere, is not written.
+    SetContext("the check's open fails with a sharing violation");
+    MakeStaleRecords();
+    MakeDirectory(Elsewhere);
+    WriteBytes(RaceVictim, OldContent, sizeof OldContent - 1);
+    DeleteFileA(RecordPaths[NoticeRecord]);
+    MakeHardLink(RecordPaths[NoticeRecord], RaceVictim);
+    FileState victimBefore = StateOf(RaceVictim);
+    LoadLibraryUnderTest();
+    ReportSystemTime(day);
+    FailCall("CreateFileA", 1, "Update.txt", ERROR_SHARING_VIOLATION);
+    CallRelease(Update);
+    ClearFaults();
+    ok(SameState(StateOf(RaceVictim), victimBefore), "the file elsewhere changed: %s",
+       Show(StateOf(RaceVictim).bytes, StateOf(RaceVictim).length));
+    ok(Traced("c:\\teldax\\Update.txt not written: it cannot be opened to be checked (error 32)") != NULL,
+       "trace:\n%s", TraceText());
+    SetContext("%s", "");
+}
+
 static void TestWithoutInstallDir()
 {
     for (const Release* release : Releases) {
@@ -480,6 +547,7 @@ int main(int argc, char** argv)
     TestLaterCallWins();
     TestRecordHeldByAnotherProgram();
     TestPlantedRecords();
+    TestRecordSwappedDuringWrite();
     TestWithoutInstallDir();
     ForEachOwnerCase("Chk4TELDAX", "MessageBoxA", CheckNoUpdateNotice);
     ShellExecuteRecordOnly = true;
