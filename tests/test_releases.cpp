@@ -306,14 +306,18 @@ static void TestPlantedRecords()
 static const char RaceVictim[] = "C:\\elsewhere\\notes.txt";
 static const char* RacedRecord;
 
+static int SwapTries, Swapped;
+
 static void SwapRecord()
 {
-    SwapForHardLink(RacedRecord, RaceVictim);
+    ++SwapTries;
+    Swapped += SwapForHardLink(RacedRecord, RaceVictim);
 }
 
 static void SwapInstallFolder()
 {
-    SwapFolderForLink("C:\\TELDAX", Elsewhere);
+    ++SwapTries;
+    Swapped += SwapFolderForLink("C:\\TELDAX", Elsewhere);
 }
 
 static void TestRecordSwappedDuringWrite()
@@ -334,9 +338,11 @@ static void TestRecordSwappedDuringWrite()
             RacedRecord = RecordPaths[record];
             RaceBefore("CreateFileA", strrchr(RacedRecord, '\\'), SwapRecord);
         }
+        SwapTries = Swapped = 0;
         CallRelease(Update);
         if (folder)
             RestoreSwappedFolder("C:\\TELDAX");
+        ok(SwapTries == 1 && Swapped == 0, "%d swaps tried, %d succeeded", SwapTries, Swapped);
         ok(SameState(StateOf(RaceVictim), victimBefore), "the file elsewhere changed: %s",
            Show(StateOf(RaceVictim).bytes, StateOf(RaceVictim).length));
         for (const char* path : RecordPaths)

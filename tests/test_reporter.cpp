@@ -499,6 +499,51 @@ static void test_planted_code_file()
     ClearContext();
 }
 
+// RC.DAT swapped for a hard link to a file outside C:\TELDAX just before the
+// library's write, on both paths that write it. The file the library checked
+// is held open across the write, so the swap fails: the file elsewhere keeps
+// its bytes and RC.DAT holds the code.
+static const char SwapVictim[] = "C:\\elsewhere\\victim.dat";
+
+static int SwapTries, Swapped;
+
+static void SwapCodeFile()
+{
+    ++SwapTries;
+    Swapped += SwapForHardLink(CodeFile, SwapVictim);
+}
+
+static void test_code_file_swapped_during_write()
+{
+    static const char kept[24] = "KEEP";
+    static const DialogAction john[] = {{TypeText, "john"}, {ClickOk, NULL}};
+    for (int newCode = 0; newCode < 2; ++newCode) {
+        SetContext("RC.DAT swapped just before the write of %s", newCode ? "a new code" : "an imported code");
+        LoadLibraryUnderTest();
+        if (newCode) {
+            PrepareDisk();
+            MakeDirectory("C:\\TELDAX");  // without RC.DAT: the dialog asks
+        } else {
+            PrepareDisk(kept, sizeof kept);
+            WritePif(900, "C:\\jan");
+            FailCall("CreateFileA", 2, "RC.DAT", ERROR_SHARING_VIOLATION);
+        }
+        MakeDirectory("C:\\elsewhere");
+        WriteBytes(SwapVictim, kept, sizeof kept);
+        FileState victimBefore = StateOf(SwapVictim);
+        RaceBefore("CreateFileA", "RC.DAT", SwapCodeFile);
+        SwapTries = Swapped = 0;
+        int status = RunBeforeInstall(john, newCode ? 2 : 0);
+        ClearFaults();
+        ok(status == (newCode ? 2 : 1), "status %d", status);
+        ok(SwapTries == 1 && Swapped == 0, "%d swaps tried, %d succeeded", SwapTries, Swapped);
+        ok(SameState(StateOf(SwapVictim), victimBefore), "the file elsewhere changed: %s",
+           Show(StateOf(SwapVictim).bytes, StateOf(SwapVictim).length));
+        CheckCodeFile(__LINE__, newCode ? "JOHN" : "JAN");
+    }
+    ClearContext();
+}
+
 // --- Platform calls that fail -----------------------------------------------------------
 
 static void test_failing_calls()
@@ -568,6 +613,7 @@ int main(int argc, char** argv)
     test_new_code_is_sticky();
     test_legacy_import();
     test_planted_code_file();
+    test_code_file_swapped_during_write();
     test_failing_calls();
     CleanDrive();
     return FinishTests("reporter");

@@ -495,6 +495,74 @@ static void TestPlantedNames()
     SetContext("%s", "");
 }
 
+// The same names swapped in the last moment before the library's write: the
+// shortcut (once its new link object has all its properties, just before the
+// save), the desktop shortcut, and a read-only twin just before it is made
+// writable, each for a hard link to a file outside C:\TELDAX. The checked file
+// is held open across the write, so the swap fails and what lies elsewhere
+// keeps its bytes and attributes.
+static const char* SwapPath;
+static const char* SwapVictim;
+
+static int SwapTries, Swapped;
+
+static void SwapNamedFile()
+{
+    ++SwapTries;
+    Swapped += SwapForHardLink(SwapPath, SwapVictim);
+}
+
+static void TestNamesSwappedDuringWrite()
+{
+    static const char Elsewhere[] = "C:\\elsewhere";
+    static const struct {
+        const char* name;
+        const char* swapped;
+        bool isShortcut;    // the file elsewhere is a shortcut, else a read-only text
+        const char* before; // the library call the swap comes just before
+        int occurrence;
+    } cases[] = {
+        {"a shortcut", "C:\\TELDAX\\Velloran.lnk", true, "SetWorkingDirectory", 1},
+        {"the desktop shortcut", NULL, true, "SetWorkingDirectory", 2},
+        {"a read-only twin", "C:\\TELDAX\\Velloran.PIF", false, "SetFileAttributesA", 1},
+    };
+    for (const auto& c : cases) {
+        SetContext("swapped just before the write: %s", c.name);
+        Fresh();
+        ProxyLinkObjects(Library);
+        MakeDirectory(Elsewhere);
+        const char* other = InFolder(Elsewhere, c.isShortcut ? "Other.lnk" : "Other.PIF");
+        static char otherPath[MAX_PATH], swapped[MAX_PATH];
+        lstrcpynA(otherPath, other, sizeof otherPath);
+        lstrcpynA(swapped, c.swapped ? c.swapped : InFolder(CommonDesktop, "Velloran.lnk"), sizeof swapped);
+        if (c.isShortcut) {
+            MakeLink(otherPath, Program);
+        } else {
+            Touch(otherPath);
+            SetFileAttributesA(otherPath, FILE_ATTRIBUTE_READONLY);
+            Touch(swapped);
+            SetFileAttributesA(swapped, FILE_ATTRIBUTE_READONLY);
+        }
+        WriteCode("MARY", 24);
+        MakeLink("C:\\TELDAX\\Velloran.lnk", Program);
+        FileState otherBefore = StateOf(otherPath);
+        SwapPath = swapped;
+        SwapVictim = otherPath;
+        RaceBefore(c.before, c.isShortcut ? NULL : "Velloran.PIF", SwapNamedFile, c.occurrence);
+        SwapTries = Swapped = 0;
+
+        int status = AfterInstall();
+        ok(status == 1, "status %d", status);
+        ok(SwapTries == 1 && Swapped == 0, "%d swaps tried, %d succeeded", SwapTries, Swapped);
+        ok(SameState(StateOf(otherPath), otherBefore), "%s changed (attributes 0x%lx)", otherPath,
+           GetFileAttributesA(otherPath));
+        check_link("C:\\TELDAX\\Velloran.lnk", Rewritten(Program, "C:\\MARY"));
+        check_link(InFolder(CommonDesktop, "Velloran.lnk"), DesktopLink("C:\\MARY"));
+        SetFileAttributesA(otherPath, FILE_ATTRIBUTE_NORMAL);
+    }
+    SetContext("%s", "");
+}
+
 static bool ReadWide(const WCHAR* path, FileCopy* copy)
 {
     HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
@@ -736,6 +804,7 @@ int main(int argc, char** argv)
     TestRewrite();
     TestUnreadableShortcuts();
     TestPlantedNames();
+    TestNamesSwappedDuringWrite();
     TestLongNames();
     TestDesktop();
     TestSystemFiles();
