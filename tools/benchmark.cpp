@@ -2,7 +2,10 @@
 // bare calls that no implementation can avoid. Prints its figures; it is not
 // a test and asserts nothing.
 //
-//   benchmark.exe <VINSTALLDLL.dll> [largest shortcut count]
+//   benchmark.exe <VINSTALLDLL.dll> [largest shortcut count] [<earlier VINSTALLDLL.dll>]
+//
+// With an earlier build of the library, both are timed in the same run, one
+// after the other for each row, against the same floor.
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
@@ -16,6 +19,9 @@
 
 typedef int(__stdcall* ExportProc)(HWND, LPARAM, LPARAM, LPARAM, LPARAM);
 
+// The library measured, and an earlier build to compare it with.
+static HMODULE Libraries[2];
+static int LibraryCount;
 static HMODULE Library;
 static LARGE_INTEGER Frequency;
 
@@ -56,9 +62,26 @@ static void WriteFileBytes(const char* path, const void* data, DWORD size)
     CloseHandle(h);
 }
 
-static void Report(const char* what, double perCall, double floorPerCall)
+// One row: the library's time per call, the earlier build's when there is
+// one, the floor and the ratios to it.
+static void Report(const char* what, const double* perCall, double floorPerCall)
 {
-    printf("%-38s %10.3f ms %10.3f ms %8.2f\n", what, perCall * 1000, floorPerCall * 1000, perCall / floorPerCall);
+    printf("%-38s %10.3f ms", what, perCall[0] * 1000);
+    if (LibraryCount > 1)
+        printf(" %10.3f ms", perCall[1] * 1000);
+    printf(" %10.3f ms %8.2f", floorPerCall * 1000, perCall[0] / floorPerCall);
+    if (LibraryCount > 1)
+        printf(" %8.2f", perCall[1] / floorPerCall);
+    printf("\n");
+}
+
+static void ReportOne(const char* what, double perCall, double floorPerCall)
+{
+    double times[2] = {perCall, perCall};
+    int count = LibraryCount;
+    LibraryCount = 1;
+    Report(what, times, floorPerCall);
+    LibraryCount = count;
 }
 
 // --- One trace line -----------------------------------------------------------------------
@@ -78,7 +101,7 @@ static void TimeTraceLine()
     for (int i = 0; i < rounds; ++i)
         OutputDebugStringA("VINSTALLDLL: Velloran Dictionary.lnk rewritten: starts in the reporter directory\n");
     double bare = (Now() - start) / rounds;
-    Report("one trace line, no listener", traced, bare);
+    ReportOne("one trace line, no listener", traced, bare);
 }
 
 // --- BeforeInstall with a stored code ---------------------------------------------------
@@ -102,13 +125,17 @@ static void TimeBeforeInstall()
 {
     CreateDirectoryA("C:\\TELDAX", NULL);
     WriteFileBytes("C:\\TELDAX\\RC.DAT", "MARY\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 24);
-    ExportProc beforeInstall = Export("BeforeInstall");
     const int rounds = 2000;
+    double library[2];
+    for (int l = 0; l < LibraryCount; ++l) {
+        Library = Libraries[l];
+        ExportProc beforeInstall = Export("BeforeInstall");
+        double start = Now();
+        for (int i = 0; i < rounds; ++i)
+            beforeInstall(NULL, 0, 0, 0, 0);
+        library[l] = (Now() - start) / rounds;
+    }
     double start = Now();
-    for (int i = 0; i < rounds; ++i)
-        beforeInstall(NULL, 0, 0, 0, 0);
-    double library = (Now() - start) / rounds;
-    start = Now();
     for (int i = 0; i < rounds; ++i)
         BeforeInstallFloor();
     double floor = (Now() - start) / rounds;
@@ -140,13 +167,16 @@ static void TimeRecords()
         RecordsFloor();
     double floor = (Now() - start) / rounds;
     for (const char* name : names) {
-        ExportProc proc = Export(name);
-        if (!proc)
-            continue;
-        start = Now();
-        for (int i = 0; i < rounds; ++i)
-            proc(NULL, 0, 0, 0, 0);
-        Report(name, (Now() - start) / rounds, floor);
+        double library[2];
+        for (int l = 0; l < LibraryCount; ++l) {
+            Library = Libraries[l];
+            ExportProc proc = Export(name);
+            start = Now();
+            for (int i = 0; i < rounds; ++i)
+                proc(NULL, 0, 0, 0, 0);
+            library[l] = (Now() - start) / rounds;
+        }
+        Report(name, library, floor);
     }
 }
 
@@ -243,9 +273,6 @@ static double SetPathCost(int count)
 
 static void TimeAfterInstall(int largest)
 {
-    ExportProc afterInstall = Export("AfterInstall");
-    if (!afterInstall)
-        return;
     CreateDirectoryA("C:\\TELDAX", NULL);
     WriteFileBytes("C:\\TELDAX\\RC.DAT", "MARY\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 24);
     // The product's files are in place when AfterInstall runs: a missing
@@ -256,11 +283,17 @@ static void TimeAfterInstall(int largest)
     for (int count : counts) {
         if (count > largest)
             break;
+        double library[2];
+        for (int l = 0; l < LibraryCount; ++l) {
+            Library = Libraries[l];
+            ExportProc afterInstall = Export("AfterInstall");
+            MakeShortcuts(count);
+            double start = Now();
+            afterInstall(NULL, 0, 0, 0, 0);
+            library[l] = (Now() - start) / count;
+        }
         MakeShortcuts(count);
         double start = Now();
-        afterInstall(NULL, 0, 0, 0, 0);
-        double library = (Now() - start) / count;
-        start = Now();
         AfterInstallFloor();
         double floor = (Now() - start) / count;
         char what[64];
@@ -275,18 +308,24 @@ static void TimeAfterInstall(int largest)
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        printf("usage: %s <VINSTALLDLL.dll> [largest shortcut count]\n", argv[0]);
+        printf("usage: %s <VINSTALLDLL.dll> [largest shortcut count] [<earlier VINSTALLDLL.dll>]\n", argv[0]);
         return 2;
     }
-    char path[MAX_PATH];
-    snprintf(path, sizeof path, "%s%s", argv[1][0] == '/' ? "Z:" : "", argv[1]);
-    for (char* p = path; *p; ++p)
-        *p = *p == '/' ? '\\' : *p;
-    Library = LoadLibraryA(path);
-    if (!Library) {
-        printf("cannot load %s\n", path);
-        return 3;
+    for (int a = 1; a < argc && LibraryCount < 2; a += a == 1 ? 2 : 1) {
+        char path[MAX_PATH];
+        snprintf(path, sizeof path, "%s%s", argv[a][0] == '/' ? "Z:" : "", argv[a]);
+        for (char* p = path; *p; ++p)
+            *p = *p == '/' ? '\\' : *p;
+        // Loaded from its own folder, so that two builds of one name can be
+        // loaded side by side.
+        HMODULE module = LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+        if (!module || (LibraryCount == 1 && module == Libraries[0])) {
+            printf("cannot load %s\n", path);
+            return 3;
+        }
+        Libraries[LibraryCount++] = module;
     }
+    Library = Libraries[0];
     int largest = argc > 2 ? atoi(argv[2]) : 5000;
     QueryPerformanceFrequency(&Frequency);
     SetCurrentDirectoryA("C:\\");
@@ -295,11 +334,16 @@ int main(int argc, char** argv)
     // a machine that cannot run 32-bit code.
     printf("architecture: %s\n", sizeof(void*) == 8 ? "x86_64 (the same sources built for 64-bit Windows)"
                                                      : "i686 (the shipped 32-bit DLL)");
-    printf("%-38s %13s %13s %8s\n", "per call (per shortcut)", "library", "floor", "ratio");
+    if (LibraryCount > 1)
+        printf("%-38s %13s %13s %13s %8s %8s\n", "per call (per shortcut)", "library", "earlier", "floor", "ratio",
+               "earlier");
+    else
+        printf("%-38s %13s %13s %8s\n", "per call (per shortcut)", "library", "floor", "ratio");
     TimeBeforeInstall();
     TimeRecords();
     TimeAfterInstall(largest);
     TimeTraceLine();
-    FreeLibrary(Library);
+    for (int l = 0; l < LibraryCount; ++l)
+        FreeLibrary(Libraries[l]);
     return 0;
 }

@@ -7,9 +7,9 @@
 // deleted nor renamed, nor can a folder above it be renamed.
 static const DWORD HoldShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-// Asked of the name while its object is held, so that the name cannot lead
-// anywhere else in between: Wine shows a Unix symbolic link as a reparse
-// point by name only, not on a handle it opened through the link.
+// Asked of a folder's name while the folder is held, so that the name cannot
+// lead anywhere else in between: Wine shows a Unix symbolic link to a folder
+// as a reparse point by name only, not on a handle it opened through it.
 static bool NameIsReparsePoint(LPCSTR path)
 {
     DWORD attributes = GetFileAttributesA(path);
@@ -115,7 +115,7 @@ bool HoldFile(LPCSTR path, HoldKind kind, bool create, HANDLE* held, bool* creat
     const char* refusal = NULL;
     if (!GetFileInformationByHandle(file, &info))
         refusal = "it cannot be checked";
-    else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || NameIsReparsePoint(path))
+    else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
         refusal = "it is a reparse point";
     else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         refusal = "it is a folder";
