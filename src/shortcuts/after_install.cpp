@@ -202,15 +202,15 @@ static void ReplaceDesktopShortcut(LPCSTR desktop, char* reporterDir)
     if (JoinPath(path, desktop, "\\Shortcut to Velloran.lnk"))
         DeleteAndTell(path);
 
-    char target[MAX_PATH];
-    char description[] = "";
-    char iconPath[] = "c:\\teldax\\velloran.ico";
-    JoinPath(target, InstallDir, "\\vell.exe");
     HANDLE folder, held;
     bool created = false;
     if (!HoldFolder(".", &folder))
         return;
     if (HoldFile("Velloran.lnk", ForSave, true, &held, &created)) {
+        char target[MAX_PATH];
+        char description[] = "";
+        char iconPath[] = "c:\\teldax\\velloran.ico";
+        JoinPath(target, InstallDir, "\\vell.exe");
         ShortcutInfo info = {target, description, 0, iconPath, 0, reporterDir};
         HRESULT hr = WriteShortcut("Velloran.lnk", &info);
         ReleaseHold(held);
