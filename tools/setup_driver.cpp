@@ -123,18 +123,26 @@ void AnswerDialog(Hand& hand, HWND dialog)
 
 // Whether a window's process is the setup program or one it started. A
 // Windows Installer package calls the library from a process of the
-// installer's own (its custom action server), started within the job.
+// installer's own (its custom action server), started within the job. The
+// job's list of processes is asked: Wine's IsProcessInJob fails.
 bool OfTheSetupProgram(const Hand& hand, DWORD processId)
 {
     if (processId == hand.setupProcess)
         return true;
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
-    if (!process)
+    // JOBOBJECT_BASIC_PROCESS_ID_LIST with room for 64 ids: indexed past its
+    // declared single element, the compiler may look at the first id only.
+    struct {
+        DWORD assigned;
+        DWORD listed;
+        ULONG_PTR ids[64];
+    } list = {};
+    if (!QueryInformationJobObject(hand.job, JobObjectBasicProcessIdList, &list, sizeof list, NULL))
         return false;
-    BOOL inJob = FALSE;
-    BOOL known = IsProcessInJob(process, hand.job, &inJob);
-    CloseHandle(process);
-    return known && inJob;
+    for (DWORD i = 0; i < list.listed && i < ARRAYSIZE(list.ids); ++i) {
+        if ((DWORD)list.ids[i] == processId)
+            return true;
+    }
+    return false;
 }
 
 BOOL CALLBACK VisitWindow(HWND window, LPARAM param)
