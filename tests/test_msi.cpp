@@ -7,7 +7,7 @@
 // files, the shortcuts read back, the records, whether the product is
 // registered, and that the wrapper took its temporary folder away.
 //
-//   test_msi.exe <VINSTALLDLL.dll> <Velloran.msi>
+//   test_msi.exe <VINSTALLDLL.dll> <folder of Velloran.msi>
 #include "harness.h"
 
 #include "release_settings.h"
@@ -31,7 +31,6 @@ static const char ReceivedFile[] = "C:\\TELDAX\\install-received.txt";
 // installation as the user's choice.
 static const DWORD UserExit = 1602;
 
-static char Package[MAX_PATH];
 static char PackageFolder[MAX_PATH];
 static char Msiexec[MAX_PATH];
 static char CommonDesktop[MAX_PATH];
@@ -63,14 +62,15 @@ static void RunMsiexec(const char* arguments, DialogAnswer answer, const char* c
     ok(!run->timedOut, "%s still running after %lu ms", line, TimeLimitMs);
 }
 
-// Installs the package silently with a verbose log and the properties
-// given; the log's lines from the wrapper ("VINSTALLDLL: ...") land in
-// statuses, one per line.
-static void Install(const char* properties, DialogAnswer answer, const char* code, SetupRun* run,
-                    char* statuses, int size)
+// Installs package (in the build's folder) silently with a verbose log and
+// the properties given; the log's lines from the wrapper ("VINSTALLDLL:
+// ...") land in statuses, one per line.
+static void Install(const char* package, const char* properties, DialogAnswer answer, const char* code,
+                    SetupRun* run, char* statuses, int size)
 {
-    char arguments[2 * MAX_PATH];
-    snprintf(arguments, sizeof arguments, "/i \"%s\" /qn /l*v %s %s", Package, LogPath, properties);
+    char arguments[3 * MAX_PATH];
+    snprintf(arguments, sizeof arguments, "/i \"%s\\%s\" /qn /l*v %s %s", PackageFolder, package, LogPath,
+             properties);
     DeleteFileA(LogPath);
     RunMsiexec(arguments, answer, code, run);
 
@@ -203,7 +203,7 @@ static void test_first_installation()
     PrepareMachine();
     SetupRun run;
     char statuses[1024];
-    Install("PDF=1", AnswerWithCode, "john", &run, statuses, sizeof statuses);
+    Install("Velloran.msi", "PDF=1", AnswerWithCode, "john", &run, statuses, sizeof statuses);
 
     ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
     // The later action loads the library afresh and calls BeforeInstall
@@ -275,7 +275,7 @@ static void test_stored_code_silent()
 
     SetupRun run;
     char statuses[1024];
-    Install("UPDATE=1", AnswerCancel, NULL, &run, statuses, sizeof statuses);
+    Install("Velloran.msi", "UPDATE=1", AnswerCancel, NULL, &run, statuses, sizeof statuses);
 
     ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
     CheckStatuses(__LINE__, statuses,
@@ -308,7 +308,7 @@ static void test_cancelled()
     PrepareMachine();
     SetupRun run;
     char statuses[1024];
-    Install("PDF=1", AnswerCancel, NULL, &run, statuses, sizeof statuses);
+    Install("Velloran.msi", "PDF=1", AnswerCancel, NULL, &run, statuses, sizeof statuses);
 
     ok(run.exitCode == UserExit, "exit code %lu, expected %lu", run.exitCode, UserExit);
     CheckStatuses(__LINE__, statuses, "VINSTALLDLL: BeforeInstall returned 0\n");
@@ -321,18 +321,34 @@ static void test_cancelled()
     CheckTemporaryFolderRemoved(__LINE__);
 }
 
+// A package without the library's Binary row: the wrapper says so in the
+// log and fails the installation before anything is installed.
+static void test_library_missing()
+{
+    PrepareMachine();
+    SetupRun run;
+    char statuses[1024];
+    Install("VelloranNoLibrary.msi", "", AnswerCancel, NULL, &run, statuses, sizeof statuses);
+
+    ok(run.exitCode == ERROR_INSTALL_FAILURE, "exit code %lu, expected %lu", run.exitCode,
+       (unsigned long)ERROR_INSTALL_FAILURE);
+    CheckStatuses(__LINE__, statuses,
+                  "VINSTALLDLL: the package has no Binary row VINSTALLDLL (error 259)\n"
+                  "VINSTALLDLL: BeforeInstall not called: the library is not loaded\n");
+    ok(run.dialogsShown == 0, "the reporter code dialog was shown");
+    ok(!ProductInstalled(), "the package is registered as installed");
+    ok(!DirectoryExists("C:\\TELDAX"), "something was installed");
+    CheckTemporaryFolderRemoved(__LINE__);
+}
+
 int main(int argc, char** argv)
 {
     InitHarness(argc, argv);
     if (argc < 3) {
-        printf("usage: %s <VINSTALLDLL.dll> <Velloran.msi>\n", argv[0]);
+        printf("usage: %s <VINSTALLDLL.dll> <folder of Velloran.msi>\n", argv[0]);
         return 2;
     }
-    WindowsPathOf(argv[2], Package, sizeof Package);
-    lstrcpynA(PackageFolder, Package, sizeof PackageFolder);
-    char* slash = strrchr(PackageFolder, '\\');
-    if (slash)
-        *slash = '\0';
+    WindowsPathOf(argv[2], PackageFolder, sizeof PackageFolder);
     GetSystemDirectoryA(SystemFolder, sizeof SystemFolder);
     PathIn(Msiexec, sizeof Msiexec, SystemFolder, "msiexec.exe");
     SHGetSpecialFolderPathA(NULL, CommonDesktop, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE);
@@ -343,6 +359,7 @@ int main(int argc, char** argv)
     test_first_installation();
     test_stored_code_silent();
     test_cancelled();
+    test_library_missing();
     PrepareMachine();
     return FinishTests("msi");
 }
