@@ -341,6 +341,75 @@ static void test_library_missing()
     CheckTemporaryFolderRemoved(__LINE__);
 }
 
+// The wrapper as a loader sees it: the five custom actions under their
+// plain names (the package's DllEntry values), no TLS directory (Windows 95
+// refuses to load a DLL with one), and imports from this list only, each a
+// function that Windows 95 and NT 4.0 have (msi.dll from Windows Installer
+// 1.0 on): a new import is added here on purpose, after that check.
+static const char* const WrapperExports[] = {"VinstallBeforeInstall", "VinstallAfterInstall", "VinstallMLDInfo",
+                                             "VinstallUpdateInfo", "VinstallInstallPDF"};
+static const char* const WrapperImports[][2] = {
+    {"kernel32.dll", "CloseHandle"},      {"kernel32.dll", "CreateDirectoryA"},
+    {"kernel32.dll", "CreateFileA"},      {"kernel32.dll", "DeleteFileA"},
+    {"kernel32.dll", "FreeLibrary"},      {"kernel32.dll", "GetCurrentProcessId"},
+    {"kernel32.dll", "GetFileInformationByHandle"},
+    {"kernel32.dll", "GetLastError"},     {"kernel32.dll", "GetProcAddress"},
+    {"kernel32.dll", "GetTempPathA"},     {"kernel32.dll", "GetTickCount"},
+    {"kernel32.dll", "LoadLibraryA"},     {"kernel32.dll", "RemoveDirectoryA"},
+    {"kernel32.dll", "WriteFile"},        {"kernel32.dll", "lstrcmpA"},
+    {"user32.dll", "FindWindowA"},        {"user32.dll", "IsWindowVisible"},
+    {"msvcrt.dll", "_vsnprintf"},         {"msi.dll", "MsiCloseHandle"},
+    {"msi.dll", "MsiCreateRecord"},       {"msi.dll", "MsiDatabaseOpenViewA"},
+    {"msi.dll", "MsiGetActiveDatabase"},  {"msi.dll", "MsiProcessMessage"},
+    {"msi.dll", "MsiRecordReadStream"},   {"msi.dll", "MsiRecordSetStringA"},
+    {"msi.dll", "MsiViewClose"},          {"msi.dll", "MsiViewExecute"},
+    {"msi.dll", "MsiViewFetch"},
+};
+
+static void test_wrapper_file()
+{
+    char path[MAX_PATH];
+    PathIn(path, sizeof path, PackageFolder, "VinstallMsi.dll");
+    // Mapped as the loader maps it, without running or resolving anything.
+    HMODULE module = LoadLibraryExA(path, NULL, DONT_RESOLVE_DLL_REFERENCES);
+    ok(module != NULL, "%s cannot be mapped: error %lu", path, GetLastError());
+    if (!module)
+        return;
+    BYTE* base = (BYTE*)module;
+    IMAGE_NT_HEADERS* nt = (IMAGE_NT_HEADERS*)(base + ((IMAGE_DOS_HEADER*)base)->e_lfanew);
+    IMAGE_DATA_DIRECTORY* directories = nt->OptionalHeader.DataDirectory;
+    ok(directories[IMAGE_DIRECTORY_ENTRY_TLS].VirtualAddress == 0, "the wrapper has a TLS directory");
+
+    IMAGE_EXPORT_DIRECTORY* exports =
+        (IMAGE_EXPORT_DIRECTORY*)(base + directories[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress);
+    ok(exports->NumberOfNames == ARRAYSIZE(WrapperExports), "%lu exported names, expected %u",
+       exports->NumberOfNames, (unsigned)ARRAYSIZE(WrapperExports));
+    for (const char* name : WrapperExports)
+        ok(GetProcAddress(module, name) != NULL, "no export \"%s\"", name);
+
+    int imports = 0;
+    IMAGE_IMPORT_DESCRIPTOR* d =
+        (IMAGE_IMPORT_DESCRIPTOR*)(base + directories[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress);
+    for (; d->Name; ++d) {
+        const char* dll = (const char*)(base + d->Name);
+        IMAGE_THUNK_DATA* thunk = (IMAGE_THUNK_DATA*)(base + (d->OriginalFirstThunk ? d->OriginalFirstThunk
+                                                                                     : d->FirstThunk));
+        for (; thunk->u1.AddressOfData; ++thunk, ++imports) {
+            if (IMAGE_SNAP_BY_ORDINAL(thunk->u1.Ordinal)) {
+                ok(false, "imports ordinal %u of %s", (unsigned)IMAGE_ORDINAL(thunk->u1.Ordinal), dll);
+                continue;
+            }
+            const char* function = (const char*)((IMAGE_IMPORT_BY_NAME*)(base + thunk->u1.AddressOfData))->Name;
+            bool listed = false;
+            for (const auto& allowed : WrapperImports)
+                listed = listed || (_stricmp(allowed[0], dll) == 0 && strcmp(allowed[1], function) == 0);
+            ok(listed, "imports %s from %s, which is not on the list", function, dll);
+        }
+    }
+    ok(imports > 0, "no imports read");
+    FreeLibrary(module);
+}
+
 int main(int argc, char** argv)
 {
     InitHarness(argc, argv);
@@ -356,6 +425,7 @@ int main(int argc, char** argv)
     if (length > 0 && length < sizeof TempFolder && TempFolder[length - 1] == '\\')
         TempFolder[length - 1] = '\0';
 
+    test_wrapper_file();
     test_first_installation();
     test_stored_code_silent();
     test_cancelled();

@@ -31,7 +31,7 @@ struct LoadedLibrary {
 // One line in the installation's log (shown with msiexec /l*v), prefixed so
 // that it can be found among the installer's own lines. The text goes in as
 // a field, not as the template, so brackets in a path are not formatted.
-void LogLine(MSIHANDLE install, const char* format, ...)
+__attribute__((format(printf, 2, 3))) void LogLine(MSIHANDLE install, const char* format, ...)
 {
     char text[512];
     StringCchCopyA(text, ARRAYSIZE(text), "VINSTALLDLL: ");
@@ -224,7 +224,8 @@ UINT CallExports(MSIHANDLE install, const char* const* names, int count)
     UINT result = ERROR_SUCCESS;
     for (int i = 0; i < count; ++i) {
         // Through void*: a FARPROC is cast to the export's real type.
-        VinstallExport call = (VinstallExport)(void*)GetProcAddress(library.module, names[i]);
+        VinstallExport call = reinterpret_cast<VinstallExport>(
+            reinterpret_cast<void*>(GetProcAddress(library.module, names[i])));
         if (!call) {
             LogLine(install, "%s not called: the library has no such export", names[i]);
             result = ERROR_INSTALL_FAILURE;
