@@ -352,6 +352,7 @@ static const char* const WrapperImports[][2] = {
     {"kernel32.dll", "CloseHandle"},      {"kernel32.dll", "CreateDirectoryA"},
     {"kernel32.dll", "CreateFileA"},      {"kernel32.dll", "DeleteFileA"},
     {"kernel32.dll", "FreeLibrary"},      {"kernel32.dll", "GetCurrentProcessId"},
+    {"kernel32.dll", "GetCurrentDirectoryA"}, {"kernel32.dll", "SetCurrentDirectoryA"},
     {"kernel32.dll", "GetFileInformationByHandle"},
     {"kernel32.dll", "GetLastError"},     {"kernel32.dll", "GetProcAddress"},
     {"kernel32.dll", "GetTempPathA"},     {"kernel32.dll", "GetTickCount"},

@@ -220,6 +220,13 @@ UINT CallExports(MSIHANDLE install, const char* const* names, int count)
         LogLine(install, "%s not called: the library is not loaded", names[0]);
         return ERROR_INSTALL_FAILURE;
     }
+    // The exports move the current directory (to C:\TELDAX, then to the
+    // desktop); the process is the installer's and runs other actions, and
+    // a current directory keeps its folder from being removed. It is put
+    // back afterwards, if it was known.
+    char directory[MAX_PATH];
+    DWORD length = GetCurrentDirectoryA(ARRAYSIZE(directory), directory);
+    bool restore = length > 0 && length < ARRAYSIZE(directory);
     HWND window = InstallerWindow();
     UINT result = ERROR_SUCCESS;
     for (int i = 0; i < count; ++i) {
@@ -241,6 +248,8 @@ UINT CallExports(MSIHANDLE install, const char* const* names, int count)
         }
     }
     UnloadLibrary(&library);
+    if (restore)
+        SetCurrentDirectoryA(directory);
     return result;
 }
 
