@@ -13,6 +13,7 @@ struct Hand {
     DialogAnswer answer;
     const char* code;
     DWORD setupProcess;
+    HANDLE job;        // the setup program's job: the programs it started
     HWND dialog;       // the reporter code dialog last seen
     bool answered;     // typed (or cancelled) in that dialog
     bool refused;      // a message box came up after the answer
@@ -120,14 +121,38 @@ void AnswerDialog(Hand& hand, HWND dialog)
     }
 }
 
+// Whether a window's process is the setup program or one it started. A
+// Windows Installer package calls the library from a process of the
+// installer's own (its custom action server), started within the job. The
+// job's list of processes is asked: Wine's IsProcessInJob fails.
+bool OfTheSetupProgram(const Hand& hand, DWORD processId)
+{
+    if (processId == hand.setupProcess)
+        return true;
+    // JOBOBJECT_BASIC_PROCESS_ID_LIST with room for 64 ids: indexed past its
+    // declared single element, the compiler may look at the first id only.
+    struct {
+        DWORD assigned;
+        DWORD listed;
+        ULONG_PTR ids[64];
+    } list = {};
+    if (!QueryInformationJobObject(hand.job, JobObjectBasicProcessIdList, &list, sizeof list, NULL))
+        return false;
+    for (DWORD i = 0; i < list.listed && i < ARRAYSIZE(list.ids); ++i) {
+        if ((DWORD)list.ids[i] == processId)
+            return true;
+    }
+    return false;
+}
+
 BOOL CALLBACK VisitWindow(HWND window, LPARAM param)
 {
     Hand& hand = *(Hand*)param;
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
     char className[16], title[128];
-    if (process != hand.setupProcess || !GetClassNameA(window, className, sizeof className) ||
-        strcmp(className, "#32770") != 0)
+    if (!GetClassNameA(window, className, sizeof className) || strcmp(className, "#32770") != 0 ||
+        !OfTheSetupProgram(hand, process))
         return TRUE;
     CaptionOf(window, title, sizeof title);
     if (strcmp(title, "Reporter Code") == 0)
@@ -221,6 +246,7 @@ bool RunSetup(const char* commandLine, DialogAnswer answer, const char* code, DW
     hand.answer = answer;
     hand.code = code ? code : "";
     hand.setupProcess = process.dwProcessId;
+    hand.job = job;
     hand.run = run;
     ULONGLONG start = Milliseconds();
     for (;;) {

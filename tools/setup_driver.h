@@ -2,7 +2,10 @@
 // it starts the program, answers the reporter code dialog (types a code and
 // presses Enter, or presses Esc), presses OK on the library's message boxes,
 // and waits until the setup program and every program it started have ended.
-// What it saw is kept for the caller to print or check.
+// The windows answered are those of the setup program and of the programs it
+// started (msiexec's custom action server, which calls the library for a
+// Windows Installer package). What it saw is kept for the caller to print or
+// check.
 #pragma once
 #include <windows.h>
 

@@ -1,0 +1,436 @@
+// The reference Windows Installer package, run by Wine's msiexec as an
+// administrator runs it: a process of its own, started with /i and /qn and a
+// verbose log, the reporter code dialog (shown by the library from the
+// installer's custom action server) answered from outside. What is checked
+// is what the run leaves behind: msiexec's exit code, the statuses that the
+// custom actions wrote into the log, the dialog shown, RC.DAT, the product's
+// files, the shortcuts read back, the records, whether the product is
+// registered, and that the wrapper took its temporary folder away.
+//
+//   test_msi.exe <VINSTALLDLL.dll> <folder of Velloran.msi>
+#include "harness.h"
+
+#include "release_settings.h"
+#include "tools/setup_driver.h"
+
+#include <msi.h>
+#include <shlobj.h>
+#include <stdio.h>
+#include <string.h>
+
+// The package's ProductCode (installer/msi/VelloranSetup.wxs).
+static const char ProductCode[] = "{6F1C3E52-8B0D-4C7A-9E61-2A5D7B40C1E3}";
+// An installation takes a few seconds; one still going after this has hung.
+// Every msiexec run has it: under Wine, msiexec /x of a package that is not
+// installed waits for ever.
+static const DWORD TimeLimitMs = 60000;
+static const char LogPath[] = "C:\\msi.log";
+static const char CodeFile[] = "C:\\TELDAX\\RC.DAT";
+static const char ReceivedFile[] = "C:\\TELDAX\\install-received.txt";
+// ERROR_INSTALL_USEREXIT, msiexec's exit code when an action ends the
+// installation as the user's choice.
+static const DWORD UserExit = 1602;
+
+static char PackageFolder[MAX_PATH];
+static char Msiexec[MAX_PATH];
+static char CommonDesktop[MAX_PATH];
+static char SystemFolder[MAX_PATH];
+static char TempFolder[MAX_PATH];
+
+static void PathIn(char* out, int size, const char* folder, const char* name)
+{
+    snprintf(out, size, "%s\\%s", folder, name);
+}
+
+static bool StartsWith(const char* text, const char* prefix)
+{
+    return strncmp(text, prefix, strlen(prefix)) == 0;
+}
+
+static bool ProductInstalled()
+{
+    return MsiQueryProductStateA(ProductCode) == INSTALLSTATE_DEFAULT;
+}
+
+// Runs msiexec with arguments; the reporter code dialog is answered as asked.
+static void RunMsiexec(const char* arguments, DialogAnswer answer, const char* code, SetupRun* run)
+{
+    char line[3 * MAX_PATH];
+    snprintf(line, sizeof line, "\"%s\" %s", Msiexec, arguments);
+    bool started = RunSetup(line, answer, code, TimeLimitMs, run);
+    ok(started, "cannot start %s: error %lu", line, GetLastError());
+    ok(!run->timedOut, "%s still running after %lu ms", line, TimeLimitMs);
+}
+
+// Installs package (in the build's folder) silently with a verbose log and
+// the properties given; the log's lines from the wrapper ("VINSTALLDLL:
+// ...") land in statuses, one per line.
+static void Install(const char* package, const char* properties, DialogAnswer answer, const char* code,
+                    SetupRun* run, char* statuses, int size)
+{
+    char arguments[3 * MAX_PATH];
+    snprintf(arguments, sizeof arguments, "/i \"%s\\%s\" /qn /l*v %s %s", PackageFolder, package, LogPath,
+             properties);
+    DeleteFileA(LogPath);
+    RunMsiexec(arguments, answer, code, run);
+
+    static char log[512 * 1024];
+    int length = ReadBytes(LogPath, log, sizeof log - 1);
+    ok(length > 0, "no log in %s", LogPath);
+    log[length < 0 ? 0 : length] = '\0';
+    int used = 0;
+    statuses[0] = '\0';
+    for (const char* line = log; *line;) {
+        const char* end = line + strcspn(line, "\r\n");
+        if (StartsWith(line, "VINSTALLDLL: ") && used + (end - line) + 2 < size) {
+            memcpy(statuses + used, line, end - line);
+            used += (int)(end - line);
+            statuses[used++] = '\n';
+            statuses[used] = '\0';
+        }
+        line = end + strspn(end, "\r\n");
+    }
+}
+
+static void CheckStatuses(int line, const char* statuses, const char* expected)
+{
+    OkAt(__FILE__, line, strcmp(statuses, expected) == 0, "the log's lines from the wrapper are %s, expected %s",
+         Show(statuses, strlen(statuses)), Show(expected, strlen(expected)));
+}
+
+// The wrapper's own folder for the library ("VINSTALL.*" in the temporary
+// folder, which Wine gives the custom action server too) is gone.
+static void CheckTemporaryFolderRemoved(int line)
+{
+    char pattern[MAX_PATH];
+    PathIn(pattern, sizeof pattern, TempFolder, "VINSTALL.*");
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    OkAt(__FILE__, line, search == INVALID_HANDLE_VALUE, "%s\\%s left behind", TempFolder,
+         search == INVALID_HANDLE_VALUE ? "" : found.cFileName);
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+}
+
+// A machine without Velloran: the package not installed (removed by msiexec
+// /x if it is), a clean C: drive, no shortcut on the common desktop, no
+// obsolete system file, no folder left in the temporary folder.
+static void PrepareMachine()
+{
+    if (ProductInstalled()) {
+        char arguments[128];
+        snprintf(arguments, sizeof arguments, "/x %s /qn", ProductCode);
+        SetupRun run;
+        RunMsiexec(arguments, AnswerCancel, NULL, &run);
+        ok(!ProductInstalled(), "msiexec %s left the package installed (exit code %lu)", arguments, run.exitCode);
+    }
+    CleanDrive();
+    char pattern[MAX_PATH], path[MAX_PATH];
+    const char* const Patterns[][2] = {{CommonDesktop, "*"}, {TempFolder, "VINSTALL.*"}};
+    for (const auto& p : Patterns) {
+        PathIn(pattern, sizeof pattern, p[0], p[1]);
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA(pattern, &found);
+        if (search == INVALID_HANDLE_VALUE)
+            continue;
+        do {
+            if (found.cFileName[0] != '.') {
+                PathIn(path, sizeof path, p[0], found.cFileName);
+                RemoveTree(path);
+            }
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    PathIn(path, sizeof path, SystemFolder, "win32xac.dll");
+    RemoveTree(path);
+}
+
+static void CheckCodeFile(int line, const char* code)
+{
+    unsigned char expected[24] = {};
+    memcpy(expected, code, strlen(code));
+    unsigned char actual[64];
+    int length = ReadBytes(CodeFile, actual, sizeof actual);
+    OkAt(__FILE__, line, length == 24 && memcmp(actual, expected, 24) == 0, "RC.DAT is %s, expected %s",
+         length < 0 ? "missing" : Show(actual, length), Show(expected, 24));
+}
+
+static bool SameBytes(const char* installed, const char* built)
+{
+    static char a[64 * 1024], b[64 * 1024];
+    int na = ReadBytes(installed, a, sizeof a), nb = ReadBytes(built, b, sizeof b);
+    return na > 0 && na == nb && memcmp(a, b, na) == 0;
+}
+
+// A shortcut as it must read back. The package's shortcuts carry no icon of
+// their own, so only target, arguments and working directory are compared.
+struct ShortcutCase {
+    const char* folder;  // NULL: the common desktop
+    const char* name;
+    const char* target;
+    const char* arguments;
+    const char* directory;
+};
+
+static void CheckShortcuts(const ShortcutCase* cases, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        const ShortcutCase& c = cases[i];
+        char path[MAX_PATH];
+        PathIn(path, sizeof path, c.folder ? c.folder : CommonDesktop, c.name);
+        SetContext("%s", path);
+        ShortcutProperties link;
+        HRESULT hr = ReadShortcutFile(path, &link);
+        ok(hr == S_OK, "cannot be read: 0x%08lx", (unsigned long)hr);
+        if (hr != S_OK)
+            continue;
+        ok(_stricmp(link.target, c.target) == 0, "target \"%s\", expected \"%s\"", link.target, c.target);
+        ok(strcmp(link.arguments, c.arguments) == 0, "arguments \"%s\", expected \"%s\"", link.arguments,
+           c.arguments);
+        ok(_stricmp(link.directory, c.directory) == 0, "starts in \"%s\", expected \"%s\"", link.directory,
+           c.directory);
+    }
+    ClearContext();
+}
+
+// A first installation on a fresh machine: the code typed into the
+// library's real dialog is stored, the package's files installed, its
+// shortcuts moved to the reporter's directory by the later action, the
+// Master Load's records written and, with PDF=1, the PDF converter's
+// installer started.
+static void test_first_installation()
+{
+    PrepareMachine();
+    SetupRun run;
+    char statuses[1024];
+    Install("Velloran.msi", "PDF=1", AnswerWithCode, "john", &run, statuses, sizeof statuses);
+
+    ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
+    // The later action loads the library afresh and calls BeforeInstall
+    // again: it reads the code just stored (1), and AfterInstall then knows
+    // the platform.
+    CheckStatuses(__LINE__, statuses,
+                  "VINSTALLDLL: BeforeInstall returned 2\n"
+                  "VINSTALLDLL: BeforeInstall returned 1\n"
+                  "VINSTALLDLL: AfterInstall returned 1\n"
+                  "VINSTALLDLL: MLDInfo returned 1\n"
+                  "VINSTALLDLL: InstallPDF returned 1\n");
+    ok(run.dialogsShown == 1 && strcmp(run.dialogCaption, "Reporter Code") == 0,
+       "%d dialogs shown, the last \"%s\"; expected one \"Reporter Code\"", run.dialogsShown, run.dialogCaption);
+    // A silent installation shows no window of the installer's own.
+    ok(run.dialogOwner[0] == '\0', "dialog owned by \"%s\", expected no owner", run.dialogOwner);
+    ok(strcmp(run.typed, "john") == 0, "typed \"%s\"", run.typed);
+    ok(run.messageCount == 0, "%d message boxes shown, the first \"%s\"", run.messageCount, run.messages[0].title);
+    ok(ProductInstalled(), "the package is not registered as installed");
+    CheckCodeFile(__LINE__, "JOHN");
+    ok(DirectoryExists("C:\\JOHN"), "C:\\JOHN not created");
+
+    static const char* const ProductFiles[] = {"vell.exe", "velloran.ico", "install.exe"};
+    for (const char* name : ProductFiles) {
+        char installed[MAX_PATH], built[MAX_PATH];
+        PathIn(installed, sizeof installed, "C:\\TELDAX", name);
+        snprintf(built, sizeof built, "%s\\..\\product\\%s", PackageFolder, name);
+        ok(SameBytes(installed, built), "%s is not the build's %s", installed, name);
+    }
+
+    char cmd[MAX_PATH];
+    PathIn(cmd, sizeof cmd, SystemFolder, "cmd.exe");
+    const ShortcutCase shortcuts[] = {
+        {"C:\\TELDAX", "Velloran.lnk", "C:\\TELDAX\\vell.exe", "", "C:\\JOHN"},
+        {"C:\\TELDAX", "Velloran Dictionary.lnk", "C:\\TELDAX\\vell.exe", "", "C:\\JOHN"},
+        // As the package made them: a directory of the package ends in "\\".
+        {"C:\\TELDAX", "WinNT.lnk", cmd, "", "C:\\TELDAX\\"},
+        {"C:\\TELDAX", "User's Manual.lnk", "C:\\TELDAX\\vell.exe", "/manual", "C:\\TELDAX\\"},
+        {NULL, "Velloran.lnk", "C:\\TELDAX\\vell.exe", "", "C:\\JOHN"},
+    };
+    CheckShortcuts(shortcuts, ARRAYSIZE(shortcuts));
+
+    char record[256];
+    int length = ReadBytes("c:\\teldax\\UpdName.txt", record, sizeof record);
+    const char* expected = VINSTALL_DOWNLOAD_BASE VINSTALL_MASTER_LOAD_INSTALLER;
+    ok(length == (int)strlen(expected) && memcmp(record, expected, length) == 0, "UpdName.txt is %s, expected %s",
+       length < 0 ? "missing" : Show(record, length), expected);
+    char received[512];
+    length = ReadBytes(ReceivedFile, received, sizeof received - 1);
+    received[length < 0 ? 0 : length] = '\0';
+    ok(StartsWith(received, "parameters: " VINSTALL_PDF_PARAMETERS "\r\n"),
+       "the PDF converter's installer received %s, expected the parameters %s",
+       length < 0 ? "nothing" : Show(received, length), VINSTALL_PDF_PARAMETERS);
+    CheckTemporaryFolderRemoved(__LINE__);
+}
+
+// A machine with a stored code, installed without a user: no dialog, the
+// stored code's directory, an Update's records. The obsolete system file
+// goes only if AfterInstall knew the NT platform, that is if the later
+// action's own BeforeInstall ran in the same load of the library.
+static void test_stored_code_silent()
+{
+    PrepareMachine();
+    MakeDirectory("C:\\TELDAX");
+    const char stored[24] = "MARY";
+    WriteBytes(CodeFile, stored, sizeof stored);
+    char oldSystemFile[MAX_PATH];
+    PathIn(oldSystemFile, sizeof oldSystemFile, SystemFolder, "win32xac.dll");
+    WriteBytes(oldSystemFile, "old", 3);
+
+    SetupRun run;
+    char statuses[1024];
+    Install("Velloran.msi", "UPDATE=1", AnswerCancel, NULL, &run, statuses, sizeof statuses);
+
+    ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
+    CheckStatuses(__LINE__, statuses,
+                  "VINSTALLDLL: BeforeInstall returned 1\n"
+                  "VINSTALLDLL: BeforeInstall returned 1\n"
+                  "VINSTALLDLL: AfterInstall returned 1\n"
+                  "VINSTALLDLL: UpdateInfo returned 1\n");
+    ok(run.dialogsShown == 0, "the reporter code dialog was shown");
+    ok(ProductInstalled(), "the package is not registered as installed");
+    CheckCodeFile(__LINE__, "MARY");
+    ok(!FileExists(oldSystemFile), "%s is still there", oldSystemFile);
+    const ShortcutCase shortcuts[] = {
+        {"C:\\TELDAX", "Velloran.lnk", "C:\\TELDAX\\vell.exe", "", "C:\\MARY"},
+        {NULL, "Velloran.lnk", "C:\\TELDAX\\vell.exe", "", "C:\\MARY"},
+    };
+    CheckShortcuts(shortcuts, ARRAYSIZE(shortcuts));
+    char record[256];
+    int length = ReadBytes("c:\\teldax\\UpdName.txt", record, sizeof record);
+    const char* expected = VINSTALL_DOWNLOAD_BASE VINSTALL_UPDATE_INSTALLER;
+    ok(length == (int)strlen(expected) && memcmp(record, expected, length) == 0, "UpdName.txt is %s, expected %s",
+       length < 0 ? "missing" : Show(record, length), expected);
+    ok(!FileExists(ReceivedFile), "the PDF converter's installer was started without PDF=1");
+    CheckTemporaryFolderRemoved(__LINE__);
+}
+
+// The dialog cancelled: BeforeInstall's 0 ends the installation as the
+// user's exit, before the script runs, and nothing of the package is left.
+static void test_cancelled()
+{
+    PrepareMachine();
+    SetupRun run;
+    char statuses[1024];
+    Install("Velloran.msi", "PDF=1", AnswerCancel, NULL, &run, statuses, sizeof statuses);
+
+    ok(run.exitCode == UserExit, "exit code %lu, expected %lu", run.exitCode, UserExit);
+    CheckStatuses(__LINE__, statuses, "VINSTALLDLL: BeforeInstall returned 0\n");
+    ok(run.dialogsShown == 1, "%d dialogs shown, expected 1", run.dialogsShown);
+    ok(!ProductInstalled(), "the package is registered as installed");
+    ok(!DirectoryExists("C:\\TELDAX") && !DirectoryExists("C:\\JOHN"), "something was installed");
+    char desktopLink[MAX_PATH];
+    PathIn(desktopLink, sizeof desktopLink, CommonDesktop, "Velloran.lnk");
+    ok(!FileExists(desktopLink), "%s was made", desktopLink);
+    CheckTemporaryFolderRemoved(__LINE__);
+}
+
+// A package without the library's Binary row: the wrapper says so in the
+// log and fails the installation before anything is installed.
+static void test_library_missing()
+{
+    PrepareMachine();
+    SetupRun run;
+    char statuses[1024];
+    Install("VelloranNoLibrary.msi", "", AnswerCancel, NULL, &run, statuses, sizeof statuses);
+
+    ok(run.exitCode == ERROR_INSTALL_FAILURE, "exit code %lu, expected %lu", run.exitCode,
+       (unsigned long)ERROR_INSTALL_FAILURE);
+    CheckStatuses(__LINE__, statuses,
+                  "VINSTALLDLL: the package has no Binary row VINSTALLDLL (error 259)\n"
+                  "VINSTALLDLL: BeforeInstall not called: the library is not loaded\n");
+    ok(run.dialogsShown == 0, "the reporter code dialog was shown");
+    ok(!ProductInstalled(), "the package is registered as installed");
+    ok(!DirectoryExists("C:\\TELDAX"), "something was installed");
+    CheckTemporaryFolderRemoved(__LINE__);
+}
+
+// The wrapper as a loader sees it: the five custom actions under their
+// plain names (the package's DllEntry values), no TLS directory (Windows 95
+// refuses to load a DLL with one), and imports from this list only, each a
+// function that Windows 95 and NT 4.0 have (msi.dll from Windows Installer
+// 1.0 on): a new import is added here on purpose, after that check.
+static const char* const WrapperExports[] = {"VinstallBeforeInstall", "VinstallAfterInstall", "VinstallMLDInfo",
+                                             "VinstallUpdateInfo", "VinstallInstallPDF"};
+static const char* const WrapperImports[][2] = {
+    {"kernel32.dll", "CloseHandle"},      {"kernel32.dll", "CreateDirectoryA"},
+    {"kernel32.dll", "CreateFileA"},      {"kernel32.dll", "DeleteFileA"},
+    {"kernel32.dll", "FreeLibrary"},      {"kernel32.dll", "GetCurrentProcessId"},
+    {"kernel32.dll", "GetCurrentDirectoryA"}, {"kernel32.dll", "SetCurrentDirectoryA"},
+    {"kernel32.dll", "GetFileInformationByHandle"},
+    {"kernel32.dll", "GetLastError"},     {"kernel32.dll", "GetProcAddress"},
+    {"kernel32.dll", "GetTempPathA"},     {"kernel32.dll", "GetTickCount"},
+    {"kernel32.dll", "LoadLibraryA"},     {"kernel32.dll", "RemoveDirectoryA"},
+    {"kernel32.dll", "WriteFile"},        {"kernel32.dll", "lstrcmpA"},
+    {"user32.dll", "FindWindowA"},        {"user32.dll", "IsWindowVisible"},
+    {"msvcrt.dll", "_vsnprintf"},         {"msi.dll", "MsiCloseHandle"},
+    {"msi.dll", "MsiCreateRecord"},       {"msi.dll", "MsiDatabaseOpenViewA"},
+    {"msi.dll", "MsiGetActiveDatabase"},  {"msi.dll", "MsiProcessMessage"},
+    {"msi.dll", "MsiRecordReadStream"},   {"msi.dll", "MsiRecordSetStringA"},
+    {"msi.dll", "MsiViewClose"},          {"msi.dll", "MsiViewExecute"},
+    {"msi.dll", "MsiViewFetch"},
+};
+
+static void test_wrapper_file()
+{
+    char path[MAX_PATH];
+    PathIn(path, sizeof path, PackageFolder, "VinstallMsi.dll");
+    // Mapped as the loader maps it, without running or resolving anything.
+    HMODULE module = LoadLibraryExA(path, NULL, DONT_RESOLVE_DLL_REFERENCES);
+    ok(module != NULL, "%s cannot be mapped: error %lu", path, GetLastError());
+    if (!module)
+        return;
+    BYTE* base = (BYTE*)module;
+    IMAGE_NT_HEADERS* nt = (IMAGE_NT_HEADERS*)(base + ((IMAGE_DOS_HEADER*)base)->e_lfanew);
+    IMAGE_DATA_DIRECTORY* directories = nt->OptionalHeader.DataDirectory;
+    ok(directories[IMAGE_DIRECTORY_ENTRY_TLS].VirtualAddress == 0, "the wrapper has a TLS directory");
+
+    IMAGE_EXPORT_DIRECTORY* exports =
+        (IMAGE_EXPORT_DIRECTORY*)(base + directories[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress);
+    ok(exports->NumberOfNames == ARRAYSIZE(WrapperExports), "%lu exported names, expected %u",
+       exports->NumberOfNames, (unsigned)ARRAYSIZE(WrapperExports));
+    for (const char* name : WrapperExports)
+        ok(GetProcAddress(module, name) != NULL, "no export \"%s\"", name);
+
+    int imports = 0;
+    IMAGE_IMPORT_DESCRIPTOR* d =
+        (IMAGE_IMPORT_DESCRIPTOR*)(base + directories[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress);
+    for (; d->Name; ++d) {
+        const char* dll = (const char*)(base + d->Name);
+        IMAGE_THUNK_DATA* thunk = (IMAGE_THUNK_DATA*)(base + (d->OriginalFirstThunk ? d->OriginalFirstThunk
+                                                                                     : d->FirstThunk));
+        for (; thunk->u1.AddressOfData; ++thunk, ++imports) {
+            if (IMAGE_SNAP_BY_ORDINAL(thunk->u1.Ordinal)) {
+                ok(false, "imports ordinal %u of %s", (unsigned)IMAGE_ORDINAL(thunk->u1.Ordinal), dll);
+                continue;
+            }
+            const char* function = (const char*)((IMAGE_IMPORT_BY_NAME*)(base + thunk->u1.AddressOfData))->Name;
+            bool listed = false;
+            for (const auto& allowed : WrapperImports)
+                listed = listed || (_stricmp(allowed[0], dll) == 0 && strcmp(allowed[1], function) == 0);
+            ok(listed, "imports %s from %s, which is not on the list", function, dll);
+        }
+    }
+    ok(imports > 0, "no imports read");
+    FreeLibrary(module);
+}
+
+int main(int argc, char** argv)
+{
+    InitHarness(argc, argv);
+    if (argc < 3) {
+        printf("usage: %s <VINSTALLDLL.dll> <folder of Velloran.msi>\n", argv[0]);
+        return 2;
+    }
+    WindowsPathOf(argv[2], PackageFolder, sizeof PackageFolder);
+    GetSystemDirectoryA(SystemFolder, sizeof SystemFolder);
+    PathIn(Msiexec, sizeof Msiexec, SystemFolder, "msiexec.exe");
+    SHGetSpecialFolderPathA(NULL, CommonDesktop, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE);
+    DWORD length = GetTempPathA(sizeof TempFolder, TempFolder);
+    if (length > 0 && length < sizeof TempFolder && TempFolder[length - 1] == '\\')
+        TempFolder[length - 1] = '\0';
+
+    test_wrapper_file();
+    test_first_installation();
+    test_stored_code_silent();
+    test_cancelled();
+    test_library_missing();
+    PrepareMachine();
+    return FinishTests("msi");
+}
