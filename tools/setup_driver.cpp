@@ -121,6 +121,23 @@ void AnswerDialog(Hand& hand, HWND dialog)
     }
 }
 
+// The ids of the job's processes: JOBOBJECT_BASIC_PROCESS_ID_LIST with room
+// for 64 ids, since indexed past its declared single element the compiler
+// may look at the first id only. 0 when the job cannot be asked.
+struct JobProcessIds {
+    DWORD assigned;
+    DWORD listed;
+    ULONG_PTR ids[64];
+};
+
+DWORD ListJobProcesses(HANDLE job, JobProcessIds* list)
+{
+    memset(list, 0, sizeof *list);
+    if (!QueryInformationJobObject(job, JobObjectBasicProcessIdList, list, sizeof *list, NULL))
+        return 0;
+    return list->listed < ARRAYSIZE(list->ids) ? list->listed : ARRAYSIZE(list->ids);
+}
+
 // Whether a window's process is the setup program or one it started. A
 // Windows Installer package calls the library from a process of the
 // installer's own (its custom action server), started within the job. The
@@ -129,16 +146,9 @@ bool OfTheSetupProgram(const Hand& hand, DWORD processId)
 {
     if (processId == hand.setupProcess)
         return true;
-    // JOBOBJECT_BASIC_PROCESS_ID_LIST with room for 64 ids: indexed past its
-    // declared single element, the compiler may look at the first id only.
-    struct {
-        DWORD assigned;
-        DWORD listed;
-        ULONG_PTR ids[64];
-    } list = {};
-    if (!QueryInformationJobObject(hand.job, JobObjectBasicProcessIdList, &list, sizeof list, NULL))
-        return false;
-    for (DWORD i = 0; i < list.listed && i < ARRAYSIZE(list.ids); ++i) {
+    JobProcessIds list;
+    DWORD count = ListJobProcesses(hand.job, &list);
+    for (DWORD i = 0; i < count; ++i) {
         if ((DWORD)list.ids[i] == processId)
             return true;
     }
@@ -199,14 +209,10 @@ bool IsWineHelper(DWORD processId)
 // Whether a program of the job other than Wine's helpers still runs.
 bool JobRunning(HANDLE job)
 {
-    struct {
-        JOBOBJECT_BASIC_PROCESS_ID_LIST list;
-        ULONG_PTR more[63];
-    } ids = {};
-    if (!QueryInformationJobObject(job, JobObjectBasicProcessIdList, &ids, sizeof ids, NULL))
-        return false;
-    for (ULONG i = 0; i < ids.list.NumberOfProcessIdsInList; ++i) {
-        if (!IsWineHelper((DWORD)ids.list.ProcessIdList[i]))
+    JobProcessIds list;
+    DWORD count = ListJobProcesses(job, &list);
+    for (DWORD i = 0; i < count; ++i) {
+        if (!IsWineHelper((DWORD)list.ids[i]))
             return true;
     }
     return false;
