@@ -332,6 +332,14 @@ static void CheckObjectSecurity(const SecurityCalls& calls, HANDLE object, char*
 static HANDLE OpenToCheck(LPCSTR path, bool folder, DWORD access, DWORD share, char* why, size_t size)
 {
     why[0] = '\0';
+    // Wine opens what a Unix link leads to even when asked for the link
+    // itself, while the name's attributes show it; on Windows the handle's
+    // own attributes below are what counts.
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        StringCchCopyA(why, size, "it is a reparse point");
+        return INVALID_HANDLE_VALUE;
+    }
     HANDLE object = CreateFileA(path, access | READ_CONTROL, share, NULL, OPEN_EXISTING,
                                 FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (object == INVALID_HANDLE_VALUE) {
