@@ -1,27 +1,29 @@
 #include "folder_security.h"
 #include "trace.h"
 
+#include <stddef.h>
 #include <strsafe.h>
 
 // --- Well-known SIDs -------------------------------------------------------
 // Laid out as the platform lays out a SID (revision, count, the 6-byte
-// authority, the sub-authorities), so that they can be used where a PSID is
-// asked for without building them at run time.
-struct KnownSid {
+// authority, the sub-authorities), so that they can stand where a PSID is
+// asked for, or inside a descriptor, without being built at run time.
+template <int Count> struct Sid {
     BYTE revision;
     BYTE count;
     BYTE authority[6];
-    DWORD parts[6];
+    DWORD parts[Count];
 };
 #define NT_SID(count, ...) {SID_REVISION, count, {0, 0, 0, 0, 0, 5}, {__VA_ARGS__}}
-static const KnownSid SystemSid = NT_SID(1, 18);
-static const KnownSid AdministratorsSid = NT_SID(2, 32, 544);
-static const KnownSid TrustedInstallerSid =
+#define SYSTEM_SID NT_SID(1, 18)
+#define ADMINISTRATORS_SID NT_SID(2, 32, 544)
+#define USERS_SID NT_SID(2, 32, 545)
+static const Sid<1> SystemSid = SYSTEM_SID;
+static const Sid<2> AdministratorsSid = ADMINISTRATORS_SID;
+static const Sid<6> TrustedInstallerSid =
     NT_SID(6, 80, 956008885u, 3418522649u, 1831038044u, 1853292631u, 2271478464u);
 // CREATOR OWNER stands in an inheritable ACE for whoever creates the object.
-static const KnownSid CreatorOwnerSid = {SID_REVISION, 1, {0, 0, 0, 0, 0, 3}, {0}};
-
-enum { MaxSidSize = 8 + 4 * SID_MAX_SUB_AUTHORITIES };
+static const Sid<1> CreatorOwnerSid = {SID_REVISION, 1, {0, 0, 0, 0, 0, 3}, {0}};
 
 static DWORD SidLength(const void* sid)
 {
@@ -33,31 +35,23 @@ static bool SameSid(const void* a, const void* b)
     DWORD length = SidLength(a);
     if (length != SidLength(b))
         return false;
-    const BYTE* x = (const BYTE*)a;
-    const BYTE* y = (const BYTE*)b;
     for (DWORD i = 0; i < length; ++i) {
-        if (x[i] != y[i])
+        if (((const BYTE*)a)[i] != ((const BYTE*)b)[i])
             return false;
     }
     return true;
 }
 
-// "S-1-5-21-..." for the trace (ConvertSidToStringSidA is Windows 2000 and later).
-static void SidText(const void* sid, char* text, size_t size)
+// "S-1-5-21-..." for the trace (ConvertSidToStringSidA is Windows 2000 and
+// later). An authority above 32 bits, which Windows does not hand out,
+// shows its low 32 bits.
+static void SidText(const BYTE* sid, char* text, size_t size)
 {
-    const KnownSid* s = (const KnownSid*)sid;
-    const BYTE* a = s->authority;
-    if (a[0] || a[1])
-        StringCchPrintfA(text, size, "S-%u-0x%02x%02x%02x%02x%02x%02x", s->revision, a[0], a[1], a[2], a[3], a[4],
-                         a[5]);
-    else
-        StringCchPrintfA(text, size, "S-%u-%lu", s->revision,
-                         (unsigned long)a[2] << 24 | (unsigned long)a[3] << 16 | (unsigned long)a[4] << 8 | a[5]);
-    const DWORD* parts = (const DWORD*)((const BYTE*)sid + 8);
-    for (BYTE i = 0; i < s->count; ++i) {
-        char part[16];
-        StringCchPrintfA(part, ARRAYSIZE(part), "-%lu", parts[i]);
-        StringCchCatA(text, size, part);
+    StringCchPrintfA(text, size, "S-%u-%lu", sid[0],
+                     (unsigned long)sid[4] << 24 | (unsigned long)sid[5] << 16 | sid[6] << 8 | sid[7]);
+    for (BYTE i = 0; i < sid[1]; ++i) {
+        size_t used = lstrlenA(text);
+        StringCchPrintfA(text + used, size - used, "-%lu", ((const DWORD*)(sid + 8))[i]);
     }
 }
 
@@ -69,107 +63,85 @@ static bool IsWindows9x()
     return GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
 }
 
-// Finds one advapi32 function by name; null when this Windows lacks it.
-template <typename Call> static bool FindCall(HMODULE advapi, LPCSTR name, Call* call)
+// advapi32 while a check runs; its functions are found by name, since
+// Windows 95's lacks some of them.
+static HMODULE Advapi;
+
+static FARPROC FindCall(LPCSTR name)
 {
-    *call = advapi ? (Call)(void*)GetProcAddress(advapi, name) : NULL;
-    return *call != NULL;
+    FARPROC call = Advapi ? GetProcAddress(Advapi, name) : NULL;
+    if (!call)
+        Trace("advapi32.dll has no %s (error %lu)", name, GetLastError());
+    return call;
 }
+#define FIND_CALL(function) ((decltype(&function))(void*)FindCall(#function))
 
 // --- The install folder's descriptor -----------------------------------------
 
-// An access-allowed ACE inherited by files and folders alike, as it lies in
-// an ACL; AceSize counts the SID's real length only.
-struct InheritedAce {
+// A self-relative security descriptor, written out byte for byte as NT 4.0
+// and later read it: owner Administrators and a DACL whose three ACEs are
+// inherited by files and folders alike. NT 4.0 copies inheritable ACEs
+// only when something is created (it has no automatic inheritance), which
+// is all this folder needs.
+template <int Count> struct InheritedAce {
     ACE_HEADER header;
     ACCESS_MASK rights;
-    KnownSid sid;
+    Sid<Count> sid;
 };
-#define FOLDER_ACE(rights, sid, count)                                                                        \
-    {{ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, (WORD)(8 + 8 + 4 * (count))}, rights, \
-     sid}
-static const InheritedAce FolderAces[] = {
-    FOLDER_ACE(FILE_ALL_ACCESS, NT_SID(1, 18), 1),
-    FOLDER_ACE(FILE_ALL_ACCESS, NT_SID(2, 32, 544), 2),
-    FOLDER_ACE(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, NT_SID(2, 32, 545), 2),
-};
-static_assert((FILE_GENERIC_READ | FILE_GENERIC_EXECUTE) == 0x1200a9, "read and execute");
-
+#define FOLDER_ACE(rights, count, sid) \
+    {{ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, sizeof(InheritedAce<count>)}, rights, sid}
 struct FolderSecurity {
-    SECURITY_DESCRIPTOR descriptor;  // absolute form: points at the ACL and the owner
-    DWORD acl[32];
+    SECURITY_DESCRIPTOR_RELATIVE header;
+    Sid<2> owner;
+    ACL dacl;
+    InheritedAce<1> system;
+    InheritedAce<2> administrators;
+    InheritedAce<2> users;
 };
+static_assert(sizeof(FolderSecurity) == 20 + 16 + 8 + 20 + 24 + 24, "the descriptor has no gaps");
+static const WORD FolderDaclSize = sizeof(FolderSecurity) - offsetof(FolderSecurity, dacl);
 
-// Builds owner Administrators and the DACL by hand, ACE by ACE, the way NT 4.0
-// (which knows no automatic inheritance) can do it too; where the platform
-// has SetSecurityDescriptorControl the DACL is also protected from the
-// parent's inheritable ACEs. Says why in the trace when it cannot.
-static bool BuildFolderSecurity(HMODULE advapi, FolderSecurity* security)
-{
-    decltype(&InitializeSecurityDescriptor) initializeDescriptor;
-    decltype(&SetSecurityDescriptorOwner) setOwner;
-    decltype(&InitializeAcl) initializeAcl;
-    decltype(&AddAce) addAce;
-    decltype(&SetSecurityDescriptorDacl) setDacl;
-    decltype(&SetSecurityDescriptorControl) setControl;
-    const char* missing = !FindCall(advapi, "InitializeSecurityDescriptor", &initializeDescriptor) ? "InitializeSecurityDescriptor"
-                          : !FindCall(advapi, "SetSecurityDescriptorOwner", &setOwner)   ? "SetSecurityDescriptorOwner"
-                          : !FindCall(advapi, "InitializeAcl", &initializeAcl)           ? "InitializeAcl"
-                          : !FindCall(advapi, "AddAce", &addAce)                         ? "AddAce"
-                          : !FindCall(advapi, "SetSecurityDescriptorDacl", &setDacl)     ? "SetSecurityDescriptorDacl"
-                                                                                          : NULL;
-    if (missing) {
-        Trace("advapi32.dll has no %s (error %lu)", missing, GetLastError());
-        return false;
-    }
-    PACL acl = (PACL)security->acl;
-    bool built = initializeDescriptor(&security->descriptor, SECURITY_DESCRIPTOR_REVISION) &&
-                 setOwner(&security->descriptor, (PSID)&AdministratorsSid, FALSE) &&
-                 initializeAcl(acl, sizeof security->acl, ACL_REVISION);
-    for (const InheritedAce& ace : FolderAces)
-        built = built && addAce(acl, ACL_REVISION, MAXDWORD, (LPVOID)&ace, ace.header.AceSize);
-    built = built && setDacl(&security->descriptor, TRUE, acl, FALSE);
-    if (!built) {
-        Trace("the install folder's security descriptor cannot be built (error %lu)", GetLastError());
-        return false;
-    }
-    if (!FindCall(advapi, "SetSecurityDescriptorControl", &setControl))
-        Trace("advapi32.dll has no SetSecurityDescriptorControl: the DACL is not marked protected");
-    else if (!setControl(&security->descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
-        Trace("the install folder's DACL cannot be marked protected (error %lu)", GetLastError());
-    return true;
-}
+// Not const: SE_DACL_PROTECTED is set only where the platform knows it.
+static FolderSecurity FolderDescriptor = {
+    {SECURITY_DESCRIPTOR_REVISION, 0, SE_SELF_RELATIVE | SE_DACL_PRESENT, offsetof(FolderSecurity, owner), 0, 0,
+     offsetof(FolderSecurity, dacl)},
+    ADMINISTRATORS_SID,
+    {ACL_REVISION, 0, FolderDaclSize, 3, 0},
+    FOLDER_ACE(FILE_ALL_ACCESS, 1, SYSTEM_SID),
+    FOLDER_ACE(FILE_ALL_ACCESS, 2, ADMINISTRATORS_SID),
+    FOLDER_ACE(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, 2, USERS_SID),
+};
 
 bool MakeInstallFolder(LPCSTR path)
 {
-    FolderSecurity security;
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, &security.descriptor, FALSE};
-    // Windows 9x keeps no security on files, and its advapi32 builds none.
-    bool secured = false;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, &FolderDescriptor, FALSE};
+    LPSECURITY_ATTRIBUTES security = NULL;
+    // Windows 9x keeps no security on files.
     if (!IsWindows9x()) {
-        HMODULE advapi = LoadLibraryA("advapi32.dll");
-        if (!advapi)
-            Trace("advapi32.dll cannot be loaded (error %lu)", GetLastError());
-        secured = advapi && BuildFolderSecurity(advapi, &security);
-        if (advapi)
-            FreeLibrary(advapi);
+        security = &attributes;
+        // Windows 2000 brought both automatic inheritance, from which the
+        // DACL is protected, and SetSecurityDescriptorControl: the one
+        // tells of the other.
+        Advapi = LoadLibraryA("advapi32.dll");
+        bool protect = FindCall("SetSecurityDescriptorControl") != NULL;
+        FolderDescriptor.header.Control = SE_SELF_RELATIVE | SE_DACL_PRESENT | (protect ? SE_DACL_PROTECTED : 0);
+        if (Advapi)
+            FreeLibrary(Advapi);
+        Advapi = NULL;
     }
 
-    BOOL made = CreateDirectoryA(path, secured ? &attributes : NULL);
+    BOOL made = CreateDirectoryA(path, security);
     // Only an administrator may make Administrators the owner. Without that
-    // right the setup program could not protect the folder at all; the
-    // default security at least lets it go on as before.
-    if (!made && secured && GetLastError() == ERROR_INVALID_OWNER) {
-        Trace("%s cannot be owned by Administrators (error %lu): made with the default security", path,
-              GetLastError());
-        secured = false;
+    // right the folder cannot be protected at all; the default security at
+    // least lets the installation go on as before.
+    if (!made && security && GetLastError() == ERROR_INVALID_OWNER) {
+        Trace("%s cannot be owned by Administrators (error %lu)", path, GetLastError());
+        security = NULL;
         made = CreateDirectoryA(path, NULL);
     }
     DWORD error = GetLastError();
     if (made)
-        Trace("%s created%s", path,
-              secured ? ": owner Administrators, SYSTEM and Administrators full control, Users read and execute"
-                      : " with the default security");
+        Trace("%s created%s", path, security ? ", writable by administrators only" : " with the default security");
     else if (error != ERROR_ALREADY_EXISTS)
         Trace("%s not created (error %lu)", path, error);
     SetLastError(error);
@@ -191,9 +163,11 @@ struct SecurityCalls {
     decltype(&GetSecurityDescriptorDacl) getDacl;
     decltype(&GetAce) getAce;
     // The setup program's own user when its token is an administrator's
-    // (files an administrator makes are often owned by that user); none: a
+    // (files an administrator makes are often owned by that user); else a
     // SID of no sub-authorities, which matches no owner.
-    DWORD installer[MaxSidSize / 4];
+    DWORD installer[(8 + 4 * SID_MAX_SUB_AUTHORITIES) / 4];
+    // What advapi32 reports: a token's groups, an object's security.
+    DWORD reported[2048];
 };
 
 static bool IsAdministrator(const void* sid, const SecurityCalls& calls)
@@ -202,162 +176,121 @@ static bool IsAdministrator(const void* sid, const SecurityCalls& calls)
            (((const BYTE*)calls.installer)[1] != 0 && SameSid(sid, calls.installer));
 }
 
-// Finds the setup program's user and whether its token is in Administrators:
-// CheckTokenMembership where there is one (Windows 2000 and later), the
-// token's enabled groups on NT 4.0. A token that cannot be read leaves no
-// installing user: then only the well-known administrators count.
-static void FindInstallingAdministrator(HMODULE advapi, SecurityCalls* calls)
+// The setup program's user, when its token is in Administrators:
+// CheckTokenMembership says so on Windows 2000 and later, the token's
+// enabled groups on NT 4.0. A token that cannot be read leaves no installing
+// user: then only the well-known administrators count.
+static void FindInstallingAdministrator(SecurityCalls* calls)
 {
     ZeroMemory(calls->installer, sizeof calls->installer);
-    decltype(&OpenProcessToken) openToken;
-    decltype(&GetTokenInformation) getTokenInformation;
-    decltype(&CheckTokenMembership) checkMembership;
-    if (!FindCall(advapi, "OpenProcessToken", &openToken) ||
-        !FindCall(advapi, "GetTokenInformation", &getTokenInformation)) {
-        Trace("the setup program's user is not known: advapi32.dll has no token functions (error %lu)",
-              GetLastError());
-        return;
-    }
+    SetLastError(ERROR_SUCCESS);
+    decltype(&OpenProcessToken) openToken = FIND_CALL(OpenProcessToken);
+    decltype(&GetTokenInformation) getTokenInformation = FIND_CALL(GetTokenInformation);
+    decltype(&CheckTokenMembership) checkMembership = FIND_CALL(CheckTokenMembership);
     HANDLE token;
-    if (!openToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        Trace("the setup program's user is not known: its token cannot be opened (error %lu)", GetLastError());
-        return;
-    }
-    DWORD buffer[1024];
-    DWORD size = 0;
-    bool member = false;
-    if (!getTokenInformation(token, TokenUser, buffer, sizeof buffer, &size)) {
-        Trace("the setup program's user is not known: its token tells no user (error %lu)", GetLastError());
-        CloseHandle(token);
-        return;
-    }
-    PSID user = ((TOKEN_USER*)buffer)->User.Sid;
-    DWORD userLength = SidLength(user);
-    BYTE userSid[MaxSidSize];
-    if (userLength > sizeof userSid) {
-        CloseHandle(token);
-        return;
-    }
-    for (DWORD i = 0; i < userLength; ++i)
-        userSid[i] = ((const BYTE*)user)[i];
-
-    BOOL isMember = FALSE;
-    if (FindCall(advapi, "CheckTokenMembership", &checkMembership)) {
-        if (checkMembership(NULL, (PSID)&AdministratorsSid, &isMember))
-            member = isMember != FALSE;
-        else
-            Trace("the setup program's membership of Administrators cannot be checked (error %lu)", GetLastError());
-    } else if (getTokenInformation(token, TokenGroups, buffer, sizeof buffer, &size)) {
-        const TOKEN_GROUPS* groups = (const TOKEN_GROUPS*)buffer;
-        for (DWORD i = 0; i < groups->GroupCount; ++i) {
-            DWORD state = groups->Groups[i].Attributes;
-            if (SameSid(groups->Groups[i].Sid, &AdministratorsSid) && (state & SE_GROUP_ENABLED) &&
-                !(state & SE_GROUP_USE_FOR_DENY_ONLY))
-                member = true;
-        }
-    } else {
-        Trace("the setup program's groups cannot be read (error %lu)", GetLastError());
-    }
-    CloseHandle(token);
-    if (member) {
-        BYTE* installer = (BYTE*)calls->installer;
-        for (DWORD i = 0; i < userLength; ++i)
-            installer[i] = userSid[i];
-    }
-}
-
-// Empty when only administrators may change the object at handle; otherwise
-// why not, for the trace.
-static void CheckObjectSecurity(const SecurityCalls& calls, HANDLE object, char* why, size_t size)
-{
-    why[0] = '\0';
-    DWORD descriptor[2048];
-    DWORD needed = 0;
-    if (!calls.getObjectSecurity(object, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor,
-                                 sizeof descriptor, &needed)) {
-        StringCchPrintfA(why, size, "its security cannot be read (error %lu)", GetLastError());
-        return;
-    }
-    char sidText[200];
-    PSID owner = NULL;
-    BOOL defaulted, present = FALSE;
-    if (!calls.getOwner(descriptor, &owner, &defaulted) || !owner) {
-        StringCchCopyA(why, size, "it has no owner");
-        return;
-    }
-    if (!IsAdministrator(owner, calls)) {
-        SidText(owner, sidText, ARRAYSIZE(sidText));
-        StringCchPrintfA(why, size, "it is owned by %s, not by an administrator", sidText);
-        return;
-    }
-    PACL dacl = NULL;
-    if (!calls.getDacl(descriptor, &present, &dacl, &defaulted) || !present || !dacl) {
-        StringCchCopyA(why, size, "it has no DACL: everyone may change it");
-        return;
-    }
-    // Deny ACEs take nothing away that matters here; every allow ACE counts,
-    // inheritable ones too, since they pass to what is later put inside.
-    for (DWORD i = 0; i < dacl->AceCount; ++i) {
-        ACE_HEADER* ace = NULL;
-        if (!calls.getAce(dacl, i, (LPVOID*)&ace)) {
-            StringCchPrintfA(why, size, "its ACE %lu cannot be read (error %lu)", i, GetLastError());
-            return;
-        }
-        switch (ace->AceType) {
-        case ACCESS_ALLOWED_ACE_TYPE:
-        case ACCESS_ALLOWED_CALLBACK_ACE_TYPE: {
-            // Both lay out the rights and the SID alike.
-            const ACCESS_ALLOWED_ACE* allowed = (const ACCESS_ALLOWED_ACE*)ace;
-            const void* sid = &allowed->SidStart;
-            if ((allowed->Mask & ChangeRights) && !IsAdministrator(sid, calls) && !SameSid(sid, &CreatorOwnerSid)) {
-                SidText(sid, sidText, ARRAYSIZE(sidText));
-                StringCchPrintfA(why, size, "%s may change it (rights 0x%08lx)", sidText, allowed->Mask);
-                return;
+    BOOL member = FALSE;
+    DWORD size;
+    if (openToken && getTokenInformation && openToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        if (checkMembership) {
+            checkMembership(NULL, (PSID)&AdministratorsSid, &member);
+        } else if (getTokenInformation(token, TokenGroups, calls->reported, sizeof calls->reported, &size)) {
+            const TOKEN_GROUPS* groups = (const TOKEN_GROUPS*)calls->reported;
+            for (DWORD i = 0; i < groups->GroupCount; ++i) {
+                if (SameSid(groups->Groups[i].Sid, &AdministratorsSid) &&
+                    (groups->Groups[i].Attributes & (SE_GROUP_ENABLED | SE_GROUP_USE_FOR_DENY_ONLY)) ==
+                        SE_GROUP_ENABLED)
+                    member = TRUE;
             }
-            break;
         }
-        case ACCESS_ALLOWED_COMPOUND_ACE_TYPE:
-        case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
-        case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE:
-            StringCchPrintfA(why, size, "it has an allow ACE of type %u that is not read here", ace->AceType);
-            return;
-        default:
-            break;
+        if (member && getTokenInformation(token, TokenUser, calls->reported, sizeof calls->reported, &size)) {
+            const BYTE* user = (const BYTE*)((TOKEN_USER*)calls->reported)->User.Sid;
+            for (DWORD i = 0; i < SidLength(user) && i < sizeof calls->installer; ++i)
+                ((BYTE*)calls->installer)[i] = user[i];
         }
+        CloseHandle(token);
     }
+    if (!((const BYTE*)calls->installer)[1])
+        Trace("the setup program's user does not count as an administrator (error %lu)", GetLastError());
 }
 
-// Opens path itself, not what a reparse point leads to, and refuses a
-// reparse point and an object of the wrong kind. Empty why when opened.
-static HANDLE OpenToCheck(LPCSTR path, bool folder, DWORD access, DWORD share, char* why, size_t size)
+// True when only administrators may change the object at handle; otherwise
+// says why in the trace.
+static bool OnlyAdministrators(SecurityCalls& calls, HANDLE object, LPCSTR path)
 {
-    why[0] = '\0';
+    DWORD needed;
+    PSID owner = NULL;
+    PACL dacl = NULL;
+    BOOL present = FALSE, defaulted;
+    if (!calls.getObjectSecurity(object, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, calls.reported,
+                                 sizeof calls.reported, &needed) ||
+        !calls.getOwner(calls.reported, &owner, &defaulted) || !owner ||
+        !calls.getDacl(calls.reported, &present, &dacl, &defaulted)) {
+        Trace("%s: its security cannot be read (error %lu)", path, GetLastError());
+        return false;
+    }
+    if (!present || !dacl) {
+        Trace("%s: it has no DACL, so anyone may change it", path);
+        return false;
+    }
+    // An owner may always change the DACL.
+    const void* culprit = IsAdministrator(owner, calls) ? NULL : owner;
+    ACCESS_MASK rights = READ_CONTROL | WRITE_DAC;
+    // Deny ACEs take nothing away that matters here; every allow ACE counts,
+    // inheritable ones too, since they pass to what is put inside later.
+    for (DWORD i = 0; !culprit && i < dacl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = NULL;
+        if (!calls.getAce(dacl, i, (LPVOID*)&ace)) {
+            Trace("%s: its security cannot be read (error %lu)", path, GetLastError());
+            return false;
+        }
+        BYTE type = ace->Header.AceType;
+        // The plain and the callback allow ACE lay out the rights and the
+        // SID alike; the compound and object ones (never seen on files) are
+        // not read here.
+        if (type == ACCESS_ALLOWED_COMPOUND_ACE_TYPE || type == ACCESS_ALLOWED_OBJECT_ACE_TYPE ||
+            type == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE) {
+            Trace("%s: an allow ACE of type %u is not read here", path, type);
+            return false;
+        }
+        const void* grantee = &ace->SidStart;
+        if ((type == ACCESS_ALLOWED_ACE_TYPE || type == ACCESS_ALLOWED_CALLBACK_ACE_TYPE) &&
+            (ace->Mask & ChangeRights) && !IsAdministrator(grantee, calls) && !SameSid(grantee, &CreatorOwnerSid)) {
+            culprit = grantee;
+            rights = ace->Mask;
+        }
+    }
+    if (!culprit)
+        return true;
+    char sid[200];
+    SidText((const BYTE*)culprit, sid, ARRAYSIZE(sid));
+    Trace("%s: %s may change it%s (rights 0x%08lx)", path, sid, culprit == owner ? " as its owner" : "", rights);
+    return false;
+}
+
+// Opens path itself, never what a reparse point leads to, and refuses a
+// reparse point. The program is opened without backup semantics, so that a
+// folder of its name does not open.
+static HANDLE OpenToCheck(LPCSTR path, bool folder, DWORD access, DWORD share)
+{
     // Wine opens what a Unix link leads to even when asked for the link
     // itself, while the name's attributes show it; on Windows the handle's
     // own attributes below are what counts.
     DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        StringCchCopyA(why, size, "it is a reparse point");
-        return INVALID_HANDLE_VALUE;
-    }
-    HANDLE object = CreateFileA(path, access | READ_CONTROL, share, NULL, OPEN_EXISTING,
-                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
-    if (object == INVALID_HANDLE_VALUE) {
-        StringCchPrintfA(why, size, "it cannot be opened (error %lu)", GetLastError());
-        return object;
-    }
+    HANDLE object = INVALID_HANDLE_VALUE;
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(object, &info))
-        StringCchPrintfA(why, size, "its attributes cannot be read (error %lu)", GetLastError());
-    else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        StringCchCopyA(why, size, "it is a reparse point");
-    else if (folder != ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0))
-        StringCchCopyA(why, size, folder ? "it is not a folder" : "it is a folder");
-    if (why[0]) {
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        object = CreateFileA(path, access | READ_CONTROL, share, NULL, OPEN_EXISTING,
+                             FILE_FLAG_OPEN_REPARSE_POINT | (folder ? FILE_FLAG_BACKUP_SEMANTICS : 0), NULL);
+        if (object == INVALID_HANDLE_VALUE) {
+            Trace("%s: it cannot be opened (error %lu)", path, GetLastError());
+            return object;
+        }
+        if (GetFileInformationByHandle(object, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            return object;
         CloseHandle(object);
-        return INVALID_HANDLE_VALUE;
     }
-    return object;
+    Trace("%s: it is a reparse point (or of unknown kind)", path);
+    return INVALID_HANDLE_VALUE;
 }
 
 void ReleaseProgram(HeldProgram* held)
@@ -370,87 +303,52 @@ void ReleaseProgram(HeldProgram* held)
 }
 
 // Checks the folder, then the program, each on the handle that then stays
-// open: what was checked is what is started.
-static bool CheckAndHold(HMODULE advapi, LPCSTR program, LPCSTR folder, HeldProgram* held)
+// open: what was checked is what is started. The folder shares reading and
+// writing but not deleting, so that it cannot be renamed or removed; the
+// program shares reading only, which lets the system open it to run it and
+// no one change, delete or rename it.
+static bool CheckAndHold(LPCSTR folder, LPCSTR program, HeldProgram* held)
 {
     SecurityCalls calls;
-    const char* missing = !FindCall(advapi, "GetKernelObjectSecurity", &calls.getObjectSecurity) ? "GetKernelObjectSecurity"
-                          : !FindCall(advapi, "GetSecurityDescriptorOwner", &calls.getOwner)    ? "GetSecurityDescriptorOwner"
-                          : !FindCall(advapi, "GetSecurityDescriptorDacl", &calls.getDacl)      ? "GetSecurityDescriptorDacl"
-                          : !FindCall(advapi, "GetAce", &calls.getAce)                          ? "GetAce"
-                                                                                               : NULL;
-    if (missing) {
-        Trace("%s not started: its security cannot be read: advapi32.dll has no %s (error %lu)", program, missing,
-              GetLastError());
+    calls.getObjectSecurity = FIND_CALL(GetKernelObjectSecurity);
+    calls.getOwner = FIND_CALL(GetSecurityDescriptorOwner);
+    calls.getDacl = FIND_CALL(GetSecurityDescriptorDacl);
+    calls.getAce = FIND_CALL(GetAce);
+    if (!calls.getObjectSecurity || !calls.getOwner || !calls.getDacl || !calls.getAce)
         return false;
-    }
-    FindInstallingAdministrator(advapi, &calls);
-
-    char why[300];
-    // The folder shares reading and writing but not deleting, so that it
-    // cannot be renamed or removed; the program shares reading only, which
-    // lets the system open it to run it and no one change, delete or rename it.
-    held->folder = OpenToCheck(folder, true, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, why, ARRAYSIZE(why));
-    if (!why[0])
-        CheckObjectSecurity(calls, held->folder, why, ARRAYSIZE(why));
-    if (why[0]) {
-        Trace("%s not started: %s: %s", program, folder, why);
+    FindInstallingAdministrator(&calls);
+    held->folder = OpenToCheck(folder, true, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    if (held->folder == INVALID_HANDLE_VALUE || !OnlyAdministrators(calls, held->folder, folder))
         return false;
-    }
-    held->program = OpenToCheck(program, false, GENERIC_READ, FILE_SHARE_READ, why, ARRAYSIZE(why));
-    if (!why[0])
-        CheckObjectSecurity(calls, held->program, why, ARRAYSIZE(why));
-    if (why[0]) {
-        Trace("%s not started: %s", program, why);
-        return false;
-    }
-    Trace("%s and %s: only administrators may change them", folder, program);
-    return true;
+    held->program = OpenToCheck(program, false, GENERIC_READ, FILE_SHARE_READ);
+    return held->program != INVALID_HANDLE_VALUE && OnlyAdministrators(calls, held->program, program);
 }
 
-bool HoldProgramToStart(LPCSTR program, HeldProgram* held)
+bool HoldProgramToStart(LPCSTR folder, LPCSTR program, HeldProgram* held)
 {
     held->folder = held->program = INVALID_HANDLE_VALUE;
-    if (IsWindows9x()) {
-        Trace("%s not checked: the Windows 9x family keeps no permissions on files", program);
-        return true;
-    }
-    char folder[MAX_PATH];
-    char root[MAX_PATH];
-    StringCchCopyA(folder, ARRAYSIZE(folder), program);
-    char* name = folder;
-    for (char* p = folder; *p; ++p) {
-        if (*p == '\\')
-            name = p;
-    }
-    if (name < folder + 3 || lstrlenA(program) >= MAX_PATH) {
-        Trace("%s not started: its folder is not known", program);
-        return false;
-    }
-    *name = '\0';
-    // "c:\teldax" gives "c:\": the copy is cut to its first three characters.
-    StringCchCopyA(root, 4, folder);
-
-    char fileSystem[32];
+    char root[4] = {folder[0], folder[1], folder[2], '\0'};
+    char fileSystem[32] = "Windows 9x";
     DWORD flags = 0;
-    if (!GetVolumeInformationA(root, NULL, 0, NULL, NULL, &flags, fileSystem, ARRAYSIZE(fileSystem))) {
-        Trace("the file system of %s is not known (error %lu): its permissions are checked", root, GetLastError());
+    if (!IsWindows9x() && !GetVolumeInformationA(root, NULL, 0, NULL, NULL, &flags, fileSystem, ARRAYSIZE(fileSystem))) {
+        Trace("%s: its file system is unknown (error %lu)", root, GetLastError());
         flags = FS_PERSISTENT_ACLS;
-    } else if (!(flags & FS_PERSISTENT_ACLS)) {
-        Trace("%s not checked: %s (%s) keeps no permissions on files", program, root, fileSystem);
+    }
+    if (!(flags & FS_PERSISTENT_ACLS)) {
+        Trace("%s not checked: %s keeps no permissions", program, fileSystem);
         return true;
     }
 
-    HMODULE advapi = LoadLibraryA("advapi32.dll");
-    if (!advapi) {
-        Trace("%s not started: its security cannot be read: advapi32.dll cannot be loaded (error %lu)", program,
-              GetLastError());
-        return false;
-    }
-    bool trusted = CheckAndHold(advapi, program, folder, held);
-    FreeLibrary(advapi);
-    if (!trusted)
+    Advapi = LoadLibraryA("advapi32.dll");
+    bool trusted = CheckAndHold(folder, program, held);
+    if (Advapi)
+        FreeLibrary(Advapi);
+    Advapi = NULL;
+    if (trusted) {
+        Trace("%s and %s: only administrators may change them", folder, program);
+    } else {
+        Trace("%s not started", program);
         ReleaseProgram(held);
+    }
     return trusted;
 }

@@ -13,8 +13,8 @@
 // that SYSTEM and Administrators may change and Users may read and run,
 // inherited by what is put inside and protected from what the parent would
 // pass down (where the platform knows such protection). On the 9x family,
-// or when the descriptor cannot be built or Administrators cannot own the
-// folder, it is made with the default security. Says in the trace what it
+// or when Administrators cannot own the folder (the setup program is not
+// elevated), it is made with the default security. Says in the trace what it
 // did; an existing folder is left as it is. False when there is no folder
 // made (GetLastError tells why; ERROR_ALREADY_EXISTS when there was one).
 bool MakeInstallFolder(LPCSTR path);
@@ -26,14 +26,15 @@ struct HeldProgram {
     HANDLE program;
 };
 
-// True when program (a full path) may be started: on the NT family, on a
-// volume that keeps ACLs, its folder and the program itself are real
-// (not reparse points), are owned by SYSTEM, Administrators,
-// TrustedInstaller or the setup program's own user when that user is an
-// administrator, and let no one else write, delete or change permissions.
-// On the 9x family and on volumes without ACLs there is nothing to check and
-// it is true. held gets the open handles (or none); release them with
+// True when program, in folder (full paths, the folder's first three
+// characters its drive's root), may be started: on the NT family, on a
+// volume that keeps ACLs, the folder and the program itself are real (not
+// reparse points), are owned by SYSTEM, Administrators, TrustedInstaller or
+// the setup program's own user when that user is an administrator, and let
+// no one else write, delete, or change their permissions or owner. On the
+// 9x family and on volumes without ACLs there is nothing to check and it is
+// true. held gets the open handles (or none); release them with
 // ReleaseProgram once the program has been started. The trace says what was
 // found and, on false, why.
-bool HoldProgramToStart(LPCSTR program, HeldProgram* held);
+bool HoldProgramToStart(LPCSTR folder, LPCSTR program, HeldProgram* held);
 void ReleaseProgram(HeldProgram* held);

@@ -24,7 +24,7 @@ VINSTALL_EXPORT InstallPDF(HWND window, LPARAM, LPARAM, LPARAM, LPARAM)
     TraceCall("InstallPDF", window);
     StringCchCopyA(WorkPath, ARRAYSIZE(WorkPath), VINSTALL_PDF_PARAMETERS);
     HeldProgram held;
-    if (!HoldProgramToStart("c:\\teldax\\install.exe", &held))
+    if (!HoldProgramToStart("c:\\teldax", "c:\\teldax\\install.exe", &held))
         return TraceReturn("InstallPDF", 1);
     // Above 32 the shell started the program; 32 or less is its error code.
     INT_PTR started = (INT_PTR)ShellExecuteA(window, "open", "c:\\teldax\\install.exe", WorkPath, "", SW_SHOWNORMAL);
