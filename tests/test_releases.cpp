@@ -484,44 +484,42 @@ static const StartCase StartCases[] = {
     {"NT 4.0: the installing user's groups read from the token", NULL, NULL, WindowsNT4, true,
      "only administrators may change them"},
     {"owner the installing user, not an administrator", "O:%sD:(A;OICI;FA;;;SY)(A;OICI;FA;;;%s)", NULL,
-     TokenNotAdministrator, false, "c:\\teldax\\install.exe not started: c:\\teldax: it is owned by S-1-5-21-"},
+     TokenNotAdministrator, false, "c:\\teldax: S-1-5-21-0-0-0-1000 may change it as its owner (rights 0x00060000)"},
     {"owner the installing user, its token unreadable", NULL, NULL, TokenUnreadable, false,
-     "c:\\teldax\\install.exe not started: c:\\teldax: it is owned by S-1-5-21-"},
+     "the setup program's user does not count as an administrator (error 5)"},
     {"folder owned by another user", "O:S-1-5-21-1-2-3-1001" ADMINS_FOLDER, "O:BA" ADMINS_PROGRAM, NULL, false,
-     "c:\\teldax\\install.exe not started: c:\\teldax: it is owned by S-1-5-21-1-2-3-1001, not by an "
-     "administrator"},
+     "c:\\teldax: S-1-5-21-1-2-3-1001 may change it as its owner (rights 0x00060000)"},
     {"install.exe owned by another user", "O:BA" ADMINS_FOLDER, "O:S-1-5-21-1-2-3-1001" ADMINS_PROGRAM, NULL,
-     false, "c:\\teldax\\install.exe not started: it is owned by S-1-5-21-1-2-3-1001, not by an administrator"},
+     false, "c:\\teldax\\install.exe: S-1-5-21-1-2-3-1001 may change it as its owner (rights 0x00060000)"},
     {"Users may write install.exe", "O:BA" ADMINS_FOLDER, "O:BAD:(A;;FA;;;BA)(A;;FRFW;;;BU)", NULL, false,
-     "c:\\teldax\\install.exe not started: S-1-5-32-545 may change it (rights 0x0012019f)"},
+     "c:\\teldax\\install.exe: S-1-5-32-545 may change it (rights 0x0012019f)"},
     {"Authenticated Users may modify the folder", "O:BAD:(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;AU)",
      "O:BA" ADMINS_PROGRAM, NULL, false,
-     "c:\\teldax\\install.exe not started: c:\\teldax: S-1-5-11 may change it (rights 0x001301bf)"},
+     "c:\\teldax: S-1-5-11 may change it (rights 0x001301bf)"},
     {"Everyone may add a file to the folder", "O:BAD:(A;OICI;FA;;;BA)(A;;0x100002;;;WD)", "O:BA" ADMINS_PROGRAM,
-     NULL, false, "c:\\teldax\\install.exe not started: c:\\teldax: S-1-1-0 may change it (rights 0x00100002)"},
+     NULL, false, "c:\\teldax: S-1-1-0 may change it (rights 0x00100002)"},
     {"Users may write what is later put in the folder", "O:BAD:P(A;OICI;FA;;;BA)(A;OICIIO;GW;;;BU)",
      "O:BA" ADMINS_PROGRAM, NULL, false, "c:\\teldax: S-1-5-32-545 may change it (rights 0x40000000)"},
     {"Interactive may take ownership of install.exe", "O:BA" ADMINS_FOLDER, "O:BAD:(A;;FA;;;BA)(A;;WO;;;IU)", NULL,
-     false, "c:\\teldax\\install.exe not started: S-1-5-4 may change it (rights 0x00080000)"},
+     false, "c:\\teldax\\install.exe: S-1-5-4 may change it (rights 0x00080000)"},
     {"install.exe with a null DACL", "O:BA" ADMINS_FOLDER, "O:BAD:NO_ACCESS_CONTROL", NULL, false,
-     "c:\\teldax\\install.exe not started: it has no DACL: everyone may change it"},
+     "c:\\teldax\\install.exe: it has no DACL, so anyone may change it"},
     {"folder without a DACL", "O:BA", "O:BA" ADMINS_PROGRAM, NULL, false,
-     "c:\\teldax\\install.exe not started: c:\\teldax: it has no DACL: everyone may change it"},
+     "c:\\teldax: it has no DACL, so anyone may change it"},
     {"install.exe's security cannot be read", "O:BA" ADMINS_FOLDER, "O:BA" ADMINS_PROGRAM, SecurityUnreadable,
-     false, "c:\\teldax\\install.exe not started: its security cannot be read (error 5)"},
+     false, "c:\\teldax\\install.exe: its security cannot be read (error 5)"},
     {"advapi32 without GetKernelObjectSecurity", NULL, NULL, SecurityCallMissing, false,
-     "c:\\teldax\\install.exe not started: its security cannot be read: advapi32.dll has no "
-     "GetKernelObjectSecurity (error 127)"},
+     "advapi32.dll has no GetKernelObjectSecurity (error 127)"},
     {"C:\\TELDAX a link to another folder", "O:BA" ADMINS_FOLDER, "O:BA" ADMINS_PROGRAM, FolderIsLink, false,
-     "c:\\teldax\\install.exe not started: c:\\teldax: it is a reparse point"},
+     "c:\\teldax: it is a reparse point"},
     {"install.exe missing", "O:BA" ADMINS_FOLDER, NULL, ProgramMissing, false,
-     "c:\\teldax\\install.exe not started: it cannot be opened (error 2)"},
+     "c:\\teldax\\install.exe: it cannot be opened (error 2)"},
     {"Windows 98, whatever the owner", "O:S-1-5-21-1-2-3-1001D:(A;OICI;FA;;;WD)", NULL, Windows98, true,
-     "c:\\teldax\\install.exe not checked: the Windows 9x family keeps no permissions on files"},
+     "c:\\teldax\\install.exe not checked: Windows 9x keeps no permissions"},
     {"FAT32 volume, whatever the owner", "O:S-1-5-21-1-2-3-1001D:(A;OICI;FA;;;WD)", NULL, FatVolume, true,
-     "c:\\teldax\\install.exe not checked: c:\\ (FAT32) keeps no permissions on files"},
+     "c:\\teldax\\install.exe not checked: FAT32 keeps no permissions"},
     {"file system unknown: checked all the same", "O:S-1-5-21-1-2-3-1001D:(A;OICI;FA;;;WD)", NULL, VolumeUnknown,
-     false, "c:\\teldax: it is owned by S-1-5-21-1-2-3-1001"},
+     false, "c:\\teldax: S-1-5-21-1-2-3-1001 may change it as its owner"},
 };
 
 // The installer is started only when no one but an administrator can change
@@ -559,6 +557,7 @@ static void TestConverterOnlyFromAdministratorsFolder()
             ok(status == 1, "InstallPDF returned %d", status);
             ok(MessageCount == 0, "%d messages, the first \"%s\"", MessageCount, Messages[0].text);
             ok(ShellExecuteCount == 0, "%d start requests", ShellExecuteCount);
+            ok(Traced("c:\\teldax\\install.exe not started\n") != NULL, "trace:\n%s", TraceText());
         }
         ok(Traced(c.traced) != NULL, "no trace line \"%s\" in:\n%s", c.traced, TraceText());
         ok(Traced("InstallPDF: returns 1") != NULL, "trace:\n%s", TraceText());
