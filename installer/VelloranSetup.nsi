@@ -163,7 +163,10 @@ Function StopUnlessOwnedByAdministrators
   ${EndIf}
   DetailPrint "C:\TELDAX is owned by $9, not by an administrator: nothing installed"
   FileWrite $Log "C:\TELDAX is owned by $9, not by an administrator: nothing installed$\r$\n"
-  MessageBox MB_OK|MB_ICONSTOP "The folder C:\TELDAX already exists, and its owner ($9) is not an administrator.$\n$\nWhoever owns it could change the programs that Setup puts there, which run with administrator rights. Setup has stopped and changed nothing.$\n$\nAn administrator should look at what the folder holds, then delete it or make Administrators its owner, and run Setup again." /SD IDOK
+  ; Titled like the library's messages; none in a silent run.
+  ${IfNot} ${Silent}
+    System::Call 'user32::MessageBoxW(p $HWNDPARENT, w "The folder C:\TELDAX already exists, and its owner ($9) is not an administrator.$\n$\nWhoever owns it could change the programs that Setup puts there, which run with administrator rights. Setup has stopped and changed nothing.$\n$\nAn administrator should look at what the folder holds, then delete it or make Administrators its owner, and run Setup again.", w "Velloran - Install Folder", i 0x10) i .r0'
+  ${EndIf}
   FileWrite $Log "stopped$\r$\n"
   FileClose $Log
   SetErrorLevel 2

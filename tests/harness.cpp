@@ -1249,3 +1249,38 @@ static void InstallSecurityHooks(HMODULE module)
     Hook(module, "GetProcAddress", HookGetProcAddress, &RealGetProcAddress);
     Hook(module, "GetVolumeInformationA", HookGetVolumeInformationA, &RealGetVolumeInformationA);
 }
+
+static bool OwnedByAnonymousLogon(const char* path)
+{
+    DWORD descriptor[512], needed;
+    PSID owner = NULL;
+    BOOL defaulted;
+    char* text = NULL;
+    bool anonymous = false;
+    if (GetFileSecurityA(path, OWNER_SECURITY_INFORMATION, descriptor, sizeof descriptor, &needed) &&
+        GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner && ConvertSidToStringSidA(owner, &text)) {
+        anonymous = strcmp(text, "S-1-5-7") == 0;
+        LocalFree(text);
+    }
+    return anonymous;
+}
+
+bool GiveToAnotherUser(const char* path)
+{
+    const char* name = UnixName(path);
+    if (!name)
+        return false;
+    char command[4 * MAX_PATH];
+    snprintf(command, sizeof command, "Z:\\bin\\chown -R 12345:12345 \"%s\"", name);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+        return false;
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    // The Unix program's end is not always seen at once: wait for its effect.
+    for (int i = 0; i < 300 && !OwnedByAnonymousLogon(path); ++i)
+        Sleep(10);
+    return OwnedByAnonymousLogon(path);
+}

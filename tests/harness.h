@@ -223,3 +223,9 @@ struct DirectoryRecord {
 };
 extern DirectoryRecord CreatedDirectories[8];
 extern int CreatedDirectoryCount;
+
+// Gives path and what it holds to another Unix user, as if someone else had
+// made them: Wine then reports their owner as Anonymous Logon (S-1-5-7),
+// with full control for that SID. False when that cannot be done here (only
+// root may give files away): the caller skips what needs it.
+bool GiveToAnotherUser(const char* path);
