@@ -577,6 +577,27 @@ static void TestConverterOnlyFromAdministratorsFolder()
     SetContext("%s", "");
 }
 
+// Not injected: a C:\TELDAX that another Unix user owns, which Wine shows as
+// owned by Anonymous Logon, is refused as it is read from the platform.
+static void TestConverterInFolderOfAnotherUser()
+{
+    SetContext("InstallPDF, C:\\TELDAX of another user");
+    ConverterInPlace();
+    if (!GiveToAnotherUser("C:\\TELDAX")) {
+        printf("skipped: C:\\TELDAX cannot be given to another Unix user here (not root)\n");
+        return;
+    }
+    ShellExecuteRecordOnly = true;
+    LoadLibraryUnderTest();
+    int status = CallExport("InstallPDF", NULL);
+    ShellExecuteRecordOnly = false;
+    ok(status == 1 && MessageCount == 0 && ShellExecuteCount == 0, "status %d, %d messages, %d start requests",
+       status, MessageCount, ShellExecuteCount);
+    ok(Traced("c:\\teldax: S-1-5-7 may change it as its owner (rights 0x00060000)") != NULL, "trace:\n%s",
+       TraceText());
+    SetContext("%s", "");
+}
+
 // What others could do to install.exe and C:\TELDAX while the shell starts it.
 static struct {
     bool written, deleted, renamed, folderRenamed, openedToRun;
@@ -734,6 +755,7 @@ int main(int argc, char** argv)
     TestConverterMissing();
     TestConverterOnlyFromAdministratorsFolder();
     TestConverterHeldWhileStarting();
+    TestConverterInFolderOfAnotherUser();
     TestConverterStarts();
     CleanDrive();
     return FinishTests("releases");
