@@ -27,7 +27,7 @@ static const Sid<1> CreatorOwnerSid = {SID_REVISION, 1, {0, 0, 0, 0, 0, 3}, {0}}
 
 static DWORD SidLength(const void* sid)
 {
-    return 8 + 4 * (DWORD)((const BYTE*)sid)[1];
+    return 8 + 4 * (DWORD)static_cast<const BYTE*>(sid)[1];
 }
 
 static bool SameSid(const void* a, const void* b)
@@ -36,7 +36,7 @@ static bool SameSid(const void* a, const void* b)
     if (length != SidLength(b))
         return false;
     for (DWORD i = 0; i < length; ++i) {
-        if (((const BYTE*)a)[i] != ((const BYTE*)b)[i])
+        if (static_cast<const BYTE*>(a)[i] != static_cast<const BYTE*>(b)[i])
             return false;
     }
     return true;
@@ -51,7 +51,7 @@ static void SidText(const BYTE* sid, char* text, size_t size)
                      (unsigned long)sid[4] << 24 | (unsigned long)sid[5] << 16 | sid[6] << 8 | sid[7]);
     for (BYTE i = 0; i < sid[1]; ++i) {
         size_t used = lstrlenA(text);
-        StringCchPrintfA(text + used, size - used, "-%lu", ((const DWORD*)(sid + 8))[i]);
+        StringCchPrintfA(text + used, size - used, "-%lu", reinterpret_cast<const DWORD*>(sid + 8)[i]);
     }
 }
 
@@ -74,7 +74,7 @@ static FARPROC FindCall(LPCSTR name)
         Trace("advapi32.dll has no %s (error %lu)", name, GetLastError());
     return call;
 }
-#define FIND_CALL(function) ((decltype(&function))(void*)FindCall(#function))
+#define FIND_CALL(function) reinterpret_cast<decltype(&function)>(reinterpret_cast<void*>(FindCall(#function)))
 
 // --- The install folder's descriptor -----------------------------------------
 
@@ -165,7 +165,7 @@ struct SecurityCalls {
     // The setup program's own user when its token is an administrator's
     // (files an administrator makes are often owned by that user); else a
     // SID of no sub-authorities, which matches no owner.
-    DWORD installer[(8 + 4 * SID_MAX_SUB_AUTHORITIES) / 4];
+    BYTE installer[8 + 4 * SID_MAX_SUB_AUTHORITIES];
     // What advapi32 reports: a token's groups, an object's security.
     DWORD reported[2048];
 };
@@ -173,7 +173,7 @@ struct SecurityCalls {
 static bool IsAdministrator(const void* sid, const SecurityCalls& calls)
 {
     return SameSid(sid, &SystemSid) || SameSid(sid, &AdministratorsSid) || SameSid(sid, &TrustedInstallerSid) ||
-           (((const BYTE*)calls.installer)[1] != 0 && SameSid(sid, calls.installer));
+           (calls.installer[1] != 0 && SameSid(sid, calls.installer));
 }
 
 // The setup program's user, when its token is in Administrators:
@@ -192,9 +192,9 @@ static void FindInstallingAdministrator(SecurityCalls* calls)
     DWORD size;
     if (openToken && getTokenInformation && openToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
         if (checkMembership) {
-            checkMembership(NULL, (PSID)&AdministratorsSid, &member);
+            checkMembership(NULL, const_cast<Sid<2>*>(&AdministratorsSid), &member);
         } else if (getTokenInformation(token, TokenGroups, calls->reported, sizeof calls->reported, &size)) {
-            const TOKEN_GROUPS* groups = (const TOKEN_GROUPS*)calls->reported;
+            const TOKEN_GROUPS* groups = reinterpret_cast<const TOKEN_GROUPS*>(calls->reported);
             for (DWORD i = 0; i < groups->GroupCount; ++i) {
                 if (SameSid(groups->Groups[i].Sid, &AdministratorsSid) &&
                     (groups->Groups[i].Attributes & (SE_GROUP_ENABLED | SE_GROUP_USE_FOR_DENY_ONLY)) ==
@@ -203,13 +203,13 @@ static void FindInstallingAdministrator(SecurityCalls* calls)
             }
         }
         if (member && getTokenInformation(token, TokenUser, calls->reported, sizeof calls->reported, &size)) {
-            const BYTE* user = (const BYTE*)((TOKEN_USER*)calls->reported)->User.Sid;
+            const BYTE* user = static_cast<const BYTE*>(reinterpret_cast<TOKEN_USER*>(calls->reported)->User.Sid);
             for (DWORD i = 0; i < SidLength(user) && i < sizeof calls->installer; ++i)
-                ((BYTE*)calls->installer)[i] = user[i];
+                calls->installer[i] = user[i];
         }
         CloseHandle(token);
     }
-    if (!((const BYTE*)calls->installer)[1])
+    if (!calls->installer[1])
         Trace("the setup program's user does not count as an administrator (error %lu)", GetLastError());
 }
 
@@ -239,7 +239,7 @@ static bool OnlyAdministrators(SecurityCalls& calls, HANDLE object, LPCSTR path)
     // inheritable ones too, since they pass to what is put inside later.
     for (DWORD i = 0; !culprit && i < dacl->AceCount; ++i) {
         ACCESS_ALLOWED_ACE* ace = NULL;
-        if (!calls.getAce(dacl, i, (LPVOID*)&ace)) {
+        if (!calls.getAce(dacl, i, reinterpret_cast<LPVOID*>(&ace))) {
             Trace("%s: its security cannot be read (error %lu)", path, GetLastError());
             return false;
         }
@@ -262,7 +262,7 @@ static bool OnlyAdministrators(SecurityCalls& calls, HANDLE object, LPCSTR path)
     if (!culprit)
         return true;
     char sid[200];
-    SidText((const BYTE*)culprit, sid, ARRAYSIZE(sid));
+    SidText(static_cast<const BYTE*>(culprit), sid, ARRAYSIZE(sid));
     Trace("%s: %s may change it%s (rights 0x%08lx)", path, sid, culprit == owner ? " as its owner" : "", rights);
     return false;
 }
