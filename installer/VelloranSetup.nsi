@@ -19,7 +19,8 @@
 ;   /CHECK        only show the no-update notice (Chk4TELDAX), install nothing
 ;   /LOG=<path>   where the log goes; VelloranSetup.log beside the program
 ;                 by default
-; Exit codes: 0 installed (or notice shown), 2 stopped by BeforeInstall.
+; Exit codes: 0 installed (or notice shown), 2 stopped: by BeforeInstall, or
+; because C:\TELDAX exists and is not owned by an administrator.
 ;
 ; Build defines (paths of the build's files): VINSTALLDLL, VELL_EXE,
 ; PDF_SETUP_EXE, VELLORAN_ICO, OUTFILE; optional UPDATE_RELEASE, and AMD64
@@ -83,14 +84,104 @@ Var Log
 
 Var MadeInstallFolder
 
+!define TRUSTED_INSTALLER_SID "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
+
+; The owner of C:\TELDAX itself, not of what a link there leads to, as a SID
+; text in $9 ("" when it cannot be read). Uses $0 and $5 to $7.
+Function ReadInstallFolderOwner
+  StrCpy $9 ""
+  ; READ_CONTROL; any sharing; OPEN_EXISTING;
+  ; FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT
+  System::Call 'kernel32::CreateFileW(w "C:\TELDAX", i 0x20000, i 7, p 0, i 3, i 0x02200000, p 0) p .r5'
+  ${If} $5 P<> -1
+    ; SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION
+    System::Call 'advapi32::GetSecurityInfo(p r5, i 1, i 1, *p .r6, p 0, p 0, p 0, *p .r7) i .r0'
+    ${If} $0 = 0
+      System::Call 'advapi32::ConvertSidToStringSidW(p r6, *p .r6) i .r0'
+      ${If} $0 != 0
+        System::Call 'kernel32::lstrcpynW(w .r9, p r6, i ${NSIS_MAX_STRLEN})'
+        System::Call 'kernel32::LocalFree(p r6)'
+      ${EndIf}
+      System::Call 'kernel32::LocalFree(p r7)'
+    ${EndIf}
+    System::Call 'kernel32::CloseHandle(p r5)'
+  ${EndIf}
+FunctionEnd
+
+; The user this program runs as, as a SID text in $8, when its token is in
+; Administrators (an administrator's folders are often owned by that user);
+; "" otherwise. Uses $0 and $5 to $7.
+Function ReadOwnAdministrator
+  StrCpy $8 ""
+  System::Call 'advapi32::ConvertStringSidToSidW(w "S-1-5-32-544", *p .r5) i .r0'
+  System::Call 'advapi32::CheckTokenMembership(p 0, p r5, *i .r6) i .r0'
+  System::Call 'kernel32::LocalFree(p r5)'
+  ${If} $0 != 0
+  ${AndIf} $6 != 0
+    ; TOKEN_QUERY; TokenUser, whose first field points at the SID
+    System::Call 'advapi32::OpenProcessToken(p -1, i 8, *p .r5) i .r0'
+    ${If} $0 != 0
+      System::Alloc 512
+      Pop $7
+      System::Call 'advapi32::GetTokenInformation(p r5, i 1, p r7, i 512, *i .r6) i .r0'
+      ${If} $0 != 0
+        System::Call '*$7(p .r6)'
+        System::Call 'advapi32::ConvertSidToStringSidW(p r6, *p .r6) i .r0'
+        ${If} $0 != 0
+          System::Call 'kernel32::lstrcpynW(w .r8, p r6, i ${NSIS_MAX_STRLEN})'
+          System::Call 'kernel32::LocalFree(p r6)'
+        ${EndIf}
+      ${EndIf}
+      System::Free $7
+      System::Call 'kernel32::CloseHandle(p r5)'
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
+; An existing C:\TELDAX that SYSTEM, Administrators, TrustedInstaller or this
+; administrator does not own stops the setup before anything is written:
+; its owner could change whatever this program puts there (an owner may
+; always rewrite the DACL) and plant a program or DLL that then runs with
+; administrator rights. Taking the folder over would not close that: what
+; its owner opened before keeps its access, and setting owner and DACL on
+; what is inside would follow the links its owner put there. An
+; administrator has to look at it first.
+Function StopUnlessOwnedByAdministrators
+  Call ReadInstallFolderOwner
+  Call ReadOwnAdministrator
+  ${If} $9 == "S-1-5-18"
+  ${OrIf} $9 == "S-1-5-32-544"
+  ${OrIf} $9 == "${TRUSTED_INSTALLER_SID}"
+    Return
+  ${EndIf}
+  ${If} $9 != ""
+  ${AndIf} $9 == $8
+    Return
+  ${EndIf}
+  ${If} $9 == ""
+    StrCpy $9 "unknown"
+  ${EndIf}
+  DetailPrint "C:\TELDAX is owned by $9, not by an administrator: nothing installed"
+  FileWrite $Log "C:\TELDAX is owned by $9, not by an administrator: nothing installed$\r$\n"
+  ; Titled like the library's messages; none in a silent run.
+  ${IfNot} ${Silent}
+    System::Call 'user32::MessageBoxW(p $HWNDPARENT, w "The folder C:\TELDAX already exists, and its owner ($9) is not an administrator.$\n$\nWhoever owns it could change the programs that Setup puts there, which run with administrator rights. Setup has stopped and changed nothing.$\n$\nAn administrator should look at what the folder holds, then delete it or make Administrators its owner, and run Setup again.", w "Velloran - Install Folder", i 0x10) i .r0'
+  ${EndIf}
+  FileWrite $Log "stopped$\r$\n"
+  FileClose $Log
+  SetErrorLevel 2
+  Quit
+FunctionEnd
+
 ; C:\TELDAX before the library sees it: a folder that ordinary users cannot
 ; write. The library writes there, and InstallPDF starts install.exe from
 ; there, with this program's administrator rights; a folder made at C:\ would
 ; inherit the drive's "Authenticated Users: Modify" and let any user put
 ; files in its way. SYSTEM and Administrators get full control, Users read
-; and execute, nothing inherited from C:\ ("P"). An existing folder gets the
-; same DACL, unless it is a reparse point: its DACL would land on the folder
-; it leads to (the library writes nothing through such a folder).
+; and execute, nothing inherited from C:\ ("P"). An existing folder must be
+; owned by an administrator (see above); it gets the same DACL, unless it is
+; a reparse point: its DACL would land on the folder it leads to (the
+; library writes nothing through such a folder).
 Function ProtectInstallFolder
   StrCpy $MadeInstallFolder 0
   System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", i 1, *p .r1, p 0) i .r0'
@@ -107,6 +198,9 @@ Function ProtectInstallFolder
     FileWrite $Log "C:\TELDAX made, writable by administrators only$\r$\n"
   ${Else}
     System::Call 'kernel32::GetFileAttributesW(w "C:\TELDAX") i .r3'
+    ${If} $3 != -1
+      Call StopUnlessOwnedByAdministrators
+    ${EndIf}
     IntOp $4 $3 & 0x400
     ${If} $3 = -1
       DetailPrint "C:\TELDAX cannot be made"

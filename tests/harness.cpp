@@ -1,5 +1,6 @@
 #include "harness.h"
 
+#include <sddl.h>
 #include <shlobj.h>
 #include <shellapi.h>
 #include <stdarg.h>
@@ -351,8 +352,11 @@ static BOOL WINAPI HookSetCurrentDirectoryA(LPCSTR path)
     return RealSetCurrentDirectoryA(path);
 }
 
+static void RecordCreatedDirectory(const char* path, const SECURITY_ATTRIBUTES* security);
+
 static BOOL WINAPI HookCreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security)
 {
+    RecordCreatedDirectory(path, security);
     if (Fails("CreateDirectoryA", path))
         return FALSE;
     return RealCreateDirectoryA(path, security);
@@ -535,6 +539,8 @@ static HRESULT WINAPI HookCoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWOR
     return RealCoCreateInstance(clsid, outer, context, iid, object);
 }
 
+static void InstallSecurityHooks(HMODULE module);
+
 template <typename T> static void Hook(HMODULE module, const char* name, T replacement, T* real)
 {
     void* old = PatchImport(module, name, (void*)replacement);
@@ -562,6 +568,7 @@ void InstallHooks(HMODULE module)
     Hook(module, "ShellExecuteA", HookShellExecuteA, &RealShellExecuteA);
     Hook(module, "CoCreateInstance", HookCoCreateInstance, &RealCoCreateInstance);
     Hook(module, "OutputDebugStringA", HookOutputDebugStringA, &RealOutputDebugStringA);
+    InstallSecurityHooks(module);
 }
 
 void RecordMessageBoxesOf(HMODULE module)
@@ -771,6 +778,7 @@ int CallExport(const char* name, HWND window, LPARAM a2, LPARAM a3, LPARAM a4, L
     memset(Messages, 0, sizeof Messages);
     TraceCount = 0;
     ShellExecuteCount = 0;
+    CreatedDirectoryCount = 0;
     memset(&Dialog, 0, sizeof Dialog);
     DrivenDialog = NULL;
     ScriptStep = 0;
@@ -1144,4 +1152,230 @@ void ProxyLinkObjects(HMODULE module)
     void* old = PatchImport(module, "CoCreateInstance", (void*)ProxyCoCreateInstance);
     if (old && old != (void*)ProxyCoCreateInstance)
         UnproxiedCoCreateInstance = (decltype(&CoCreateInstance))old;
+}
+
+// --- Security: what the library reads through advapi32 ------------------------------------
+
+DirectoryRecord CreatedDirectories[8];
+int CreatedDirectoryCount;
+
+static void RecordCreatedDirectory(const char* path, const SECURITY_ATTRIBUTES* security)
+{
+    if (CreatedDirectoryCount < (int)ARRAYSIZE(CreatedDirectories)) {
+        DirectoryRecord& r = CreatedDirectories[CreatedDirectoryCount];
+        lstrcpynA(r.path, path ? path : "(null)", sizeof r.path);
+        r.withSecurity = security && security->lpSecurityDescriptor;
+        r.sddl[0] = '\0';
+        char* text = NULL;
+        if (r.withSecurity &&
+            ConvertSecurityDescriptorToStringSecurityDescriptorA(
+                security->lpSecurityDescriptor, SDDL_REVISION_1,
+                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, NULL)) {
+            lstrcpynA(r.sddl, text, sizeof r.sddl);
+            LocalFree(text);
+        }
+    }
+    ++CreatedDirectoryCount;
+}
+
+static struct {
+    char path[MAX_PATH];
+    char sddl[512];
+} ReportedSecurity[4];
+static int TokenMembership = -1;  // -1: the real answer
+
+void ReportSecurity(const char* path, const char* sddl)
+{
+    for (auto& r : ReportedSecurity) {
+        if (!r.path[0] || lstrcmpiA(r.path, path) == 0) {
+            lstrcpynA(r.path, path, sizeof r.path);
+            lstrcpynA(r.sddl, sddl, sizeof r.sddl);
+            return;
+        }
+    }
+    ok(false, "more than %d objects with reported security", (int)ARRAYSIZE(ReportedSecurity));
+}
+
+void ReportTokenMembership(bool member)
+{
+    TokenMembership = member ? 1 : 0;
+}
+
+void UseRealSecurity()
+{
+    memset(ReportedSecurity, 0, sizeof ReportedSecurity);
+    TokenMembership = -1;
+}
+
+static decltype(&GetKernelObjectSecurity) RealGetKernelObjectSecurity;
+static decltype(&OpenProcessToken) RealOpenProcessToken;
+static decltype(&CheckTokenMembership) RealCheckTokenMembership;
+
+static BOOL WINAPI WrapGetKernelObjectSecurity(HANDLE object, SECURITY_INFORMATION wanted,
+                                               PSECURITY_DESCRIPTOR descriptor, DWORD size, LPDWORD needed)
+{
+    const char* path = PathOf(object);
+    if (Fails("GetKernelObjectSecurity", path))
+        return FALSE;
+    for (auto& r : ReportedSecurity) {
+        if (!r.path[0] || lstrcmpiA(r.path, path) != 0)
+            continue;
+        PSECURITY_DESCRIPTOR made = NULL;
+        ULONG length = 0;
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(r.sddl, SDDL_REVISION_1, &made, &length)) {
+            ok(false, "the test's SDDL \"%s\" does not convert (error %lu)", r.sddl, GetLastError());
+            SetLastError(ERROR_INVALID_DATA);
+            return FALSE;
+        }
+        // Windows reads "D:NO_ACCESS_CONTROL" as a null DACL, Wine 8 as an
+        // empty one (which lets no one in): make it null here.
+        static DWORD nullDacl[128];
+        if (strstr(r.sddl, "D:NO_ACCESS_CONTROL")) {
+            SECURITY_DESCRIPTOR absolute;
+            PSID owner = NULL;
+            BOOL defaulted;
+            DWORD nullLength = sizeof nullDacl;
+            if (!GetSecurityDescriptorOwner(made, &owner, &defaulted) ||
+                !InitializeSecurityDescriptor(&absolute, SECURITY_DESCRIPTOR_REVISION) ||
+                !SetSecurityDescriptorOwner(&absolute, owner, FALSE) ||
+                !SetSecurityDescriptorDacl(&absolute, TRUE, NULL, FALSE) ||
+                !MakeSelfRelativeSD(&absolute, nullDacl, &nullLength))
+                ok(false, "no null DACL for \"%s\" (error %lu)", r.sddl, GetLastError());
+            LocalFree(made);
+            made = NULL;
+            length = nullLength;
+        }
+        *needed = length;
+        BOOL fits = length <= size;
+        if (fits)
+            memcpy(descriptor, made ? made : (void*)nullDacl, length);
+        LocalFree(made);
+        SetLastError(fits ? ERROR_SUCCESS : ERROR_INSUFFICIENT_BUFFER);
+        return fits;
+    }
+    return RealGetKernelObjectSecurity(object, wanted, descriptor, size, needed);
+}
+
+static BOOL WINAPI WrapOpenProcessToken(HANDLE process, DWORD access, PHANDLE token)
+{
+    if (Fails("OpenProcessToken", NULL))
+        return FALSE;
+    return RealOpenProcessToken(process, access, token);
+}
+
+static BOOL WINAPI WrapCheckTokenMembership(HANDLE token, PSID group, PBOOL member)
+{
+    if (Fails("CheckTokenMembership", NULL))
+        return FALSE;
+    if (TokenMembership >= 0) {
+        *member = TokenMembership;
+        return TRUE;
+    }
+    return RealCheckTokenMembership(token, group, member);
+}
+
+static decltype(&GetProcAddress) RealGetProcAddress;
+
+static FARPROC WINAPI HookGetProcAddress(HMODULE module, LPCSTR name)
+{
+    if (!HIWORD((ULONG_PTR)name))
+        return RealGetProcAddress(module, name);
+    if (Fails("GetProcAddress", name))
+        return NULL;
+    FARPROC real = RealGetProcAddress(module, name);
+    if (!real)
+        return NULL;
+    if (strcmp(name, "GetKernelObjectSecurity") == 0) {
+        RealGetKernelObjectSecurity = (decltype(RealGetKernelObjectSecurity))(void*)real;
+        return (FARPROC)(void*)WrapGetKernelObjectSecurity;
+    }
+    if (strcmp(name, "OpenProcessToken") == 0) {
+        RealOpenProcessToken = (decltype(RealOpenProcessToken))(void*)real;
+        return (FARPROC)(void*)WrapOpenProcessToken;
+    }
+    if (strcmp(name, "CheckTokenMembership") == 0) {
+        RealCheckTokenMembership = (decltype(RealCheckTokenMembership))(void*)real;
+        return (FARPROC)(void*)WrapCheckTokenMembership;
+    }
+    return real;
+}
+
+static decltype(&GetVolumeInformationA) RealGetVolumeInformationA;
+static bool VolumeChosen;
+static char ChosenFileSystem[32];
+static DWORD ChosenVolumeFlags;
+
+void ReportVolume(const char* fileSystem, DWORD flags)
+{
+    VolumeChosen = true;
+    lstrcpynA(ChosenFileSystem, fileSystem, sizeof ChosenFileSystem);
+    ChosenVolumeFlags = flags;
+}
+
+void UseRealVolume()
+{
+    VolumeChosen = false;
+}
+
+static BOOL WINAPI HookGetVolumeInformationA(LPCSTR root, LPSTR name, DWORD nameSize, LPDWORD serial,
+                                             LPDWORD maxLength, LPDWORD flags, LPSTR fileSystem,
+                                             DWORD fileSystemSize)
+{
+    if (Fails("GetVolumeInformationA", root))
+        return FALSE;
+    if (!VolumeChosen)
+        return RealGetVolumeInformationA(root, name, nameSize, serial, maxLength, flags, fileSystem,
+                                         fileSystemSize);
+    if (name && nameSize)
+        name[0] = '\0';
+    if (serial)
+        *serial = 0x12345678;
+    if (maxLength)
+        *maxLength = 255;
+    if (flags)
+        *flags = ChosenVolumeFlags;
+    if (fileSystem && fileSystemSize)
+        lstrcpynA(fileSystem, ChosenFileSystem, fileSystemSize);
+    return TRUE;
+}
+
+static void InstallSecurityHooks(HMODULE module)
+{
+    Hook(module, "GetProcAddress", HookGetProcAddress, &RealGetProcAddress);
+    Hook(module, "GetVolumeInformationA", HookGetVolumeInformationA, &RealGetVolumeInformationA);
+}
+
+static bool OwnedByAnonymousLogon(const char* path)
+{
+    DWORD descriptor[512], needed;
+    PSID owner = NULL;
+    BOOL defaulted;
+    char* text = NULL;
+    bool anonymous = false;
+    if (GetFileSecurityA(path, OWNER_SECURITY_INFORMATION, descriptor, sizeof descriptor, &needed) &&
+        GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner && ConvertSidToStringSidA(owner, &text)) {
+        anonymous = strcmp(text, "S-1-5-7") == 0;
+        LocalFree(text);
+    }
+    return anonymous;
+}
+
+bool GiveToAnotherUser(const char* path)
+{
+    const char* name = UnixName(path);
+    if (!name)
+        return false;
+    char command[4 * MAX_PATH];
+    snprintf(command, sizeof command, "Z:\\bin\\chown -R 12345:12345 \"%s\"", name);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+        return false;
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    // The Unix program's end is not always seen at once: wait for its effect.
+    for (int i = 0; i < 300 && !OwnedByAnonymousLogon(path); ++i)
+        Sleep(10);
+    return OwnedByAnonymousLogon(path);
 }

@@ -213,3 +213,40 @@ const char* Show(const void* data, int size);
 // as a call of "QueryInterface" and, when FailCall says so, is refused with
 // E_NOINTERFACE. Call it after each LoadLibraryUnderTest.
 void ProxyLinkObjects(HMODULE module);
+
+// --- Security: what the library reads through advapi32 ------------------------------------
+// The library finds its advapi32 calls with GetProcAddress, which the harness
+// hooks. For GetKernelObjectSecurity, OpenProcessToken and CheckTokenMembership
+// it hands back a wrapper that counts the call, fails it when FailCall says
+// so (GetKernelObjectSecurity's path part is matched against the path the
+// handle was opened with) and otherwise answers as chosen below or reaches
+// the real function. FailCall("GetProcAddress", 0, name, ERROR_PROC_NOT_FOUND)
+// makes a function missing, as on an older Windows.
+//
+// The object the library opened as path (case-insensitive) has the owner and
+// DACL of sddl, until UseRealSecurity().
+void ReportSecurity(const char* path, const char* sddl);
+// CheckTokenMembership answers member (true or false) for any group.
+void ReportTokenMembership(bool member);
+void UseRealSecurity();
+// GetVolumeInformationA reports this file system and these flags, until
+// UseRealVolume().
+void ReportVolume(const char* fileSystem, DWORD flags);
+void UseRealVolume();
+
+// The directories the library created (or tried to) during the last
+// CallExport, with the security descriptor it passed as SDDL (owner and DACL;
+// empty when it passed none).
+struct DirectoryRecord {
+    char path[MAX_PATH];
+    bool withSecurity;
+    char sddl[512];
+};
+extern DirectoryRecord CreatedDirectories[8];
+extern int CreatedDirectoryCount;
+
+// Gives path and what it holds to another Unix user, as if someone else had
+// made them: Wine then reports their owner as Anonymous Logon (S-1-5-7),
+// with full control for that SID. False when that cannot be done here (only
+// root may give files away): the caller skips what needs it.
+bool GiveToAnotherUser(const char* path);

@@ -311,6 +311,27 @@ static bool FolderMissingAndNoRecordMade()
     return NoRecordMade() && !DirectoryExists("C:\\TELDAX");
 }
 
+// --- InstallPDF's machine ---------------------------------------------------------------------
+
+// C:\TELDAX with an install.exe; under Wine the installing user owns both and
+// has full control, with SYSTEM: the converter's installer may be started.
+static void ConverterMachine()
+{
+    FreshMachine();
+    MakeDirectory("C:\\TELDAX");
+    WriteBytes("C:\\TELDAX\\install.exe", "MZ", 2);
+}
+
+static bool ConverterStarted()
+{
+    return ShellExecuteCount == 1 && FileExists("C:\\TELDAX\\install.exe");
+}
+
+static bool ConverterNotStarted()
+{
+    return ShellExecuteCount == 0 && FileExists("C:\\TELDAX\\install.exe");
+}
+
 // --- The table -------------------------------------------------------------------------------
 
 struct FaultCase {
@@ -459,9 +480,36 @@ static const FaultCase Cases[] = {
      "c:\\teldax\\UpdDetails.txt not written (error 5)"},
     {"MessageBoxA", 0, NULL, "Chk4TELDAX", FreshMachine, false, 0, "Velloran - No Update", NothingMade,
      "notice not shown: status 0 all the same", "no-update notice not shown (error 5)"},
-    {"ShellExecuteA", 0, NULL, "InstallPDF", FreshMachine, false, 1, NULL, NothingMade,
+    {"ShellExecuteA", 0, NULL, "InstallPDF", ConverterMachine, false, 1, NULL, ConverterStarted,
      "converter's installer not started: status 1, no message of its own",
      "the shell did not start c:\\teldax\\install.exe -s \"Velloran PDF Converter\" (it returned 2)"},
+    {"GetVolumeInformationA", 0, NULL, "InstallPDF", ConverterMachine, false, 1, NULL, ConverterStarted,
+     "file system unknown: permissions checked, installer started",
+     "c:\\: its file system is unknown (error 5)"},
+    {"CreateFileA", 1, "teldax", "InstallPDF", ConverterMachine, false, 1, NULL, ConverterNotStarted,
+     "folder not opened: nothing started, no message",
+     "c:\\teldax: it cannot be opened (error 5)"},
+    {"CreateFileA", 0, "install.exe", "InstallPDF", ConverterMachine, false, 1, NULL, ConverterNotStarted,
+     "installer not opened: nothing started, no message",
+     "c:\\teldax\\install.exe: it cannot be opened (error 5)"},
+    {"GetKernelObjectSecurity", 0, NULL, "InstallPDF", ConverterMachine, false, 1, NULL, ConverterNotStarted,
+     "security unreadable: nothing started, no message",
+     "c:\\teldax: its security cannot be read (error 5)"},
+    {"GetProcAddress", 0, "GetKernelObjectSecurity", "InstallPDF", ConverterMachine, false, 1, NULL,
+     ConverterNotStarted, "advapi32 without it: nothing started, no message",
+     "advapi32.dll has no GetKernelObjectSecurity (error 5)"},
+    {"OpenProcessToken", 0, NULL, "InstallPDF", ConverterMachine, false, 1, NULL, ConverterNotStarted,
+     "own user unknown: the folder's owner (that user) counts as a user; nothing started",
+     "the setup program's user does not count as an administrator (error 5)"},
+    {"CheckTokenMembership", 0, NULL, "InstallPDF", ConverterMachine, false, 1, NULL, ConverterNotStarted,
+     "own user not known to be an administrator: nothing started",
+     "the setup program's user does not count as an administrator (error 5)"},
+    {"GetProcAddress", 0, "CheckTokenMembership", "InstallPDF", ConverterMachine, false, 1, NULL, ConverterStarted,
+     "as on NT 4.0: the token's groups say administrator; installer started",
+     "c:\\teldax and c:\\teldax\\install.exe: only administrators may change them"},
+    {"GetProcAddress", 0, "SetSecurityDescriptorControl", "BeforeInstall", FreshMachine, true, 2, NULL,
+     NewCodeStored, "as on NT 4.0: C:\\TELDAX made with its DACL not marked protected; code stored",
+     "advapi32.dll has no SetSecurityDescriptorControl (error 5)"},
 };
 
 static void RunCase(const FaultCase& c)
@@ -513,6 +561,8 @@ int main(int argc, char** argv)
     InitHarness(argc, argv);
     ok(FindPlaces(), "desktops \"%s\" and \"%s\"", CommonDesktop, UserDesktop);
     SetupWindow = MakeOwnerWindow();
+    // The converter's installer is a stand-in of two bytes: its start is only recorded.
+    ShellExecuteRecordOnly = true;
     printf("| call that fails | which | export | expected | result |\n|---|---|---|---|---|\n");
     for (const FaultCase& c : Cases)
         RunCase(c);

@@ -1,9 +1,11 @@
 // UpdateInfo, MLDInfo and Chk4TELDAX: the release record files byte for byte,
 // the no-update notice. InstallPDF: the start request as the shell receives
-// it, and a real start of a stand-in installer.
+// it, a real start of a stand-in installer, and who may change the installer
+// and its folder before it is started.
 #include "harness.h"
 #include "release_settings.h"
 
+#include <sddl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -450,6 +452,275 @@ static void TestConverterMissing()
     SetContext("%s", "");
 }
 
+// --- Who may change the installer and its folder ----------------------------------
+
+static const char Folder[] = "c:\\teldax";
+static const char Program[] = "c:\\teldax\\install.exe";
+
+// C:\TELDAX holding an install.exe (its bytes do not matter: the shell's
+// start is only recorded).
+static void ConverterInPlace()
+{
+    CleanDrive();
+    MakeDirectory("C:\\TELDAX");
+    WriteBytes("C:\\TELDAX\\install.exe", "MZ", 2);
+}
+
+// The setup program's own user, as SDDL writes a SID.
+static const char* InstallingUser()
+{
+    static char text[200];
+    HANDLE token;
+    DWORD buffer[256], size;
+    char* sid = NULL;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+            ConvertSidToStringSidA(((TOKEN_USER*)buffer)->User.Sid, &sid)) {
+            lstrcpynA(text, sid, sizeof text);
+            LocalFree(sid);
+        }
+        CloseHandle(token);
+    }
+    ok(text[0] != '\0', "the test's own user is not known");
+    return text;
+}
+
+static void FolderIsLink()
+{
+    RemoveTree("C:\\TELDAX");
+    MakeDirectory("C:\\elsewhere");
+    WriteBytes("C:\\elsewhere\\install.exe", "MZ", 2);
+    MakeFolderLink("C:\\TELDAX", "C:\\elsewhere");
+}
+static void ProgramMissing()
+{
+    DeleteFileA("C:\\TELDAX\\install.exe");
+}
+static void Windows98()
+{
+    ReportVersion(4, 10, 1);
+}
+static void FatVolume()
+{
+    ReportVolume("FAT32", FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK);
+}
+static void VolumeUnknown()
+{
+    FailCall("GetVolumeInformationA");
+}
+static void TokenNotAdministrator()
+{
+    ReportTokenMembership(false);
+}
+static void WindowsNT4()
+{
+    ReportVersion(4, 0, 2);
+    FailCall("GetProcAddress", 0, "CheckTokenMembership", ERROR_PROC_NOT_FOUND);
+}
+static void TokenUnreadable()
+{
+    FailCall("OpenProcessToken");
+}
+static void SecurityUnreadable()
+{
+    FailCall("GetKernelObjectSecurity", 0, "install.exe");
+}
+static void SecurityCallMissing()
+{
+    FailCall("GetProcAddress", 0, "GetKernelObjectSecurity", ERROR_PROC_NOT_FOUND);
+}
+
+// The owner and DACL that the hooked GetKernelObjectSecurity reports for the
+// folder and for install.exe (NULL: what the platform says; under Wine the
+// installing user owns both and has full control, with SYSTEM). "%s" stands
+// for the installing user.
+#define ADMINS_FOLDER "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+#define ADMINS_PROGRAM "D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)"
+#define TRUSTED_INSTALLER "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
+struct StartCase {
+    const char* name;
+    const char* folder;
+    const char* program;
+    void (*prepare)();
+    bool started;
+    const char* traced;
+};
+static const StartCase StartCases[] = {
+    {"administrators only", "O:BA" ADMINS_FOLDER, "O:BA" ADMINS_PROGRAM, NULL, true,
+     "c:\\teldax and c:\\teldax\\install.exe: only administrators may change them"},
+    {"owners SYSTEM and TrustedInstaller, TrustedInstaller full control", "O:SY" ADMINS_FOLDER,
+     "O:" TRUSTED_INSTALLER "D:(A;;FA;;;" TRUSTED_INSTALLER ")(A;;0x1200a9;;;BU)", NULL, true,
+     "only administrators may change them"},
+    {"CREATOR OWNER full control of what is put inside", "O:BAD:P(A;OICIIO;GA;;;CO)(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)",
+     "O:BA" ADMINS_PROGRAM, NULL, true, "only administrators may change them"},
+    {"Everyone denied writing, administrators allowed", "O:BAD:(D;OICI;FW;;;WD)(A;OICI;FA;;;BA)",
+     "O:BA" ADMINS_PROGRAM, NULL, true, "only administrators may change them"},
+    {"owner the installing user, an administrator", "O:%sD:(A;OICI;FA;;;SY)(A;OICI;FA;;;%s)",
+     "O:%sD:(A;;FA;;;SY)(A;;FA;;;%s)(A;;0x1200a9;;;WD)", NULL, true, "only administrators may change them"},
+    {"what the platform reports (Wine: the installing user)", NULL, NULL, NULL, true,
+     "only administrators may change them"},
+    {"NT 4.0: the installing user's groups read from the token", NULL, NULL, WindowsNT4, true,
+     "only administrators may change them"},
+    {"owner the installing user, not an administrator", "O:%sD:(A;OICI;FA;;;SY)(A;OICI;FA;;;%s)", NULL,
+     TokenNotAdministrator, false, "c:\\teldax: S-1-5-21-0-0-0-1000 may change it as its owner (rights 0x00060000)"},
+    {"owner the installing user, its token unreadable", NULL, NULL, TokenUnreadable, false,
+     "the setup program's user does not count as an administrator (error 5)"},
+    {"folder owned by another user", "O:S-1-5-21-1-2-3-1001" ADMINS_FOLDER, "O:BA" ADMINS_PROGRAM, NULL, false,
+     "c:\\teldax: S-1-5-21-1-2-3-1001 may change it as its owner (rights 0x00060000)"},
+    {"install.exe owned by another user", "O:BA" ADMINS_FOLDER, "O:S-1-5-21-1-2-3-1001" ADMINS_PROGRAM, NULL,
+     false, "c:\\teldax\\install.exe: S-1-5-21-1-2-3-1001 may change it as its owner (rights 0x00060000)"},
+    {"Users may write install.exe", "O:BA" ADMINS_FOLDER, "O:BAD:(A;;FA;;;BA)(A;;FRFW;;;BU)", NULL, false,
+     "c:\\teldax\\install.exe: S-1-5-32-545 may change it (rights 0x0012019f)"},
+    {"Authenticated Users may modify the folder", "O:BAD:(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;AU)",
+     "O:BA" ADMINS_PROGRAM, NULL, false,
+     "c:\\teldax: S-1-5-11 may change it (rights 0x001301bf)"},
+    {"Everyone may add a file to the folder", "O:BAD:(A;OICI;FA;;;BA)(A;;0x100002;;;WD)", "O:BA" ADMINS_PROGRAM,
+     NULL, false, "c:\\teldax: S-1-1-0 may change it (rights 0x00100002)"},
+    {"Users may write what is later put in the folder", "O:BAD:P(A;OICI;FA;;;BA)(A;OICIIO;GW;;;BU)",
+     "O:BA" ADMINS_PROGRAM, NULL, false, "c:\\teldax: S-1-5-32-545 may change it (rights 0x40000000)"},
+    {"Interactive may take ownership of install.exe", "O:BA" ADMINS_FOLDER, "O:BAD:(A;;FA;;;BA)(A;;WO;;;IU)", NULL,
+     false, "c:\\teldax\\install.exe: S-1-5-4 may change it (rights 0x00080000)"},
+    {"install.exe with a null DACL", "O:BA" ADMINS_FOLDER, "O:BAD:NO_ACCESS_CONTROL", NULL, false,
+     "c:\\teldax\\install.exe: it has no DACL, so anyone may change it"},
+    {"folder without a DACL", "O:BA", "O:BA" ADMINS_PROGRAM, NULL, false,
+     "c:\\teldax: it has no DACL, so anyone may change it"},
+    {"install.exe's security cannot be read", "O:BA" ADMINS_FOLDER, "O:BA" ADMINS_PROGRAM, SecurityUnreadable,
+     false, "c:\\teldax\\install.exe: its security cannot be read (error 5)"},
+    {"advapi32 without GetKernelObjectSecurity", NULL, NULL, SecurityCallMissing, false,
+     "advapi32.dll has no GetKernelObjectSecurity (error 127)"},
+    {"C:\\TELDAX a link to another folder", "O:BA" ADMINS_FOLDER, "O:BA" ADMINS_PROGRAM, FolderIsLink, false,
+     "c:\\teldax: it is a reparse point"},
+    {"install.exe missing", "O:BA" ADMINS_FOLDER, NULL, ProgramMissing, false,
+     "c:\\teldax\\install.exe: it cannot be opened (error 2)"},
+    {"Windows 98, whatever the owner", "O:S-1-5-21-1-2-3-1001D:(A;OICI;FA;;;WD)", NULL, Windows98, true,
+     "c:\\teldax\\install.exe not checked: Windows 9x keeps no permissions"},
+    {"FAT32 volume, whatever the owner", "O:S-1-5-21-1-2-3-1001D:(A;OICI;FA;;;WD)", NULL, FatVolume, true,
+     "c:\\teldax\\install.exe not checked: FAT32 keeps no permissions"},
+    {"file system unknown: checked all the same", "O:S-1-5-21-1-2-3-1001D:(A;OICI;FA;;;WD)", NULL, VolumeUnknown,
+     false, "c:\\teldax: S-1-5-21-1-2-3-1001 may change it as its owner"},
+};
+
+// The installer is started only when no one but an administrator can change
+// it or its folder; otherwise nothing is started or shown, the status is the
+// same and the trace says why. Nothing stays open after the call.
+static void TestConverterOnlyFromAdministratorsFolder()
+{
+    const char* user = InstallingUser();
+    HWND setupWindow = MakeOwnerWindow();
+    ShellExecuteRecordOnly = true;
+    for (const StartCase& c : StartCases) {
+        SetContext("InstallPDF, %s", c.name);
+        ConverterInPlace();
+        LoadLibraryUnderTest();
+        char sddl[512];
+        if (c.folder) {
+            snprintf(sddl, sizeof sddl, c.folder, user, user);
+            ReportSecurity(Folder, sddl);
+        }
+        if (c.program) {
+            snprintf(sddl, sizeof sddl, c.program, user, user);
+            ReportSecurity(Program, sddl);
+        }
+        if (c.prepare)
+            c.prepare();
+        int status = CallExport("InstallPDF", setupWindow);
+        ClearFaults();
+        UseRealSecurity();
+        UseRealVersion();
+        UseRealVolume();
+
+        if (c.started) {
+            CheckConverterStartRequest(setupWindow, status);
+        } else {
+            ok(status == 1, "InstallPDF returned %d", status);
+            ok(MessageCount == 0, "%d messages, the first \"%s\"", MessageCount, Messages[0].text);
+            ok(ShellExecuteCount == 0, "%d start requests", ShellExecuteCount);
+            ok(Traced("c:\\teldax\\install.exe not started\n") != NULL, "trace:\n%s", TraceText());
+        }
+        ok(Traced(c.traced) != NULL, "no trace line \"%s\" in:\n%s", c.traced, TraceText());
+        ok(Traced("InstallPDF: returns 1") != NULL, "trace:\n%s", TraceText());
+        if (FileExists("C:\\TELDAX\\install.exe") && !(GetFileAttributesA("C:\\TELDAX") & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            HANDLE alone = CreateFileA("C:\\TELDAX\\install.exe", GENERIC_WRITE | DELETE, 0, NULL, OPEN_EXISTING, 0,
+                                       NULL);
+            ok(alone != INVALID_HANDLE_VALUE, "install.exe still held (error %lu)", GetLastError());
+            CloseHandle(alone);
+            ok(MoveFileA("C:\\TELDAX", "C:\\TELDAX.moved"), "C:\\TELDAX still held (error %lu)", GetLastError());
+        }
+        DWORD folder = GetFileAttributesA("C:\\TELDAX");
+        if (folder != INVALID_FILE_ATTRIBUTES && (folder & FILE_ATTRIBUTE_REPARSE_POINT))
+            RemoveFolderLink("C:\\TELDAX");
+    }
+    ShellExecuteRecordOnly = false;
+    DestroyWindow(setupWindow);
+    SetContext("%s", "");
+}
+
+// Not injected: a C:\TELDAX that another Unix user owns, which Wine shows as
+// owned by Anonymous Logon, is refused as it is read from the platform.
+static void TestConverterInFolderOfAnotherUser()
+{
+    SetContext("InstallPDF, C:\\TELDAX of another user");
+    ConverterInPlace();
+    if (!GiveToAnotherUser("C:\\TELDAX")) {
+        printf("skipped: C:\\TELDAX cannot be given to another Unix user here (not root)\n");
+        return;
+    }
+    ShellExecuteRecordOnly = true;
+    LoadLibraryUnderTest();
+    int status = CallExport("InstallPDF", NULL);
+    ShellExecuteRecordOnly = false;
+    ok(status == 1 && MessageCount == 0 && ShellExecuteCount == 0, "status %d, %d messages, %d start requests",
+       status, MessageCount, ShellExecuteCount);
+    ok(Traced("c:\\teldax: S-1-5-7 may change it as its owner (rights 0x00060000)") != NULL, "trace:\n%s",
+       TraceText());
+    SetContext("%s", "");
+}
+
+// What others could do to install.exe and C:\TELDAX while the shell starts it.
+static struct {
+    bool written, deleted, renamed, folderRenamed, openedToRun;
+} DuringStart;
+
+static HINSTANCE WINAPI TryChangesDuringStart(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT)
+{
+    HANDLE file = CreateFileA("C:\\TELDAX\\install.exe", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                              FILE_SHARE_DELETE, NULL, OPEN_EXISTING, 0, NULL);
+    DuringStart.written = file != INVALID_HANDLE_VALUE;
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    DuringStart.renamed = MoveFileA("C:\\TELDAX\\install.exe", "C:\\TELDAX\\other.exe") != FALSE;
+    DuringStart.deleted = DeleteFileA("C:\\TELDAX\\install.exe") != FALSE;
+    DuringStart.folderRenamed = MoveFileA("C:\\TELDAX", "C:\\TELDAX.moved") != FALSE;
+    // As the system opens a program to run it.
+    file = CreateFileA("C:\\TELDAX\\install.exe", GENERIC_READ | GENERIC_EXECUTE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                       NULL, OPEN_EXISTING, 0, NULL);
+    DuringStart.openedToRun = file != INVALID_HANDLE_VALUE;
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return (HINSTANCE)42;
+}
+
+// While ShellExecuteA runs, install.exe can be opened to run it, and neither
+// it nor its folder can be written, deleted or renamed.
+static void TestConverterHeldWhileStarting()
+{
+    SetContext("install.exe held while the shell starts it");
+    ConverterInPlace();
+    LoadLibraryUnderTest();
+    PatchImport(Library, "ShellExecuteA", (void*)TryChangesDuringStart);
+    memset(&DuringStart, 0, sizeof DuringStart);
+    int status = CallExport("InstallPDF", NULL);
+    ok(status == 1, "InstallPDF returned %d", status);
+    ok(Traced("only administrators may change them") != NULL, "trace:\n%s", TraceText());
+    ok(DuringStart.openedToRun, "install.exe could not be opened to run it");
+    ok(!DuringStart.written, "install.exe could be opened for writing");
+    ok(!DuringStart.renamed, "install.exe could be renamed");
+    ok(!DuringStart.deleted, "install.exe could be deleted");
+    ok(!DuringStart.folderRenamed, "C:\\TELDAX could be renamed");
+    ok(FileExists("C:\\TELDAX\\install.exe"), "install.exe is gone");
+    SetContext("%s", "");
+}
+
 struct StartedInstaller {
     DWORD processId;
     char commandLine[512];
@@ -557,9 +828,13 @@ int main(int argc, char** argv)
     TestWithoutInstallDir();
     ForEachOwnerCase("Chk4TELDAX", "MessageBoxA", CheckNoUpdateNotice);
     ShellExecuteRecordOnly = true;
+    ConverterInPlace();
     ForEachOwnerCase("InstallPDF", "ShellExecuteA", CheckConverterStartRequest);
     ShellExecuteRecordOnly = false;
     TestConverterMissing();
+    TestConverterOnlyFromAdministratorsFolder();
+    TestConverterHeldWhileStarting();
+    TestConverterInFolderOfAnotherUser();
     TestConverterStarts();
     CleanDrive();
     return FinishTests("releases");

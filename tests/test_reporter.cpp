@@ -599,6 +599,81 @@ static void test_failing_calls()
     ClearContext();
 }
 
+// --- The install folder's security --------------------------------------------------
+
+static void Windows98()
+{
+    ReportVersion(4, 10, 1);
+}
+// NT 4.0's advapi32 has no SetSecurityDescriptorControl.
+static void WindowsNT4()
+{
+    ReportVersion(4, 0, 2);
+    FailCall("GetProcAddress", 0, "SetSecurityDescriptorControl", ERROR_PROC_NOT_FOUND);
+}
+// A setup program that is not elevated may not make Administrators the owner.
+static void NotAnAdministrator()
+{
+    FailCall("CreateDirectoryA", 1, "TELDAX", ERROR_INVALID_OWNER);
+}
+
+// The security descriptor the library passes to CreateDirectoryA for
+// C:\TELDAX when a new code is stored on a fresh machine, as SDDL: owner
+// Administrators, SYSTEM and Administrators full control, Users read and
+// execute, inherited by files and folders, protected from C:\'s ACEs where
+// Windows can say so. C:\<code> is the user's data and gets none.
+struct FolderSecurityCase {
+    const char* name;
+    void (*prepare)();
+    const char* sddl;  // NULL: made with no descriptor (the default security)
+    const char* traced;
+};
+static const FolderSecurityCase FolderSecurityCases[] = {
+    {"Windows 7", NULL, "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)",
+     "C:\\TELDAX created, writable by administrators only"},
+    {"NT 4.0", WindowsNT4, "O:BAD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)",
+     "advapi32.dll has no SetSecurityDescriptorControl (error 127)"},
+    {"Windows 98", Windows98, NULL, "C:\\TELDAX created with the default security"},
+    {"Administrators may not own it", NotAnAdministrator, NULL,
+     "C:\\TELDAX cannot be owned by Administrators (error 1307)"},
+};
+
+static void test_install_folder_security()
+{
+    static const DialogAction john[] = {{TypeText, "john"}, {ClickOk, NULL}};
+    for (const FolderSecurityCase& c : FolderSecurityCases) {
+        SetContext("install folder's security, %s", c.name);
+        LoadLibraryUnderTest();
+        PrepareDisk();
+        if (c.prepare)
+            c.prepare();
+        int status = RunBeforeInstall(john, 2);
+        ClearFaults();
+        UseRealVersion();
+        ok(status == 2 && MessageCount == 0, "status %d, %d messages", status, MessageCount);
+        CheckCodeFile(__LINE__, "JOHN");
+        ok(DirectoryExists("C:\\JOHN"), "C:\\JOHN not created");
+        const DirectoryRecord* folder = NULL;
+        for (int i = 0; i < CreatedDirectoryCount && i < (int)ARRAYSIZE(CreatedDirectories); ++i) {
+            const DirectoryRecord& r = CreatedDirectories[i];
+            if (strcmp(r.path, "C:\\JOHN") == 0)
+                ok(!r.withSecurity, "C:\\JOHN made with %s", r.sddl);
+            else if (strcmp(r.path, "C:\\TELDAX") == 0)
+                folder = &r;  // the last attempt made it
+            else
+                ok(false, "%s made", r.path);
+        }
+        ok(folder != NULL, "C:\\TELDAX not made");
+        if (folder && c.sddl)
+            ok(folder->withSecurity && strcmp(folder->sddl, c.sddl) == 0, "C:\\TELDAX made with \"%s\"",
+               folder->withSecurity ? folder->sddl : "no descriptor");
+        else if (folder)
+            ok(!folder->withSecurity, "C:\\TELDAX made with \"%s\"", folder->sddl);
+        ok(Traced(c.traced) != NULL, "no trace line \"%s\" in:\n%s", c.traced, TraceText());
+    }
+    ClearContext();
+}
+
 int main(int argc, char** argv)
 {
     InitHarness(argc, argv);
@@ -615,6 +690,7 @@ int main(int argc, char** argv)
     test_planted_code_file();
     test_code_file_swapped_during_write();
     test_failing_calls();
+    test_install_folder_security();
     CleanDrive();
     return FinishTests("reporter");
 }

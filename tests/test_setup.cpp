@@ -348,6 +348,49 @@ static void test_stops()
     ClearContext();
 }
 
+// An existing C:\TELDAX that someone other than an administrator owns stops
+// the setup program before it writes anything, with a message (none in a
+// silent run). Wine shows a folder of another Unix user as owned by
+// Anonymous Logon (S-1-5-7).
+static void test_foreign_install_folder()
+{
+    static const char Stopped[] =
+        "C:\\TELDAX is owned by S-1-5-7, not by an administrator: nothing installed\r\nstopped\r\n";
+    static const char Message[] =
+        "The folder C:\\TELDAX already exists, and its owner (S-1-5-7) is not an administrator.\n\n"
+        "Whoever owns it could change the programs that Setup puts there, which run with administrator rights. "
+        "Setup has stopped and changed nothing.\n\n"
+        "An administrator should look at what the folder holds, then delete it or make Administrators its owner, "
+        "and run Setup again.";
+    static const char* const Arguments[] = {"/PDF", "/S /PDF"};
+    for (const char* arguments : Arguments) {
+        SetContext("C:\\TELDAX of another user, %s", arguments);
+        PrepareMachine();
+        MakeDirectory("C:\\TELDAX");
+        WriteBytes("C:\\TELDAX\\vell.exe", "planted", 7);
+        if (!GiveToAnotherUser("C:\\TELDAX")) {
+            printf("skipped: C:\\TELDAX cannot be given to another Unix user here (not root)\n");
+            break;
+        }
+        SetupRun run;
+        char log[512];
+        RunSetupProgram("VelloranSetup.exe", arguments, AnswerWithCode, "john", &run, log, sizeof log);
+        ok(run.exitCode == 2, "exit code %lu, expected 2", run.exitCode);
+        CheckLog(__LINE__, log, Stopped);
+        ok(run.dialogsShown == 0, "%d dialogs shown", run.dialogsShown);
+        bool silent = strstr(arguments, "/S") != NULL;
+        ok(run.messageCount == (silent ? 0 : 1), "%d message boxes shown", run.messageCount);
+        if (!silent)
+            CheckMessage(__LINE__, run, 0, "Velloran - Install Folder", Message, "Velloran Setup");
+        char planted[16] = {};
+        ok(ReadBytes("C:\\TELDAX\\vell.exe", planted, sizeof planted) == 7 && strcmp(planted, "planted") == 0,
+           "vell.exe is %s", Show(planted, (int)strlen(planted)));
+        ok(!FileExists(CodeFile) && !DirectoryExists("C:\\JOHN") && !FileExists(ReceivedFile),
+           "something was installed or started");
+    }
+    ClearContext();
+}
+
 // /CHECK only shows the no-update notice; nothing is installed.
 static void test_update_check()
 {
@@ -377,5 +420,7 @@ int main(int argc, char** argv)
     test_silent_update();
     test_stops();
     test_update_check();
+    test_foreign_install_folder();
+    CleanDrive();
     return FinishTests("setup");
 }

@@ -1,4 +1,5 @@
 #include "../interface/exports.h"
+#include "../interface/folder_security.h"
 #include "../interface/state.h"
 #include "../interface/trace.h"
 #include "../interface/write_guard.h"
@@ -128,7 +129,7 @@ static int StoreNewCode()
     StringCchCopyA(ReporterDir, ARRAYSIZE(ReporterDir), "C:\\");
     StringCchCatA(ReporterDir, ARRAYSIZE(ReporterDir), ReporterCode);
     MakeDirectory(ReporterDir);
-    MakeDirectory(InstallDir);
+    MakeInstallFolder(InstallDir);
     if (!SetCurrentDirectoryA(InstallDir))
         Trace("%s cannot be entered (error %lu): RC.DAT goes into the current directory", InstallDir,
               GetLastError());

@@ -1,0 +1,354 @@
+#include "folder_security.h"
+#include "trace.h"
+
+#include <stddef.h>
+#include <strsafe.h>
+
+// --- Well-known SIDs -------------------------------------------------------
+// Laid out as the platform lays out a SID (revision, count, the 6-byte
+// authority, the sub-authorities), so that they can stand where a PSID is
+// asked for, or inside a descriptor, without being built at run time.
+template <int Count> struct Sid {
+    BYTE revision;
+    BYTE count;
+    BYTE authority[6];
+    DWORD parts[Count];
+};
+#define NT_SID(count, ...) {SID_REVISION, count, {0, 0, 0, 0, 0, 5}, {__VA_ARGS__}}
+#define SYSTEM_SID NT_SID(1, 18)
+#define ADMINISTRATORS_SID NT_SID(2, 32, 544)
+#define USERS_SID NT_SID(2, 32, 545)
+static const Sid<1> SystemSid = SYSTEM_SID;
+static const Sid<2> AdministratorsSid = ADMINISTRATORS_SID;
+static const Sid<6> TrustedInstallerSid =
+    NT_SID(6, 80, 956008885u, 3418522649u, 1831038044u, 1853292631u, 2271478464u);
+// CREATOR OWNER stands in an inheritable ACE for whoever creates the object.
+static const Sid<1> CreatorOwnerSid = {SID_REVISION, 1, {0, 0, 0, 0, 0, 3}, {0}};
+
+static DWORD SidLength(const void* sid)
+{
+    return 8 + 4 * (DWORD)static_cast<const BYTE*>(sid)[1];
+}
+
+static bool SameSid(const void* a, const void* b)
+{
+    DWORD length = SidLength(a);
+    if (length != SidLength(b))
+        return false;
+    for (DWORD i = 0; i < length; ++i) {
+        if (static_cast<const BYTE*>(a)[i] != static_cast<const BYTE*>(b)[i])
+            return false;
+    }
+    return true;
+}
+
+// "S-1-5-21-..." for the trace (ConvertSidToStringSidA is Windows 2000 and
+// later). An authority above 32 bits, which Windows does not hand out,
+// shows its low 32 bits.
+static void SidText(const BYTE* sid, char* text, size_t size)
+{
+    StringCchPrintfA(text, size, "S-%u-%lu", sid[0],
+                     (unsigned long)sid[4] << 24 | (unsigned long)sid[5] << 16 | sid[6] << 8 | sid[7]);
+    for (BYTE i = 0; i < sid[1]; ++i) {
+        size_t used = lstrlenA(text);
+        StringCchPrintfA(text + used, size - used, "-%lu", reinterpret_cast<const DWORD*>(sid + 8)[i]);
+    }
+}
+
+static bool IsWindows9x()
+{
+    OSVERSIONINFOA version;
+    ZeroMemory(&version, sizeof version);
+    version.dwOSVersionInfoSize = sizeof version;
+    return GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
+}
+
+// advapi32 while a check runs; its functions are found by name, since
+// Windows 95's lacks some of them.
+static HMODULE Advapi;
+
+static FARPROC FindCall(LPCSTR name)
+{
+    FARPROC call = Advapi ? GetProcAddress(Advapi, name) : NULL;
+    if (!call)
+        Trace("advapi32.dll has no %s (error %lu)", name, GetLastError());
+    return call;
+}
+#define FIND_CALL(function) reinterpret_cast<decltype(&function)>(reinterpret_cast<void*>(FindCall(#function)))
+
+// --- The install folder's descriptor -----------------------------------------
+
+// A self-relative security descriptor, written out byte for byte as NT 4.0
+// and later read it: owner Administrators and a DACL whose three ACEs are
+// inherited by files and folders alike. NT 4.0 copies inheritable ACEs
+// only when something is created (it has no automatic inheritance), which
+// is all this folder needs.
+template <int Count> struct InheritedAce {
+    ACE_HEADER header;
+    ACCESS_MASK rights;
+    Sid<Count> sid;
+};
+#define FOLDER_ACE(rights, count, sid) \
+    {{ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, sizeof(InheritedAce<count>)}, rights, sid}
+struct FolderSecurity {
+    SECURITY_DESCRIPTOR_RELATIVE header;
+    Sid<2> owner;
+    ACL dacl;
+    InheritedAce<1> system;
+    InheritedAce<2> administrators;
+    InheritedAce<2> users;
+};
+static_assert(sizeof(FolderSecurity) == 20 + 16 + 8 + 20 + 24 + 24, "the descriptor has no gaps");
+static const WORD FolderDaclSize = sizeof(FolderSecurity) - offsetof(FolderSecurity, dacl);
+
+// Not const: SE_DACL_PROTECTED is set only where the platform knows it.
+static FolderSecurity FolderDescriptor = {
+    {SECURITY_DESCRIPTOR_REVISION, 0, SE_SELF_RELATIVE | SE_DACL_PRESENT, offsetof(FolderSecurity, owner), 0, 0,
+     offsetof(FolderSecurity, dacl)},
+    ADMINISTRATORS_SID,
+    {ACL_REVISION, 0, FolderDaclSize, 3, 0},
+    FOLDER_ACE(FILE_ALL_ACCESS, 1, SYSTEM_SID),
+    FOLDER_ACE(FILE_ALL_ACCESS, 2, ADMINISTRATORS_SID),
+    FOLDER_ACE(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, 2, USERS_SID),
+};
+
+bool MakeInstallFolder(LPCSTR path)
+{
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, &FolderDescriptor, FALSE};
+    LPSECURITY_ATTRIBUTES security = NULL;
+    // Windows 9x keeps no security on files.
+    if (!IsWindows9x()) {
+        security = &attributes;
+        // Windows 2000 brought both automatic inheritance, from which the
+        // DACL is protected, and SetSecurityDescriptorControl: the one
+        // tells of the other.
+        Advapi = LoadLibraryA("advapi32.dll");
+        bool protect = FindCall("SetSecurityDescriptorControl") != NULL;
+        FolderDescriptor.header.Control = SE_SELF_RELATIVE | SE_DACL_PRESENT | (protect ? SE_DACL_PROTECTED : 0);
+        if (Advapi)
+            FreeLibrary(Advapi);
+        Advapi = NULL;
+    }
+
+    BOOL made = CreateDirectoryA(path, security);
+    // Only an administrator may make Administrators the owner. Without that
+    // right the folder cannot be protected at all; the default security at
+    // least lets the installation go on as before.
+    if (!made && security && GetLastError() == ERROR_INVALID_OWNER) {
+        Trace("%s cannot be owned by Administrators (error %lu)", path, GetLastError());
+        security = NULL;
+        made = CreateDirectoryA(path, NULL);
+    }
+    DWORD error = GetLastError();
+    if (made)
+        Trace("%s created%s", path, security ? ", writable by administrators only" : " with the default security");
+    else if (error != ERROR_ALREADY_EXISTS)
+        Trace("%s not created (error %lu)", path, error);
+    SetLastError(error);
+    return made != FALSE;
+}
+
+// --- The check before a program is started -------------------------------------
+
+// Rights by which someone could change a file or what a folder holds:
+// write or append data (add a file or a subfolder), delete, delete what is
+// inside, change the DACL or the owner; with their generic forms, which
+// inheritable ACEs carry.
+static const ACCESS_MASK ChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
+                                        WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+
+struct SecurityCalls {
+    decltype(&GetKernelObjectSecurity) getObjectSecurity;
+    decltype(&GetSecurityDescriptorOwner) getOwner;
+    decltype(&GetSecurityDescriptorDacl) getDacl;
+    decltype(&GetAce) getAce;
+    // The setup program's own user when its token is an administrator's
+    // (files an administrator makes are often owned by that user); else a
+    // SID of no sub-authorities, which matches no owner.
+    BYTE installer[8 + 4 * SID_MAX_SUB_AUTHORITIES];
+    // What advapi32 reports: a token's groups, an object's security.
+    DWORD reported[2048];
+};
+
+static bool IsAdministrator(const void* sid, const SecurityCalls& calls)
+{
+    return SameSid(sid, &SystemSid) || SameSid(sid, &AdministratorsSid) || SameSid(sid, &TrustedInstallerSid) ||
+           (calls.installer[1] != 0 && SameSid(sid, calls.installer));
+}
+
+// The setup program's user, when its token is in Administrators:
+// CheckTokenMembership says so on Windows 2000 and later, the token's
+// enabled groups on NT 4.0. A token that cannot be read leaves no installing
+// user: then only the well-known administrators count.
+static void FindInstallingAdministrator(SecurityCalls* calls)
+{
+    ZeroMemory(calls->installer, sizeof calls->installer);
+    SetLastError(ERROR_SUCCESS);
+    decltype(&OpenProcessToken) openToken = FIND_CALL(OpenProcessToken);
+    decltype(&GetTokenInformation) getTokenInformation = FIND_CALL(GetTokenInformation);
+    decltype(&CheckTokenMembership) checkMembership = FIND_CALL(CheckTokenMembership);
+    HANDLE token;
+    BOOL member = FALSE;
+    DWORD size;
+    if (openToken && getTokenInformation && openToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        if (checkMembership) {
+            checkMembership(NULL, const_cast<Sid<2>*>(&AdministratorsSid), &member);
+        } else if (getTokenInformation(token, TokenGroups, calls->reported, sizeof calls->reported, &size)) {
+            const TOKEN_GROUPS* groups = reinterpret_cast<const TOKEN_GROUPS*>(calls->reported);
+            for (DWORD i = 0; i < groups->GroupCount; ++i) {
+                if (SameSid(groups->Groups[i].Sid, &AdministratorsSid) &&
+                    (groups->Groups[i].Attributes & (SE_GROUP_ENABLED | SE_GROUP_USE_FOR_DENY_ONLY)) ==
+                        SE_GROUP_ENABLED)
+                    member = TRUE;
+            }
+        }
+        if (member && getTokenInformation(token, TokenUser, calls->reported, sizeof calls->reported, &size)) {
+            const BYTE* user = static_cast<const BYTE*>(reinterpret_cast<TOKEN_USER*>(calls->reported)->User.Sid);
+            for (DWORD i = 0; i < SidLength(user) && i < sizeof calls->installer; ++i)
+                calls->installer[i] = user[i];
+        }
+        CloseHandle(token);
+    }
+    if (!calls->installer[1])
+        Trace("the setup program's user does not count as an administrator (error %lu)", GetLastError());
+}
+
+// True when only administrators may change the object at handle; otherwise
+// says why in the trace.
+static bool OnlyAdministrators(SecurityCalls& calls, HANDLE object, LPCSTR path)
+{
+    DWORD needed;
+    PSID owner = NULL;
+    PACL dacl = NULL;
+    BOOL present = FALSE, defaulted;
+    if (!calls.getObjectSecurity(object, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, calls.reported,
+                                 sizeof calls.reported, &needed) ||
+        !calls.getOwner(calls.reported, &owner, &defaulted) || !owner ||
+        !calls.getDacl(calls.reported, &present, &dacl, &defaulted)) {
+        Trace("%s: its security cannot be read (error %lu)", path, GetLastError());
+        return false;
+    }
+    if (!present || !dacl) {
+        Trace("%s: it has no DACL, so anyone may change it", path);
+        return false;
+    }
+    // An owner may always change the DACL.
+    const void* culprit = IsAdministrator(owner, calls) ? NULL : owner;
+    ACCESS_MASK rights = READ_CONTROL | WRITE_DAC;
+    // Deny ACEs take nothing away that matters here; every allow ACE counts,
+    // inheritable ones too, since they pass to what is put inside later.
+    for (DWORD i = 0; !culprit && i < dacl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = NULL;
+        if (!calls.getAce(dacl, i, reinterpret_cast<LPVOID*>(&ace))) {
+            Trace("%s: its security cannot be read (error %lu)", path, GetLastError());
+            return false;
+        }
+        BYTE type = ace->Header.AceType;
+        // The plain and the callback allow ACE lay out the rights and the
+        // SID alike; the compound and object ones (never seen on files) are
+        // not read here.
+        if (type == ACCESS_ALLOWED_COMPOUND_ACE_TYPE || type == ACCESS_ALLOWED_OBJECT_ACE_TYPE ||
+            type == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE) {
+            Trace("%s: an allow ACE of type %u is not read here", path, type);
+            return false;
+        }
+        const void* grantee = &ace->SidStart;
+        if ((type == ACCESS_ALLOWED_ACE_TYPE || type == ACCESS_ALLOWED_CALLBACK_ACE_TYPE) &&
+            (ace->Mask & ChangeRights) && !IsAdministrator(grantee, calls) && !SameSid(grantee, &CreatorOwnerSid)) {
+            culprit = grantee;
+            rights = ace->Mask;
+        }
+    }
+    if (!culprit)
+        return true;
+    char sid[200];
+    SidText(static_cast<const BYTE*>(culprit), sid, ARRAYSIZE(sid));
+    Trace("%s: %s may change it%s (rights 0x%08lx)", path, sid, culprit == owner ? " as its owner" : "", rights);
+    return false;
+}
+
+// Opens path itself, never what a reparse point leads to, and refuses a
+// reparse point. The program is opened without backup semantics, so that a
+// folder of its name does not open.
+static HANDLE OpenToCheck(LPCSTR path, bool folder, DWORD access, DWORD share)
+{
+    // Wine opens what a Unix link leads to even when asked for the link
+    // itself, while the name's attributes show it; on Windows the handle's
+    // own attributes below are what counts.
+    DWORD attributes = GetFileAttributesA(path);
+    HANDLE object = INVALID_HANDLE_VALUE;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        object = CreateFileA(path, access | READ_CONTROL, share, NULL, OPEN_EXISTING,
+                             FILE_FLAG_OPEN_REPARSE_POINT | (folder ? FILE_FLAG_BACKUP_SEMANTICS : 0), NULL);
+        if (object == INVALID_HANDLE_VALUE) {
+            Trace("%s: it cannot be opened (error %lu)", path, GetLastError());
+            return object;
+        }
+        if (GetFileInformationByHandle(object, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            return object;
+        CloseHandle(object);
+    }
+    Trace("%s: it is a reparse point (or of unknown kind)", path);
+    return INVALID_HANDLE_VALUE;
+}
+
+void ReleaseProgram(HeldProgram* held)
+{
+    if (held->program != INVALID_HANDLE_VALUE)
+        CloseHandle(held->program);
+    if (held->folder != INVALID_HANDLE_VALUE)
+        CloseHandle(held->folder);
+    held->program = held->folder = INVALID_HANDLE_VALUE;
+}
+
+// Checks the folder, then the program, each on the handle that then stays
+// open: what was checked is what is started. The folder shares reading and
+// writing but not deleting, so that it cannot be renamed or removed; the
+// program shares reading only, which lets the system open it to run it and
+// no one change, delete or rename it.
+static bool CheckAndHold(LPCSTR folder, LPCSTR program, HeldProgram* held)
+{
+    SecurityCalls calls;
+    calls.getObjectSecurity = FIND_CALL(GetKernelObjectSecurity);
+    calls.getOwner = FIND_CALL(GetSecurityDescriptorOwner);
+    calls.getDacl = FIND_CALL(GetSecurityDescriptorDacl);
+    calls.getAce = FIND_CALL(GetAce);
+    if (!calls.getObjectSecurity || !calls.getOwner || !calls.getDacl || !calls.getAce)
+        return false;
+    FindInstallingAdministrator(&calls);
+    held->folder = OpenToCheck(folder, true, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    if (held->folder == INVALID_HANDLE_VALUE || !OnlyAdministrators(calls, held->folder, folder))
+        return false;
+    held->program = OpenToCheck(program, false, GENERIC_READ, FILE_SHARE_READ);
+    return held->program != INVALID_HANDLE_VALUE && OnlyAdministrators(calls, held->program, program);
+}
+
+bool HoldProgramToStart(LPCSTR folder, LPCSTR program, HeldProgram* held)
+{
+    held->folder = held->program = INVALID_HANDLE_VALUE;
+    char root[4] = {folder[0], folder[1], folder[2], '\0'};
+    char fileSystem[32] = "Windows 9x";
+    DWORD flags = 0;
+    if (!IsWindows9x() && !GetVolumeInformationA(root, NULL, 0, NULL, NULL, &flags, fileSystem, ARRAYSIZE(fileSystem))) {
+        Trace("%s: its file system is unknown (error %lu)", root, GetLastError());
+        flags = FS_PERSISTENT_ACLS;
+    }
+    if (!(flags & FS_PERSISTENT_ACLS)) {
+        Trace("%s not checked: %s keeps no permissions", program, fileSystem);
+        return true;
+    }
+
+    Advapi = LoadLibraryA("advapi32.dll");
+    bool trusted = CheckAndHold(folder, program, held);
+    if (Advapi)
+        FreeLibrary(Advapi);
+    Advapi = NULL;
+    if (trusted) {
+        Trace("%s and %s: only administrators may change them", folder, program);
+    } else {
+        Trace("%s not started", program);
+        ReleaseProgram(held);
+    }
+    return trusted;
+}
