@@ -12,6 +12,17 @@
 static int Passed, Failed, Skipped;
 static char Context[256];
 
+// One line of the report: its lead, the case's context, the text.
+static void SayLine(const char* lead, const char* format, va_list args)
+{
+    printf("%s", lead);
+    if (Context[0])
+        printf("[%s] ", Context);
+    vprintf(format, args);
+    printf("\n");
+    fflush(stdout);
+}
+
 void OkAt(const char* file, int line, bool condition, const char* format, ...)
 {
     if (condition) {
@@ -20,29 +31,21 @@ void OkAt(const char* file, int line, bool condition, const char* format, ...)
     }
     ++Failed;
     const char* base = strrchr(file, '/');
-    printf("%s:%d: Test failed: ", base ? base + 1 : file, line);
-    if (Context[0])
-        printf("[%s] ", Context);
+    char lead[MAX_PATH + 32];
+    snprintf(lead, sizeof lead, "%s:%d: Test failed: ", base ? base + 1 : file, line);
     va_list args;
     va_start(args, format);
-    vprintf(format, args);
+    SayLine(lead, format, args);
     va_end(args);
-    printf("\n");
-    fflush(stdout);
 }
 
 void Skip(const char* format, ...)
 {
     ++Skipped;
-    printf("skipped: ");
-    if (Context[0])
-        printf("[%s] ", Context);
     va_list args;
     va_start(args, format);
-    vprintf(format, args);
+    SayLine("skipped: ", format, args);
     va_end(args);
-    printf("\n");
-    fflush(stdout);
 }
 
 void SetContext(const char* format, ...)
