@@ -106,10 +106,16 @@ void AnswerDialog(Hand& hand, HWND dialog)
     if (!field || !IsWindowVisible(dialog) || !IsWindowEnabled(dialog))
         return;
     if (hand.answer == AnswerWithCode && !hand.answered) {
+        run.dialogInFront = GetForegroundWindow() == dialog;
+        // A person clicks into the field first: a dialog that opens while
+        // its setup program shows no window (a silent run) is not always
+        // the active window.
+        DWORD_PTR result;
+        SendMessageTimeoutA(field, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2), SMTO_ABORTIFHUNG, 500, &result);
+        SendMessageTimeoutA(field, WM_LBUTTONUP, 0, MAKELPARAM(2, 2), SMTO_ABORTIFHUNG, 500, &result);
         // Each character as the keyboard gives it; the field keeps what its
         // limit lets in, and that is what was typed. Enter is posted, so
         // that the dialog's own loop turns it into OK.
-        DWORD_PTR result;
         for (const char* p = hand.code; *p; ++p)
             SendMessageTimeoutA(field, WM_CHAR, (BYTE)*p, 1, SMTO_ABORTIFHUNG, 500, &result);
         ControlText(field, run.typed, sizeof run.typed);

@@ -1,7 +1,8 @@
 // Runs the Velloran setup program as its user would, from another process:
-// it starts the program, answers the reporter code dialog (types a code and
-// presses Enter, or presses Esc), presses OK on the library's message boxes,
-// and waits until the setup program and every program it started have ended.
+// it starts the program, answers the reporter code dialog (clicks into its
+// field, types a code and presses Enter, or presses Esc), presses OK on the
+// library's message boxes, and waits until the setup program and every
+// program it started have ended.
 // The windows answered are those of the setup program and of the programs it
 // started (msiexec's custom action server, which calls the library for a
 // Windows Installer package). What it saw is kept for the caller to print or
@@ -29,6 +30,8 @@ struct SetupRun {
     char dialogCaption[64];
     char dialogOwner[128];  // caption of the window that owns the dialog
     char typed[64];         // the field's text when the dialog was last seen
+    BOOL dialogInFront;     // AnswerWithCode: the dialog was the foreground
+                            // window before the hand clicked into it
     SeenMessage messages[8];
     int messageCount;
 };
