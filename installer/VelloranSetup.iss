@@ -33,7 +33,7 @@
 ; folder and name come from ISCC's /O and /F. Inno Setup's setup programs
 ; are 32-bit, so they carry the 32-bit build of the library.
 
-#if !Defined(VINSTALLDLL) || !Defined(VELL_EXE) || !Defined(PDF_SETUP_EXE) || !Defined(VELLORAN_ICO)
+#if !defined(VINSTALLDLL) || !defined(VELL_EXE) || !defined(PDF_SETUP_EXE) || !defined(VELLORAN_ICO)
   #error Give the build's files with /DVINSTALLDLL= /DVELL_EXE= /DPDF_SETUP_EXE= /DVELLORAN_ICO=
 #endif
 
