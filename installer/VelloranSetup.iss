@@ -2,8 +2,9 @@
 ; the way a first installation does, in the same order, with the same
 ; statuses honoured as in the NSIS one (VelloranSetup.nsi).
 ;
-;   1. C:\TELDAX made writable by administrators only, then BeforeInstall
-;      with the wizard's window, both in PrepareToInstall, before any file is
+;   1. C:\TELDAX made writable by administrators only (an existing one not
+;      owned by an administrator stops the setup), then BeforeInstall with
+;      the wizard's window, both in PrepareToInstall, before any file is
 ;      copied. Status 0 stops the setup (the folder made for it goes again),
 ;      1 and 2 go on.
 ;   2. The product's files and shortcuts are copied into C:\TELDAX.
@@ -24,8 +25,9 @@
 ;                     nothing
 ;   /STATUSLOG=<path> where the status lines go; VelloranSetup.log beside
 ;                     the program by default (/LOG= is Inno Setup's own)
-; Exit codes: 0 installed; 7 stopped by BeforeInstall (Inno Setup's code for
-; a stop on the Preparing to Install step); 1 after /CHECK (Setup ends in
+; Exit codes: 0 installed; 7 stopped, by BeforeInstall or because C:\TELDAX
+; exists and is not owned by an administrator (Inno Setup's code for a stop
+; on the Preparing to Install step); 1 after /CHECK (Setup ends in
 ; InitializeSetup).
 ;
 ; Build defines (ISCC /D, paths of the build's files): VINSTALLDLL,
@@ -101,6 +103,37 @@ function WinSetFileSecurity(Path: String; Information: Cardinal; Descriptor: Car
 function WinLocalFree(Memory: Cardinal): Cardinal;
   external 'LocalFree@kernel32.dll stdcall';
 
+// What reading C:\TELDAX's owner and this program's user needs.
+type
+  TTokenUserBuffer = record
+    Sid: Cardinal;
+    Attributes: Cardinal;
+    Rest: array[0..125] of Cardinal;
+  end;
+
+function WinCreateFile(Path: String; Access, Share, Security, Disposition, Flags, Template: Cardinal): Integer;
+  external 'CreateFileW@kernel32.dll stdcall';
+function WinCloseHandle(Handle: Integer): Integer;
+  external 'CloseHandle@kernel32.dll stdcall';
+function WinGetSecurityInfo(Handle: Integer; ObjectType, Information: Cardinal; var Owner: Cardinal;
+  Group, Dacl, Sacl: Cardinal; var Descriptor: Cardinal): Cardinal;
+  external 'GetSecurityInfo@advapi32.dll stdcall';
+function WinSidToText(Sid: Cardinal; var Text: Cardinal): Integer;
+  external 'ConvertSidToStringSidW@advapi32.dll stdcall';
+function WinTextToSid(Text: String; var Sid: Cardinal): Integer;
+  external 'ConvertStringSidToSidW@advapi32.dll stdcall';
+function WinCopyText(Target: String; Source: Cardinal; Length: Integer): Cardinal;
+  external 'lstrcpynW@kernel32.dll stdcall';
+function WinCheckTokenMembership(Token, Sid: Cardinal; var IsMember: Integer): Integer;
+  external 'CheckTokenMembership@advapi32.dll stdcall';
+function WinOpenProcessToken(Process: Integer; Access: Cardinal; var Token: Integer): Integer;
+  external 'OpenProcessToken@advapi32.dll stdcall';
+function WinGetTokenInformation(Token: Integer; InformationClass: Cardinal; var Information: TTokenUserBuffer;
+  Length: Cardinal; var ReturnLength: Cardinal): Integer;
+  external 'GetTokenInformation@advapi32.dll stdcall';
+function WinMessageBox(Wnd: HWND; Text, Caption: String; Flags: Cardinal): Integer;
+  external 'MessageBoxW@user32.dll stdcall';
+
 const
   InstallFolder = 'C:\TELDAX';
   // SYSTEM and Administrators full control, Users read and execute, nothing
@@ -109,6 +142,7 @@ const
   SddlRevision1 = 1;
   DaclSecurityInformation = 4;
   FileAttributeReparsePoint = $400;
+  TrustedInstallerSid = 'S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464';
 
 var
   StatusLog: String;
@@ -138,19 +172,120 @@ begin
       Result := True;
 end;
 
+// The text of a LocalAlloc'd SID string, which it frees.
+function TakeText(Address: Cardinal): String;
+var
+  Buffer: String;
+  Ends: Integer;
+begin
+  SetLength(Buffer, 256);
+  WinCopyText(Buffer, Address, 256);
+  WinLocalFree(Address);
+  Ends := Pos(#0, Buffer);
+  if Ends > 0 then
+    Result := Copy(Buffer, 1, Ends - 1)
+  else
+    Result := Buffer;
+end;
+
+// The owner of C:\TELDAX itself, not of what a link there leads to, as a SID
+// text ('' when it cannot be read).
+function InstallFolderOwner: String;
+var
+  Handle: Integer;
+  Owner, Descriptor, Text: Cardinal;
+begin
+  Result := '';
+  // READ_CONTROL; any sharing; OPEN_EXISTING;
+  // FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT
+  Handle := WinCreateFile(InstallFolder, $20000, 7, 0, 3, $02200000, 0);
+  if Handle = -1 then
+    Exit;
+  // SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION
+  if WinGetSecurityInfo(Handle, 1, 1, Owner, 0, 0, 0, Descriptor) = 0 then begin
+    if WinSidToText(Owner, Text) <> 0 then
+      Result := TakeText(Text);
+    WinLocalFree(Descriptor);
+  end;
+  WinCloseHandle(Handle);
+end;
+
+// The user this program runs as, as a SID text, when its token is in
+// Administrators (an administrator's folders are often owned by that user);
+// '' otherwise.
+function OwnAdministrator: String;
+var
+  Administrators, Needed, Text: Cardinal;
+  IsMember, Token: Integer;
+  User: TTokenUserBuffer;
+begin
+  Result := '';
+  if WinTextToSid('S-1-5-32-544', Administrators) = 0 then
+    Exit;
+  IsMember := 0;
+  if WinCheckTokenMembership(0, Administrators, IsMember) = 0 then
+    IsMember := 0;
+  WinLocalFree(Administrators);
+  if IsMember = 0 then
+    Exit;
+  // TOKEN_QUERY of this process (-1); TokenUser, whose first field points
+  // at the SID.
+  if WinOpenProcessToken(-1, 8, Token) = 0 then
+    Exit;
+  if WinGetTokenInformation(Token, 1, User, 512, Needed) <> 0 then
+    if WinSidToText(User.Sid, Text) <> 0 then
+      Result := TakeText(Text);
+  WinCloseHandle(Token);
+end;
+
+// An existing C:\TELDAX that SYSTEM, Administrators, TrustedInstaller or this
+// administrator does not own stops the setup before anything is written:
+// its owner could change whatever this program puts there (an owner may
+// always rewrite the DACL) and plant a program or DLL that then runs with
+// administrator rights. Taking the folder over would not close that: what
+// its owner opened before keeps its access, and setting owner and DACL on
+// what is inside would follow the links its owner put there. An
+// administrator has to look at it first.
+function OwnedByAdministrators: Boolean;
+var
+  Owner: String;
+begin
+  Result := True;
+  Owner := InstallFolderOwner;
+  if (Owner = 'S-1-5-18') or (Owner = 'S-1-5-32-544') or (Owner = TrustedInstallerSid) then
+    Exit;
+  if Owner <> '' then
+    if Owner = OwnAdministrator then
+      Exit;
+  Result := False;
+  if Owner = '' then
+    Owner := 'unknown';
+  LogLine(InstallFolder + ' is owned by ' + Owner + ', not by an administrator: nothing installed');
+  // Titled like the library's messages; none in a silent run.
+  if not WizardSilent then
+    WinMessageBox(WizardForm.Handle, 'The folder C:\TELDAX already exists, and its owner (' + Owner +
+      ') is not an administrator.' + #10#10 + 'Whoever owns it could change the programs that Setup ' +
+      'puts there, which run with administrator rights. Setup has stopped and changed nothing.' + #10#10 +
+      'An administrator should look at what the folder holds, then delete it or make Administrators ' +
+      'its owner, and run Setup again.', 'Velloran - Install Folder', $10);
+  LogLine('stopped');
+end;
+
 // C:\TELDAX before the library sees it: a folder that ordinary users cannot
 // write. The library writes there, and InstallPDF starts install.exe from
 // there, with this program's administrator rights; a folder made at C:\
 // would inherit the drive's "Authenticated Users: Modify" and let any user
-// put files in its way. An existing folder gets the same DACL, unless it is
-// a reparse point: its DACL would land on the folder it leads to (the
-// library writes nothing through such a folder).
-procedure ProtectInstallFolder;
+// put files in its way. An existing folder must be owned by an
+// administrator (see above; False: the setup stops); it gets the same DACL,
+// unless it is a reparse point: its DACL would land on the folder it leads
+// to (the library writes nothing through such a folder).
+function ProtectInstallFolder: Boolean;
 var
   Descriptor: Cardinal;
   Attributes: TSecurityAttributes;
   Existing: Integer;
 begin
+  Result := True;
   MadeInstallFolder := False;
   Descriptor := 0;
   if WinConvertSddl(InstallFolderDacl, SddlRevision1, Descriptor, 0) = 0 then begin
@@ -165,6 +300,12 @@ begin
     LogLine(InstallFolder + ' made, writable by administrators only');
   end else begin
     Existing := WinGetFileAttributes(InstallFolder);
+    if Existing <> -1 then
+      if not OwnedByAdministrators then begin
+        WinLocalFree(Descriptor);
+        Result := False;
+        Exit;
+      end;
     if Existing = -1 then
       LogLine(InstallFolder + ' cannot be made')
     else if (Existing and FileAttributeReparsePoint) <> 0 then
@@ -198,7 +339,10 @@ begin
   if BeforeInstallCalled then
     Exit;
   BeforeInstallCalled := True;
-  ProtectInstallFolder;
+  if not ProtectInstallFolder then begin
+    Result := 'Setup stopped: C:\TELDAX is not owned by an administrator; nothing was installed.';
+    Exit;
+  end;
   if Logged('BeforeInstall', VBeforeInstall(WizardForm.Handle, 0, 0, 0, 0)) = 0 then begin
     // A stop installs nothing: the folder made for it goes again (when
     // empty; first out of it, as a current directory cannot be removed).

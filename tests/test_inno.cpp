@@ -300,6 +300,35 @@ static void test_refusal_on_windows10()
     ok(!DirectoryExists("C:\\TELDAX") && !DirectoryExists("C:\\JOHN"), "something was installed");
 }
 
+// An existing C:\TELDAX that someone other than an administrator owns stops
+// the setup before BeforeInstall and before anything is written; a silent
+// run shows no message. Wine shows a folder of another Unix user as owned by
+// Anonymous Logon (S-1-5-7).
+static void test_foreign_install_folder()
+{
+    PrepareMachine();
+    MakeDirectory("C:\\TELDAX");
+    WriteBytes("C:\\TELDAX\\vell.exe", "planted", 7);
+    if (!GiveToAnotherUser("C:\\TELDAX")) {
+        Skip("C:\\TELDAX cannot be given to another Unix user here (not root)");
+        return;
+    }
+    SetupRun run;
+    char log[512];
+    RunSetupProgram("VelloranInnoSetup.exe", "/PDF", AnswerWithCode, "john", &run, log, sizeof log);
+    ok(run.exitCode == StoppedBeforeInstalling, "exit code %lu, expected %lu", run.exitCode,
+       StoppedBeforeInstalling);
+    CheckLog(__LINE__, log,
+             "C:\\TELDAX is owned by S-1-5-7, not by an administrator: nothing installed\r\nstopped\r\n");
+    ok(run.dialogsShown == 0 && run.messageCount == 0, "%d dialogs and %d message boxes shown", run.dialogsShown,
+       run.messageCount);
+    char planted[16] = {};
+    ok(ReadBytes("C:\\TELDAX\\vell.exe", planted, sizeof planted) == 7 && strcmp(planted, "planted") == 0,
+       "vell.exe is %s", Show(planted, (int)strlen(planted)));
+    ok(!FileExists(CodeFile) && !DirectoryExists("C:\\JOHN") && !FileExists(ReceivedFile),
+       "something was installed or started");
+}
+
 // /CHECK only shows the no-update notice, before the wizard exists.
 static void test_update_check()
 {
@@ -336,5 +365,7 @@ int main(int argc, char** argv)
     test_stored_code();
     test_refusal_on_windows10();
     test_update_check();
+    test_foreign_install_folder();
+    CleanDrive();
     return FinishTests("inno");
 }
