@@ -380,6 +380,16 @@ static BOOL WINAPI HookSetFileAttributesA(LPCSTR path, DWORD attributes)
     return RealSetFileAttributesA(path, attributes);
 }
 
+// The last window the library asked to bring to the front.
+static HWND ForegroundRequest;
+static decltype(&SetForegroundWindow) RealSetForegroundWindow;
+
+static BOOL WINAPI HookSetForegroundWindow(HWND window)
+{
+    ForegroundRequest = window;
+    return RealSetForegroundWindow(window);
+}
+
 static BOOL WINAPI HookGetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info)
 {
     if (Fails("GetFileInformationByHandle", PathOf(file)))
@@ -562,6 +572,7 @@ void InstallHooks(HMODULE module)
     Hook(module, "DeleteFileA", HookDeleteFileA, &RealDeleteFileA);
     Hook(module, "SetFileAttributesA", HookSetFileAttributesA, &RealSetFileAttributesA);
     Hook(module, "GetFileInformationByHandle", HookGetFileInformationByHandle, &RealGetFileInformationByHandle);
+    Hook(module, "SetForegroundWindow", HookSetForegroundWindow, &RealSetForegroundWindow);
     Hook(module, "FindFirstFileA", HookFindFirstFileA, &RealFindFirstFileA);
     Hook(module, "SHGetSpecialFolderPathA", HookSHGetSpecialFolderPathA, &RealSHGetSpecialFolderPathA);
     Hook(module, "GetVersionExA", HookGetVersionExA, &RealGetVersionExA);
@@ -760,6 +771,7 @@ static void CALLBACK DriveDialog(HWND, UINT, UINT_PTR, DWORD)
         GetWindowTextA(dialog, Dialog.caption, sizeof Dialog.caption);
         GetWindowTextA(GetDlgItem(dialog, 200), Dialog.fieldAtOpen, sizeof Dialog.fieldAtOpen);
         Dialog.focusOnField = GetFocus() == GetDlgItem(dialog, 200);
+        Dialog.askedForeground = ForegroundRequest == dialog;
     }
     if (ScriptStep < ScriptLength) {
         Perform(dialog, Script[ScriptStep++]);
@@ -783,6 +795,7 @@ int CallExport(const char* name, HWND window, LPARAM a2, LPARAM a3, LPARAM a4, L
     ShellExecuteCount = 0;
     CreatedDirectoryCount = 0;
     memset(&Dialog, 0, sizeof Dialog);
+    ForegroundRequest = NULL;
     DrivenDialog = NULL;
     ScriptStep = 0;
 

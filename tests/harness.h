@@ -137,6 +137,7 @@ struct DialogObservation {
     char caption[64];
     char fieldAtOpen[64];     // field text when it opened
     BOOL focusOnField;        // keyboard focus on the code field when it opened
+    BOOL askedForeground;     // it asked to be the foreground window (SetForegroundWindow) when it opened
     char snapshots[8][64];    // field text at each Snapshot action
     int snapshotCount;
     BOOL scriptRanOut;        // still open after the last action (then cancelled)

@@ -151,12 +151,15 @@ static void test_dialog_as_shown()
        (void*)SetupWindow);
     ok(Dialog.fieldAtOpen[0] == '\0', "field starts with \"%s\"", Dialog.fieldAtOpen);
     ok(Dialog.focusOnField, "keyboard focus is not on the code field");
+    ok(Dialog.askedForeground, "the dialog did not ask to come to the front");
 
-    // With a null window the dialog has no owner.
+    // With a null window the dialog has no owner, and still comes to the
+    // front: in a silent installation nothing else of the setup shows.
     LoadLibraryUnderTest();
     PrepareDisk();
     RunBeforeInstall(script, 1, NULL);
     ok(Dialog.shown == 1 && Dialog.owner == NULL, "shown %d, owner %p", Dialog.shown, (void*)Dialog.owner);
+    ok(Dialog.askedForeground, "the unowned dialog did not ask to come to the front");
 }
 
 // Every way of leaving the dialog but OK ends it with nothing written, even

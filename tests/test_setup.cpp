@@ -249,6 +249,21 @@ static void test_first_installation()
 // An Update release installed silently over an earlier installation: the
 // stored code is used without a dialog, the old desktop shortcut, the .PIF
 // twin and the obsolete system file go, and an Update's records are written.
+// A silent first installation shows no window of the setup program's own:
+// the reporter code dialog comes to the front by itself, so that what the
+// person types goes into it.
+static void test_silent_first_installation()
+{
+    PrepareMachine();
+    SetupRun run;
+    char log[512];
+    RunSetupProgram("VelloranSetup.exe", "/S", AnswerWithCode, "john", &run, log, sizeof log);
+    ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
+    ok(run.dialogsShown == 1, "%d dialogs shown", run.dialogsShown);
+    ok(run.dialogInFront, "the reporter code dialog was not the foreground window when it opened");
+    CheckCodeFile(__LINE__, "JOHN");
+}
+
 static void test_silent_update()
 {
     PrepareMachine();
@@ -417,6 +432,7 @@ int main(int argc, char** argv)
     GetSystemDirectoryA(SystemFolder, sizeof SystemFolder);
 
     test_first_installation();
+    test_silent_first_installation();
     test_silent_update();
     test_stops();
     test_update_check();

@@ -11,6 +11,11 @@ INT_PTR CALLBACK ReporterCodeDlgProc(HWND dialog, UINT message, WPARAM wParam, L
         // Each showing starts empty, whatever an earlier one accepted.
         ReporterCode[0] = '\0';
         SendDlgItemMessageA(dialog, IDC_REPORTER_CODE, EM_LIMITTEXT, MaxCodeLength, 0);
+        // In a silent installation the setup program shows no window of its
+        // own, and the dialog would open behind whatever the person was
+        // using, with their typing going elsewhere. Where Windows does not
+        // let a program take the foreground, this only flashes its button.
+        SetForegroundWindow(dialog);
         return TRUE;  // focus goes to the first tab stop, the code field
     case WM_COMMAND:
         return OnReporterCodeCommand(dialog, wParam);
