@@ -380,6 +380,15 @@ static BOOL WINAPI HookSetFileAttributesA(LPCSTR path, DWORD attributes)
     return RealSetFileAttributesA(path, attributes);
 }
 
+static decltype(&GetFileAttributesA) RealGetFileAttributesA;
+
+static DWORD WINAPI HookGetFileAttributesA(LPCSTR path)
+{
+    if (Fails("GetFileAttributesA", path))
+        return INVALID_FILE_ATTRIBUTES;
+    return RealGetFileAttributesA(path);
+}
+
 // The last window the library asked to bring to the front.
 static HWND ForegroundRequest;
 static decltype(&SetForegroundWindow) RealSetForegroundWindow;
@@ -573,6 +582,7 @@ void InstallHooks(HMODULE module)
     Hook(module, "SetFileAttributesA", HookSetFileAttributesA, &RealSetFileAttributesA);
     Hook(module, "GetFileInformationByHandle", HookGetFileInformationByHandle, &RealGetFileInformationByHandle);
     Hook(module, "SetForegroundWindow", HookSetForegroundWindow, &RealSetForegroundWindow);
+    Hook(module, "GetFileAttributesA", HookGetFileAttributesA, &RealGetFileAttributesA);
     Hook(module, "FindFirstFileA", HookFindFirstFileA, &RealFindFirstFileA);
     Hook(module, "SHGetSpecialFolderPathA", HookSHGetSpecialFolderPathA, &RealSHGetSpecialFolderPathA);
     Hook(module, "GetVersionExA", HookGetVersionExA, &RealGetVersionExA);

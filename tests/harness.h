@@ -58,7 +58,7 @@ void* PatchImport(HMODULE module, const char* function, void* replacement);
 // The occurrence-th call (1-based; 0 = every call) of function whose path
 // argument contains pathPart (case-insensitive; NULL = any path) fails with
 // error. Hooked: CreateFileA, ReadFile, WriteFile, SetCurrentDirectoryA,
-// CreateDirectoryA, DeleteFileA, SetFileAttributesA, GetFileInformationByHandle
+// CreateDirectoryA, DeleteFileA, SetFileAttributesA, GetFileAttributesA, GetFileInformationByHandle
 // (matched by the path the handle was opened with), FindFirstFileA,
 // SHGetSpecialFolderPathA, GetVersionExA, DialogBoxParamA, MessageBoxA,
 // ShellExecuteA, CoCreateInstance.
