@@ -103,7 +103,7 @@ static void test_exports()
 }
 
 // Each function the file imports, with the oldest Windows of each family
-// that has it: the design accepts Windows 95 and NT 4.0 (each with Internet
+// that has it: the library supports Windows 95 and NT 4.0 (each with Internet
 // Explorer 4's desktop update) and every later one, and a loader refuses the
 // whole DLL when one import is missing. A function some of them lack is
 // reached through GetProcAddress and does not belong here.
