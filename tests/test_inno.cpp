@@ -10,18 +10,15 @@
 //   test_inno.exe <VINSTALLDLL.dll> <folder of VelloranInnoSetup.exe> <folder of the build's product/>
 #include "harness.h"
 
+#include "installation_checks.h"
 #include "release_settings.h"
-#include "tools/setup_driver.h"
 
-#include <shlobj.h>
 #include <stdio.h>
 #include <string.h>
 
 // A run takes a few seconds; a run still going after this has hung.
 static const DWORD TimeLimitMs = 60000;
 static const char LogPath[] = "C:\\setup.log";
-static const char CodeFile[] = "C:\\TELDAX\\RC.DAT";
-static const char ReceivedFile[] = "C:\\TELDAX\\install-received.txt";
 static const char SilentRun[] = "/VERYSILENT /SUPPRESSMSGBOXES";
 // Inno Setup's wizard window, which the setup script hands to the library.
 static const char WizardCaption[] = "Setup - Velloran";
@@ -32,43 +29,6 @@ static const DWORD StoppedBeforeInstalling = 7;
 
 static char SetupFolder[MAX_PATH];
 static char BuildFolder[MAX_PATH];
-static char CommonDesktop[MAX_PATH];
-static char SystemFolder[MAX_PATH];
-
-static void PathIn(char* out, int size, const char* folder, const char* name)
-{
-    snprintf(out, size, "%s\\%s", folder, name);
-}
-
-static bool StartsWith(const char* text, const char* prefix)
-{
-    return strncmp(text, prefix, strlen(prefix)) == 0;
-}
-
-// A machine without Velloran: a clean C: drive, an empty common desktop,
-// neither obsolete system file.
-static void PrepareMachine()
-{
-    CleanDrive();
-    char pattern[MAX_PATH], path[MAX_PATH];
-    PathIn(pattern, sizeof pattern, CommonDesktop, "*");
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern, &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            if (found.cFileName[0] != '.') {
-                PathIn(path, sizeof path, CommonDesktop, found.cFileName);
-                RemoveTree(path);
-            }
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    static const char* const SystemFiles[] = {"win32xac.dll", "tdx32inf.txt"};
-    for (const char* name : SystemFiles) {
-        PathIn(path, sizeof path, SystemFolder, name);
-        RemoveTree(path);
-    }
-}
 
 // Runs program (in the setup folder) silently with arguments and its status
 // log in LogPath; the log's text lands in log.
@@ -86,84 +46,6 @@ static void RunSetupProgram(const char* program, const char* arguments, DialogAn
     log[length < 0 ? 0 : length] = '\0';
 }
 
-static void CheckLog(int line, const char* log, const char* expected)
-{
-    OkAt(__FILE__, line, strcmp(log, expected) == 0, "log %s, expected %s", Show(log, strlen(log)),
-         Show(expected, strlen(expected)));
-}
-
-static void CheckMessage(int line, const SetupRun& run, const char* title, const char* text, const char* ownerPrefix)
-{
-    OkAt(__FILE__, line, run.messageCount == 1, "%d message boxes shown, expected 1", run.messageCount);
-    if (run.messageCount < 1)
-        return;
-    const SeenMessage& m = run.messages[0];
-    OkAt(__FILE__, line, strcmp(m.title, title) == 0, "title \"%s\", expected \"%s\"", m.title, title);
-    OkAt(__FILE__, line, strcmp(m.text, text) == 0, "text %s, expected %s", Show(m.text, strlen(m.text)),
-         Show(text, strlen(text)));
-    if (ownerPrefix)
-        OkAt(__FILE__, line, StartsWith(m.owner, ownerPrefix), "owner \"%s\", expected \"%s...\"", m.owner,
-             ownerPrefix);
-    else
-        OkAt(__FILE__, line, m.owner[0] == '\0', "owner \"%s\", expected none", m.owner);
-}
-
-static void CheckCodeFile(int line, const char* code)
-{
-    unsigned char expected[24] = {};
-    memcpy(expected, code, strlen(code));
-    unsigned char actual[64];
-    int length = ReadBytes(CodeFile, actual, sizeof actual);
-    OkAt(__FILE__, line, length == 24 && memcmp(actual, expected, 24) == 0, "RC.DAT is %s, expected %s",
-         length < 0 ? "missing" : Show(actual, length), Show(expected, 24));
-}
-
-// A record file holds exactly its text.
-static void CheckRecord(int line, const char* path, const char* expected)
-{
-    char actual[256];
-    int length = ReadBytes(path, actual, sizeof actual);
-    OkAt(__FILE__, line, length == (int)strlen(expected) && memcmp(actual, expected, length) == 0,
-         "%s is %s, expected %s", path, length < 0 ? "missing" : Show(actual, length),
-         Show(expected, strlen(expected)));
-}
-
-// A shortcut that Inno Setup made, as it reads back after AfterInstall.
-struct ShortcutCase {
-    const char* folder;  // NULL: the common desktop
-    const char* name;
-    const char* arguments;
-    const char* directory;
-};
-
-static void CheckShortcuts(const ShortcutCase* cases, int count, const char* target)
-{
-    for (int i = 0; i < count; ++i) {
-        const ShortcutCase& c = cases[i];
-        char path[MAX_PATH];
-        PathIn(path, sizeof path, c.folder ? c.folder : CommonDesktop, c.name);
-        SetContext("%s", path);
-        ShortcutProperties link;
-        HRESULT hr = ReadShortcutFile(path, &link);
-        ok(hr == S_OK, "cannot be read: 0x%08lx", (unsigned long)hr);
-        if (hr != S_OK)
-            continue;
-        ok(_stricmp(link.target, target) == 0, "target \"%s\", expected \"%s\"", link.target, target);
-        ok(strcmp(link.arguments, c.arguments) == 0, "arguments \"%s\", expected \"%s\"", link.arguments,
-           c.arguments);
-        ok(_stricmp(link.directory, c.directory) == 0, "starts in \"%s\", expected \"%s\"", link.directory,
-           c.directory);
-    }
-    ClearContext();
-}
-
-static bool SameBytes(const char* installed, const char* built)
-{
-    static char a[64 * 1024], b[64 * 1024];
-    int na = ReadBytes(installed, a, sizeof a), nb = ReadBytes(built, b, sizeof b);
-    return na > 0 && na == nb && memcmp(a, b, na) == 0;
-}
-
 // A first installation, silent: the dialog opens with no window of the setup
 // program on screen; the code is typed into it (clicked into first), stored,
 // the product copied and its shortcuts moved, a Master Load's records
@@ -176,7 +58,7 @@ static void test_first_installation()
     RunSetupProgram("VelloranInnoSetup.exe", "/PDF", AnswerWithCode, "john", &run, log, sizeof log);
 
     ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
-    CheckLog(__LINE__, log,
+    CheckLog(log,
              "C:\\TELDAX made, writable by administrators only\r\n"
              "BeforeInstall 2\r\nAfterInstall 1\r\nMLDInfo 1\r\nInstallPDF 1\r\ncompleted\r\n");
     ok(run.dialogsShown == 1 && strcmp(run.dialogCaption, "Reporter Code") == 0,
@@ -188,7 +70,7 @@ static void test_first_installation()
     // to the front by itself.
     ok(run.dialogInFront, "the reporter code dialog was not the foreground window when it opened");
     ok(run.messageCount == 0, "%d message boxes shown, the first \"%s\"", run.messageCount, run.messages[0].title);
-    CheckCodeFile(__LINE__, "JOHN");
+    CheckCodeFile("JOHN");
     ok(DirectoryExists("C:\\JOHN"), "C:\\JOHN not created");
 
     static const char* const ProductFiles[] = {"vell.exe", "velloran.ico", "install.exe"};
@@ -201,25 +83,19 @@ static void test_first_installation()
 
     // Outside the skip list the shortcuts start in the reporter's directory
     // and lose their arguments; WinNT.lnk and User's Manual.lnk stay.
-    const ShortcutCase moved[] = {
-        {"C:\\TELDAX", "Velloran.lnk", "", "C:\\JOHN"},
-        {"C:\\TELDAX", "Velloran Dictionary.lnk", "", "C:\\JOHN"},
-        {"C:\\TELDAX", "User's Manual.lnk", "/manual", "C:\\TELDAX"},
-        {NULL, "Velloran.lnk", "", "C:\\JOHN"},
-    };
-    CheckShortcuts(moved, ARRAYSIZE(moved), "C:\\TELDAX\\vell.exe");
     char cmd[MAX_PATH];
     PathIn(cmd, sizeof cmd, SystemFolder, "cmd.exe");
-    const ShortcutCase kept[] = {{"C:\\TELDAX", "WinNT.lnk", "", "C:\\TELDAX"}};
-    CheckShortcuts(kept, ARRAYSIZE(kept), cmd);
+    const ShortcutCase shortcuts[] = {
+        {"C:\\TELDAX", "Velloran.lnk", "C:\\TELDAX\\vell.exe", "", "C:\\JOHN"},
+        {"C:\\TELDAX", "Velloran Dictionary.lnk", "C:\\TELDAX\\vell.exe", "", "C:\\JOHN"},
+        {"C:\\TELDAX", "User's Manual.lnk", "C:\\TELDAX\\vell.exe", "/manual", "C:\\TELDAX"},
+        {NULL, "Velloran.lnk", "C:\\TELDAX\\vell.exe", "", "C:\\JOHN"},
+        {"C:\\TELDAX", "WinNT.lnk", cmd, "", "C:\\TELDAX"},
+    };
+    CheckShortcuts(shortcuts, ARRAYSIZE(shortcuts));
 
-    CheckRecord(__LINE__, "c:\\teldax\\UpdName.txt", VINSTALL_DOWNLOAD_BASE VINSTALL_MASTER_LOAD_INSTALLER);
-    char received[512];
-    int length = ReadBytes(ReceivedFile, received, sizeof received - 1);
-    received[length < 0 ? 0 : length] = '\0';
-    ok(StartsWith(received, "parameters: " VINSTALL_PDF_PARAMETERS "\r\n"),
-       "the PDF converter's installer received %s, expected the parameters %s",
-       length < 0 ? "nothing" : Show(received, length), VINSTALL_PDF_PARAMETERS);
+    ExpectFile("c:\\teldax\\UpdName.txt", VINSTALL_DOWNLOAD_BASE VINSTALL_MASTER_LOAD_INSTALLER);
+    CheckConverterParameters();
 }
 
 // An Update release installed silently over an earlier installation: the
@@ -242,19 +118,19 @@ static void test_stored_code()
     RunSetupProgram("VelloranInnoUpdate.exe", "", AnswerCancel, NULL, &run, log, sizeof log);
 
     ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
-    CheckLog(__LINE__, log,
+    CheckLog(log,
              "C:\\TELDAX existed: DACL set (1)\r\n"
              "BeforeInstall 1\r\nAfterInstall 1\r\nUpdateInfo 1\r\ncompleted\r\n");
     ok(run.dialogsShown == 0, "the reporter code dialog was shown");
     ok(run.messageCount == 0, "%d message boxes shown, the first \"%s\"", run.messageCount, run.messages[0].title);
-    CheckCodeFile(__LINE__, "MARY");
+    CheckCodeFile("MARY");
     ok(!FileExists(oldSystemFile), "%s is still there", oldSystemFile);
     const ShortcutCase moved[] = {
-        {"C:\\TELDAX", "Velloran.lnk", "", "C:\\MARY"},
-        {NULL, "Velloran.lnk", "", "C:\\MARY"},
+        {"C:\\TELDAX", "Velloran.lnk", "C:\\TELDAX\\vell.exe", "", "C:\\MARY"},
+        {NULL, "Velloran.lnk", "C:\\TELDAX\\vell.exe", "", "C:\\MARY"},
     };
-    CheckShortcuts(moved, ARRAYSIZE(moved), "C:\\TELDAX\\vell.exe");
-    CheckRecord(__LINE__, "c:\\teldax\\UpdName.txt", VINSTALL_DOWNLOAD_BASE VINSTALL_UPDATE_INSTALLER);
+    CheckShortcuts(moved, ARRAYSIZE(moved));
+    ExpectFile("c:\\teldax\\UpdName.txt", VINSTALL_DOWNLOAD_BASE VINSTALL_UPDATE_INSTALLER);
     ok(!FileExists(ReceivedFile), "the PDF converter's installer was started without /PDF");
 }
 
@@ -294,9 +170,10 @@ static void test_refusal_on_windows10()
 
     ok(run.exitCode == StoppedBeforeInstalling, "exit code %lu, expected %lu", run.exitCode,
        StoppedBeforeInstalling);
-    CheckLog(__LINE__, log, "C:\\TELDAX made, writable by administrators only\r\nBeforeInstall 0\r\nstopped\r\n");
+    CheckLog(log, "C:\\TELDAX made, writable by administrators only\r\nBeforeInstall 0\r\nstopped\r\n");
     ok(run.dialogsShown == 0, "%d dialogs shown", run.dialogsShown);
-    CheckMessage(__LINE__, run, "Velloran - Windows Version", VersionRefusal, WizardCaption);
+    ok(run.messageCount == 1, "%d message boxes shown, expected 1", run.messageCount);
+    CheckMessage(run, 0, "Velloran - Windows Version", VersionRefusal, WizardCaption);
     ok(!DirectoryExists("C:\\TELDAX") && !DirectoryExists("C:\\JOHN"), "something was installed");
 }
 
@@ -318,7 +195,7 @@ static void test_foreign_install_folder()
     RunSetupProgram("VelloranInnoSetup.exe", "/PDF", AnswerWithCode, "john", &run, log, sizeof log);
     ok(run.exitCode == StoppedBeforeInstalling, "exit code %lu, expected %lu", run.exitCode,
        StoppedBeforeInstalling);
-    CheckLog(__LINE__, log,
+    CheckLog(log,
              "C:\\TELDAX is owned by S-1-5-7, not by an administrator: nothing installed\r\nstopped\r\n");
     ok(run.dialogsShown == 0 && run.messageCount == 0, "%d dialogs and %d message boxes shown", run.dialogsShown,
        run.messageCount);
@@ -337,8 +214,9 @@ static void test_update_check()
     char log[512];
     RunSetupProgram("VelloranInnoSetup.exe", "/CHECK", AnswerCancel, NULL, &run, log, sizeof log);
     ok(run.exitCode != 0, "exit code 0: reported as installed");
-    CheckLog(__LINE__, log, "Chk4TELDAX 0\r\n");
-    CheckMessage(__LINE__, run, "Velloran - No Update", VINSTALL_NO_UPDATE_NOTICE, NULL);
+    CheckLog(log, "Chk4TELDAX 0\r\n");
+    ok(run.messageCount == 1, "%d message boxes shown, expected 1", run.messageCount);
+    CheckMessage(run, 0, "Velloran - No Update", VINSTALL_NO_UPDATE_NOTICE, NULL);
     ok(!DirectoryExists("C:\\TELDAX"), "something was installed");
 }
 
@@ -358,8 +236,7 @@ int main(int argc, char** argv)
         printf("skipped: %s was not built (see the test inno_build)\n", setup);
         return 77;
     }
-    SHGetSpecialFolderPathA(NULL, CommonDesktop, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE);
-    GetSystemDirectoryA(SystemFolder, sizeof SystemFolder);
+    FindInstallationPlaces();
 
     test_first_installation();
     test_stored_code();

@@ -10,11 +10,10 @@
 //   test_msi.exe <VINSTALLDLL.dll> <folder of Velloran.msi>
 #include "harness.h"
 
+#include "installation_checks.h"
 #include "release_settings.h"
-#include "tools/setup_driver.h"
 
 #include <msi.h>
-#include <shlobj.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -25,27 +24,13 @@ static const char ProductCode[] = "{6F1C3E52-8B0D-4C7A-9E61-2A5D7B40C1E3}";
 // installed waits for ever.
 static const DWORD TimeLimitMs = 60000;
 static const char LogPath[] = "C:\\msi.log";
-static const char CodeFile[] = "C:\\TELDAX\\RC.DAT";
-static const char ReceivedFile[] = "C:\\TELDAX\\install-received.txt";
 // ERROR_INSTALL_USEREXIT, msiexec's exit code when an action ends the
 // installation as the user's choice.
 static const DWORD UserExit = 1602;
 
 static char PackageFolder[MAX_PATH];
 static char Msiexec[MAX_PATH];
-static char CommonDesktop[MAX_PATH];
-static char SystemFolder[MAX_PATH];
 static char TempFolder[MAX_PATH];
-
-static void PathIn(char* out, int size, const char* folder, const char* name)
-{
-    snprintf(out, size, "%s\\%s", folder, name);
-}
-
-static bool StartsWith(const char* text, const char* prefix)
-{
-    return strncmp(text, prefix, strlen(prefix)) == 0;
-}
 
 static bool ProductInstalled()
 {
@@ -113,9 +98,9 @@ static void CheckTemporaryFolderRemoved(int line)
 }
 
 // A machine without Velloran: the package not installed (removed by msiexec
-// /x if it is), a clean C: drive, no shortcut on the common desktop, no
-// obsolete system file, no folder left in the temporary folder.
-static void PrepareMachine()
+// /x if it is), and as for every setup program, with no folder left in the
+// temporary folder either.
+static void PrepareMachineWithoutPackage()
 {
     if (ProductInstalled()) {
         char arguments[128];
@@ -124,73 +109,8 @@ static void PrepareMachine()
         RunMsiexec(arguments, AnswerCancel, NULL, &run);
         ok(!ProductInstalled(), "msiexec %s left the package installed (exit code %lu)", arguments, run.exitCode);
     }
-    CleanDrive();
-    char pattern[MAX_PATH], path[MAX_PATH];
-    const char* const Patterns[][2] = {{CommonDesktop, "*"}, {TempFolder, "VINSTALL.*"}};
-    for (const auto& p : Patterns) {
-        PathIn(pattern, sizeof pattern, p[0], p[1]);
-        WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA(pattern, &found);
-        if (search == INVALID_HANDLE_VALUE)
-            continue;
-        do {
-            if (found.cFileName[0] != '.') {
-                PathIn(path, sizeof path, p[0], found.cFileName);
-                RemoveTree(path);
-            }
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    PathIn(path, sizeof path, SystemFolder, "win32xac.dll");
-    RemoveTree(path);
-}
-
-static void CheckCodeFile(int line, const char* code)
-{
-    unsigned char expected[24] = {};
-    memcpy(expected, code, strlen(code));
-    unsigned char actual[64];
-    int length = ReadBytes(CodeFile, actual, sizeof actual);
-    OkAt(__FILE__, line, length == 24 && memcmp(actual, expected, 24) == 0, "RC.DAT is %s, expected %s",
-         length < 0 ? "missing" : Show(actual, length), Show(expected, 24));
-}
-
-static bool SameBytes(const char* installed, const char* built)
-{
-    static char a[64 * 1024], b[64 * 1024];
-    int na = ReadBytes(installed, a, sizeof a), nb = ReadBytes(built, b, sizeof b);
-    return na > 0 && na == nb && memcmp(a, b, na) == 0;
-}
-
-// A shortcut as it must read back. The package's shortcuts carry no icon of
-// their own, so only target, arguments and working directory are compared.
-struct ShortcutCase {
-    const char* folder;  // NULL: the common desktop
-    const char* name;
-    const char* target;
-    const char* arguments;
-    const char* directory;
-};
-
-static void CheckShortcuts(const ShortcutCase* cases, int count)
-{
-    for (int i = 0; i < count; ++i) {
-        const ShortcutCase& c = cases[i];
-        char path[MAX_PATH];
-        PathIn(path, sizeof path, c.folder ? c.folder : CommonDesktop, c.name);
-        SetContext("%s", path);
-        ShortcutProperties link;
-        HRESULT hr = ReadShortcutFile(path, &link);
-        ok(hr == S_OK, "cannot be read: 0x%08lx", (unsigned long)hr);
-        if (hr != S_OK)
-            continue;
-        ok(_stricmp(link.target, c.target) == 0, "target \"%s\", expected \"%s\"", link.target, c.target);
-        ok(strcmp(link.arguments, c.arguments) == 0, "arguments \"%s\", expected \"%s\"", link.arguments,
-           c.arguments);
-        ok(_stricmp(link.directory, c.directory) == 0, "starts in \"%s\", expected \"%s\"", link.directory,
-           c.directory);
-    }
-    ClearContext();
+    PrepareMachine();
+    RemoveMatching(TempFolder, "VINSTALL.*");
 }
 
 // A first installation on a fresh machine: the code typed into the
@@ -200,7 +120,7 @@ static void CheckShortcuts(const ShortcutCase* cases, int count)
 // installer started.
 static void test_first_installation()
 {
-    PrepareMachine();
+    PrepareMachineWithoutPackage();
     SetupRun run;
     char statuses[1024];
     Install("Velloran.msi", "PDF=1", AnswerWithCode, "john", &run, statuses, sizeof statuses);
@@ -222,7 +142,7 @@ static void test_first_installation()
     ok(strcmp(run.typed, "john") == 0, "typed \"%s\"", run.typed);
     ok(run.messageCount == 0, "%d message boxes shown, the first \"%s\"", run.messageCount, run.messages[0].title);
     ok(ProductInstalled(), "the package is not registered as installed");
-    CheckCodeFile(__LINE__, "JOHN");
+    CheckCodeFile("JOHN");
     ok(DirectoryExists("C:\\JOHN"), "C:\\JOHN not created");
 
     static const char* const ProductFiles[] = {"vell.exe", "velloran.ico", "install.exe"};
@@ -245,17 +165,8 @@ static void test_first_installation()
     };
     CheckShortcuts(shortcuts, ARRAYSIZE(shortcuts));
 
-    char record[256];
-    int length = ReadBytes("c:\\teldax\\UpdName.txt", record, sizeof record);
-    const char* expected = VINSTALL_DOWNLOAD_BASE VINSTALL_MASTER_LOAD_INSTALLER;
-    ok(length == (int)strlen(expected) && memcmp(record, expected, length) == 0, "UpdName.txt is %s, expected %s",
-       length < 0 ? "missing" : Show(record, length), expected);
-    char received[512];
-    length = ReadBytes(ReceivedFile, received, sizeof received - 1);
-    received[length < 0 ? 0 : length] = '\0';
-    ok(StartsWith(received, "parameters: " VINSTALL_PDF_PARAMETERS "\r\n"),
-       "the PDF converter's installer received %s, expected the parameters %s",
-       length < 0 ? "nothing" : Show(received, length), VINSTALL_PDF_PARAMETERS);
+    ExpectFile("c:\\teldax\\UpdName.txt", VINSTALL_DOWNLOAD_BASE VINSTALL_MASTER_LOAD_INSTALLER);
+    CheckConverterParameters();
     CheckTemporaryFolderRemoved(__LINE__);
 }
 
@@ -265,7 +176,7 @@ static void test_first_installation()
 // action's own BeforeInstall ran in the same load of the library.
 static void test_stored_code_silent()
 {
-    PrepareMachine();
+    PrepareMachineWithoutPackage();
     MakeDirectory("C:\\TELDAX");
     const char stored[24] = "MARY";
     WriteBytes(CodeFile, stored, sizeof stored);
@@ -285,18 +196,14 @@ static void test_stored_code_silent()
                   "VINSTALLDLL: UpdateInfo returned 1\n");
     ok(run.dialogsShown == 0, "the reporter code dialog was shown");
     ok(ProductInstalled(), "the package is not registered as installed");
-    CheckCodeFile(__LINE__, "MARY");
+    CheckCodeFile("MARY");
     ok(!FileExists(oldSystemFile), "%s is still there", oldSystemFile);
     const ShortcutCase shortcuts[] = {
         {"C:\\TELDAX", "Velloran.lnk", "C:\\TELDAX\\vell.exe", "", "C:\\MARY"},
         {NULL, "Velloran.lnk", "C:\\TELDAX\\vell.exe", "", "C:\\MARY"},
     };
     CheckShortcuts(shortcuts, ARRAYSIZE(shortcuts));
-    char record[256];
-    int length = ReadBytes("c:\\teldax\\UpdName.txt", record, sizeof record);
-    const char* expected = VINSTALL_DOWNLOAD_BASE VINSTALL_UPDATE_INSTALLER;
-    ok(length == (int)strlen(expected) && memcmp(record, expected, length) == 0, "UpdName.txt is %s, expected %s",
-       length < 0 ? "missing" : Show(record, length), expected);
+    ExpectFile("c:\\teldax\\UpdName.txt", VINSTALL_DOWNLOAD_BASE VINSTALL_UPDATE_INSTALLER);
     ok(!FileExists(ReceivedFile), "the PDF converter's installer was started without PDF=1");
     CheckTemporaryFolderRemoved(__LINE__);
 }
@@ -305,7 +212,7 @@ static void test_stored_code_silent()
 // user's exit, before the script runs, and nothing of the package is left.
 static void test_cancelled()
 {
-    PrepareMachine();
+    PrepareMachineWithoutPackage();
     SetupRun run;
     char statuses[1024];
     Install("Velloran.msi", "PDF=1", AnswerCancel, NULL, &run, statuses, sizeof statuses);
@@ -325,7 +232,7 @@ static void test_cancelled()
 // log and fails the installation before anything is installed.
 static void test_library_missing()
 {
-    PrepareMachine();
+    PrepareMachineWithoutPackage();
     SetupRun run;
     char statuses[1024];
     Install("VelloranNoLibrary.msi", "", AnswerCancel, NULL, &run, statuses, sizeof statuses);
@@ -419,9 +326,8 @@ int main(int argc, char** argv)
         return 2;
     }
     WindowsPathOf(argv[2], PackageFolder, sizeof PackageFolder);
-    GetSystemDirectoryA(SystemFolder, sizeof SystemFolder);
+    FindInstallationPlaces();
     PathIn(Msiexec, sizeof Msiexec, SystemFolder, "msiexec.exe");
-    SHGetSpecialFolderPathA(NULL, CommonDesktop, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE);
     DWORD length = GetTempPathA(sizeof TempFolder, TempFolder);
     if (length > 0 && length < sizeof TempFolder && TempFolder[length - 1] == '\\')
         TempFolder[length - 1] = '\0';
@@ -431,6 +337,6 @@ int main(int argc, char** argv)
     test_stored_code_silent();
     test_cancelled();
     test_library_missing();
-    PrepareMachine();
+    PrepareMachineWithoutPackage();
     return FinishTests("msi");
 }

@@ -8,54 +8,19 @@
 //   test_setup.exe <VINSTALLDLL.dll> <folder of VelloranSetup.exe>
 #include "harness.h"
 
+#include "installation_checks.h"
 #include "release_settings.h"
-#include "tools/setup_driver.h"
 
-#include <shlobj.h>
 #include <stdio.h>
 #include <string.h>
 
 // A run takes about half a second; a run still going after this has hung.
 static const DWORD TimeLimitMs = 20000;
 static const char LogPath[] = "C:\\setup.log";
-static const char CodeFile[] = "C:\\TELDAX\\RC.DAT";
-static const char ReceivedFile[] = "C:\\TELDAX\\install-received.txt";
 static const char VersionRefusal[] =
     "Your version of the Velloran\nsoftware does not work with\nthis version of Windows.";
 
 static char SetupFolder[MAX_PATH];
-static char CommonDesktop[MAX_PATH];
-static char SystemFolder[MAX_PATH];
-
-static void PathIn(char* out, int size, const char* folder, const char* name)
-{
-    snprintf(out, size, "%s\\%s", folder, name);
-}
-
-// A machine without Velloran: a clean C: drive, no shortcut on the common
-// desktop, neither obsolete system file.
-static void PrepareMachine()
-{
-    CleanDrive();
-    char pattern[MAX_PATH], path[MAX_PATH];
-    PathIn(pattern, sizeof pattern, CommonDesktop, "*");
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern, &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            if (found.cFileName[0] != '.') {
-                PathIn(path, sizeof path, CommonDesktop, found.cFileName);
-                RemoveTree(path);
-            }
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    static const char* const SystemFiles[] = {"win32xac.dll", "tdx32inf.txt"};
-    for (const char* name : SystemFiles) {
-        PathIn(path, sizeof path, SystemFolder, name);
-        RemoveTree(path);
-    }
-}
 
 // Runs program (in the build's setup folder) with arguments and its log in
 // LogPath; the log's text lands in log.
@@ -70,83 +35,6 @@ static void RunSetupProgram(const char* program, const char* arguments, DialogAn
     ok(!run->timedOut, "%s still running after %lu ms", line, TimeLimitMs);
     int length = ReadBytes(LogPath, log, logSize - 1);
     log[length < 0 ? 0 : length] = '\0';
-}
-
-static void CheckLog(int line, const char* log, const char* expected)
-{
-    OkAt(__FILE__, line, strcmp(log, expected) == 0, "log %s, expected %s", Show(log, strlen(log)),
-         Show(expected, strlen(expected)));
-}
-
-static bool StartsWith(const char* text, const char* prefix)
-{
-    return strncmp(text, prefix, strlen(prefix)) == 0;
-}
-
-static void CheckMessage(int line, const SetupRun& run, int index, const char* title, const char* text,
-                         const char* ownerPrefix)
-{
-    OkAt(__FILE__, line, run.messageCount > index, "message %d not shown (%d shown)", index, run.messageCount);
-    if (run.messageCount <= index)
-        return;
-    const SeenMessage& m = run.messages[index];
-    OkAt(__FILE__, line, strcmp(m.title, title) == 0, "title \"%s\", expected \"%s\"", m.title, title);
-    OkAt(__FILE__, line, strcmp(m.text, text) == 0, "text %s, expected %s", Show(m.text, strlen(m.text)),
-         Show(text, strlen(text)));
-    if (ownerPrefix[0])
-        OkAt(__FILE__, line, StartsWith(m.owner, ownerPrefix), "owner \"%s\", expected \"%s...\"", m.owner,
-             ownerPrefix);
-    else
-        OkAt(__FILE__, line, m.owner[0] == '\0', "owner \"%s\", expected none", m.owner);
-}
-
-static void CheckCodeFile(int line, const char* code)
-{
-    unsigned char expected[24] = {};
-    memcpy(expected, code, strlen(code));
-    unsigned char actual[64];
-    int length = ReadBytes(CodeFile, actual, sizeof actual);
-    OkAt(__FILE__, line, length == 24 && memcmp(actual, expected, 24) == 0, "RC.DAT is %s, expected %s",
-         length < 0 ? "missing" : Show(actual, length), Show(expected, 24));
-}
-
-// A shortcut as it must read back; NULL for a shortcut that must not exist.
-struct ShortcutCase {
-    const char* folder;  // NULL: the common desktop
-    const char* name;
-    const char* target;
-    const char* arguments;
-    const char* directory;
-    const char* iconPath;
-    WORD hotkey;
-};
-
-static void CheckShortcuts(const ShortcutCase* cases, int count)
-{
-    for (int i = 0; i < count; ++i) {
-        const ShortcutCase& c = cases[i];
-        char path[MAX_PATH];
-        PathIn(path, sizeof path, c.folder ? c.folder : CommonDesktop, c.name);
-        SetContext("%s", path);
-        ShortcutProperties link;
-        HRESULT hr = ReadShortcutFile(path, &link);
-        if (!c.target) {
-            ok(!FileExists(path), "still there");
-            continue;
-        }
-        ok(hr == S_OK, "cannot be read: 0x%08lx", (unsigned long)hr);
-        if (hr != S_OK)
-            continue;
-        ok(_stricmp(link.target, c.target) == 0, "target \"%s\", expected \"%s\"", link.target, c.target);
-        ok(strcmp(link.arguments, c.arguments) == 0, "arguments \"%s\", expected \"%s\"", link.arguments,
-           c.arguments);
-        ok(_stricmp(link.directory, c.directory) == 0, "starts in \"%s\", expected \"%s\"", link.directory,
-           c.directory);
-        ok(strcmp(link.iconPath, c.iconPath) == 0 && link.iconIndex == 0, "icon \"%s\",%d, expected \"%s\",0",
-           link.iconPath, link.iconIndex, c.iconPath);
-        ok(link.hotkey == c.hotkey, "hotkey 0x%x, expected 0x%x", link.hotkey, c.hotkey);
-    }
-    ClearContext();
 }
 
 // Update.txt holds the notice format filled with the UTC date of the run,
@@ -166,23 +54,6 @@ static void CheckNotice(int line, const char* format, const SYSTEMTIME& before, 
          Show(expected[1], strlen(expected[1])));
 }
 
-// A record file holds exactly its text: no line end, no terminating zero.
-static void CheckRecord(int line, const char* path, const char* expected)
-{
-    char actual[256];
-    int length = ReadBytes(path, actual, sizeof actual);
-    OkAt(__FILE__, line, length == (int)strlen(expected) && memcmp(actual, expected, length) == 0,
-         "%s is %s, expected %s", path, length < 0 ? "missing" : Show(actual, length),
-         Show(expected, strlen(expected)));
-}
-
-static bool SameBytes(const char* installed, const char* built)
-{
-    static char a[64 * 1024], b[64 * 1024];
-    int na = ReadBytes(installed, a, sizeof a), nb = ReadBytes(built, b, sizeof b);
-    return na > 0 && na == nb && memcmp(a, b, na) == 0;
-}
-
 // A first installation on a fresh machine, with the setup program's window
 // on screen: the code typed into the dialog is stored, the product copied,
 // its shortcuts moved to the reporter's directory, a Master Load's records
@@ -198,7 +69,7 @@ static void test_first_installation()
     GetSystemTime(&after);
 
     ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
-    CheckLog(__LINE__, log,
+    CheckLog(log,
              "C:\\TELDAX made, writable by administrators only\r\n"
              "BeforeInstall 2\r\nAfterInstall 1\r\nMLDInfo 1\r\nInstallPDF 1\r\ncompleted\r\n");
     ok(run.dialogsShown == 1 && strcmp(run.dialogCaption, "Reporter Code") == 0,
@@ -206,7 +77,7 @@ static void test_first_installation()
     ok(StartsWith(run.dialogOwner, "Velloran Setup"), "dialog owned by \"%s\", not the setup program's window",
        run.dialogOwner);
     ok(run.messageCount == 0, "%d message boxes shown, the first \"%s\"", run.messageCount, run.messages[0].title);
-    CheckCodeFile(__LINE__, "JOHN");
+    CheckCodeFile("JOHN");
     ok(DirectoryExists("C:\\JOHN"), "C:\\JOHN not created");
 
     static const char* const ProductFiles[] = {"vell.exe", "velloran.ico", "install.exe"};
@@ -234,21 +105,14 @@ static void test_first_installation()
     CheckShortcuts(shortcuts, ARRAYSIZE(shortcuts));
 
     CheckNotice(__LINE__, VINSTALL_MASTER_LOAD_NOTICE, before, after);
-    CheckRecord(__LINE__, "c:\\teldax\\UpdName.txt", VINSTALL_DOWNLOAD_BASE VINSTALL_MASTER_LOAD_INSTALLER);
-    CheckRecord(__LINE__, "c:\\teldax\\UpdDetails.txt", VINSTALL_DOWNLOAD_BASE VINSTALL_MASTER_LOAD_DETAILS);
+    ExpectFile("c:\\teldax\\UpdName.txt", VINSTALL_DOWNLOAD_BASE VINSTALL_MASTER_LOAD_INSTALLER);
+    ExpectFile("c:\\teldax\\UpdDetails.txt", VINSTALL_DOWNLOAD_BASE VINSTALL_MASTER_LOAD_DETAILS);
 
-    char received[512];
-    int length = ReadBytes(ReceivedFile, received, sizeof received - 1);
-    received[length < 0 ? 0 : length] = '\0';
-    ok(StartsWith(received, "parameters: " VINSTALL_PDF_PARAMETERS "\r\n"),
-       "the PDF converter's installer received %s, expected the parameters %s",
-       length < 0 ? "nothing" : Show(received, length), VINSTALL_PDF_PARAMETERS);
-    ok(strstr(received, "\r\nshow: 1\r\n") != NULL, "not started with SW_SHOWNORMAL: %s", Show(received, length));
+    const char* received = CheckConverterParameters();
+    ok(strstr(received, "\r\nshow: 1\r\n") != NULL, "not started with SW_SHOWNORMAL: %s",
+       Show(received, strlen(received)));
 }
 
-// An Update release installed silently over an earlier installation: the
-// stored code is used without a dialog, the old desktop shortcut, the .PIF
-// twin and the obsolete system file go, and an Update's records are written.
 // A silent first installation shows no window of the setup program's own:
 // the reporter code dialog comes to the front by itself, so that what the
 // person types goes into it.
@@ -261,9 +125,12 @@ static void test_silent_first_installation()
     ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
     ok(run.dialogsShown == 1, "%d dialogs shown", run.dialogsShown);
     ok(run.dialogInFront, "the reporter code dialog was not the foreground window when it opened");
-    CheckCodeFile(__LINE__, "JOHN");
+    CheckCodeFile("JOHN");
 }
 
+// An Update release installed silently over an earlier installation: the
+// stored code is used without a dialog, the old desktop shortcut, the .PIF
+// twin and the obsolete system file go, and an Update's records are written.
 static void test_silent_update()
 {
     PrepareMachine();
@@ -288,12 +155,12 @@ static void test_silent_update()
     GetSystemTime(&after);
 
     ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
-    CheckLog(__LINE__, log,
+    CheckLog(log,
              "C:\\TELDAX existed: DACL set (1)\r\n"
              "BeforeInstall 1\r\nAfterInstall 1\r\nUpdateInfo 1\r\ncompleted\r\n");
     ok(run.dialogsShown == 0, "the reporter code dialog was shown");
     ok(run.messageCount == 0, "%d message boxes shown, the first \"%s\"", run.messageCount, run.messages[0].title);
-    CheckCodeFile(__LINE__, "MARY");
+    CheckCodeFile("MARY");
     ok(!DirectoryExists("C:\\MARY"), "C:\\MARY was created");
     ok(!FileExists("C:\\TELDAX\\Velloran.PIF"), "the .PIF twin is still there");
     ok(!FileExists(oldSystemFile), "%s is still there", oldSystemFile);
@@ -304,8 +171,8 @@ static void test_silent_update()
     };
     CheckShortcuts(shortcuts, ARRAYSIZE(shortcuts));
     CheckNotice(__LINE__, VINSTALL_UPDATE_NOTICE, before, after);
-    CheckRecord(__LINE__, "c:\\teldax\\UpdName.txt", VINSTALL_DOWNLOAD_BASE VINSTALL_UPDATE_INSTALLER);
-    CheckRecord(__LINE__, "c:\\teldax\\UpdDetails.txt", VINSTALL_DOWNLOAD_BASE VINSTALL_UPDATE_DETAILS);
+    ExpectFile("c:\\teldax\\UpdName.txt", VINSTALL_DOWNLOAD_BASE VINSTALL_UPDATE_INSTALLER);
+    ExpectFile("c:\\teldax\\UpdDetails.txt", VINSTALL_DOWNLOAD_BASE VINSTALL_UPDATE_DETAILS);
     ok(!FileExists(ReceivedFile), "the PDF converter's installer was started without /PDF");
 }
 
@@ -352,12 +219,12 @@ static void test_stops()
 
         ok(run.exitCode == 2, "exit code %lu, expected 2", run.exitCode);
         // The folder made for the installation goes again.
-        CheckLog(__LINE__, log,
+        CheckLog(log,
                  "C:\\TELDAX made, writable by administrators only\r\nBeforeInstall 0\r\nstopped\r\n");
         ok(run.dialogsShown == (c.message ? 0 : 1), "%d dialogs shown", run.dialogsShown);
         ok(run.messageCount == (c.message ? 1 : 0), "%d message boxes shown", run.messageCount);
         if (c.message)
-            CheckMessage(__LINE__, run, 0, "Velloran - Windows Version", c.message, "Velloran Setup");
+            CheckMessage(run, 0, "Velloran - Windows Version", c.message, "Velloran Setup");
         ok(!DirectoryExists("C:\\TELDAX") && !DirectoryExists("C:\\JOHN"), "something was installed");
     }
     ClearContext();
@@ -391,12 +258,12 @@ static void test_foreign_install_folder()
         char log[512];
         RunSetupProgram("VelloranSetup.exe", arguments, AnswerWithCode, "john", &run, log, sizeof log);
         ok(run.exitCode == 2, "exit code %lu, expected 2", run.exitCode);
-        CheckLog(__LINE__, log, Stopped);
+        CheckLog(log, Stopped);
         ok(run.dialogsShown == 0, "%d dialogs shown", run.dialogsShown);
         bool silent = strstr(arguments, "/S") != NULL;
         ok(run.messageCount == (silent ? 0 : 1), "%d message boxes shown", run.messageCount);
         if (!silent)
-            CheckMessage(__LINE__, run, 0, "Velloran - Install Folder", Message, "Velloran Setup");
+            CheckMessage(run, 0, "Velloran - Install Folder", Message, "Velloran Setup");
         char planted[16] = {};
         ok(ReadBytes("C:\\TELDAX\\vell.exe", planted, sizeof planted) == 7 && strcmp(planted, "planted") == 0,
            "vell.exe is %s", Show(planted, (int)strlen(planted)));
@@ -414,9 +281,9 @@ static void test_update_check()
     char log[512];
     RunSetupProgram("VelloranSetup.exe", "/S /CHECK", AnswerCancel, NULL, &run, log, sizeof log);
     ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
-    CheckLog(__LINE__, log, "Chk4TELDAX 0\r\n");
+    CheckLog(log, "Chk4TELDAX 0\r\n");
     ok(run.messageCount == 1, "%d message boxes shown, expected 1", run.messageCount);
-    CheckMessage(__LINE__, run, 0, "Velloran - No Update", VINSTALL_NO_UPDATE_NOTICE, "");
+    CheckMessage(run, 0, "Velloran - No Update", VINSTALL_NO_UPDATE_NOTICE, "");
     ok(!DirectoryExists("C:\\TELDAX"), "something was installed");
 }
 
@@ -428,8 +295,7 @@ int main(int argc, char** argv)
         return 2;
     }
     WindowsPathOf(argv[2], SetupFolder, sizeof SetupFolder);
-    SHGetSpecialFolderPathA(NULL, CommonDesktop, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE);
-    GetSystemDirectoryA(SystemFolder, sizeof SystemFolder);
+    FindInstallationPlaces();
 
     test_first_installation();
     test_silent_first_installation();

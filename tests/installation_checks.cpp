@@ -1,0 +1,137 @@
+#include "installation_checks.h"
+
+#include "release_settings.h"
+
+#include <shlobj.h>
+#include <stdio.h>
+#include <string.h>
+
+const char CodeFile[] = "C:\\TELDAX\\RC.DAT";
+const char ReceivedFile[] = "C:\\TELDAX\\install-received.txt";
+char CommonDesktop[MAX_PATH];
+char SystemFolder[MAX_PATH];
+
+void FindInstallationPlaces()
+{
+    SHGetSpecialFolderPathA(NULL, CommonDesktop, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE);
+    GetSystemDirectoryA(SystemFolder, sizeof SystemFolder);
+}
+
+void PathIn(char* out, int size, const char* folder, const char* name)
+{
+    snprintf(out, size, "%s\\%s", folder, name);
+}
+
+bool StartsWith(const char* text, const char* prefix)
+{
+    return strncmp(text, prefix, strlen(prefix)) == 0;
+}
+
+void RemoveMatching(const char* folder, const char* pattern)
+{
+    char search[MAX_PATH], path[MAX_PATH];
+    PathIn(search, sizeof search, folder, pattern);
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA(search, &found);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (found.cFileName[0] != '.') {
+            PathIn(path, sizeof path, folder, found.cFileName);
+            RemoveTree(path);
+        }
+    } while (FindNextFileA(h, &found));
+    FindClose(h);
+}
+
+void PrepareMachine()
+{
+    CleanDrive();
+    RemoveMatching(CommonDesktop, "*");
+    static const char* const SystemFiles[] = {"win32xac.dll", "tdx32inf.txt"};
+    for (const char* name : SystemFiles) {
+        char path[MAX_PATH];
+        PathIn(path, sizeof path, SystemFolder, name);
+        RemoveTree(path);
+    }
+}
+
+bool SameBytes(const char* installed, const char* built)
+{
+    static char a[64 * 1024], b[64 * 1024];
+    int na = ReadBytes(installed, a, sizeof a), nb = ReadBytes(built, b, sizeof b);
+    return na > 0 && na == nb && memcmp(a, b, na) == 0;
+}
+
+void CheckCodeFileAt(const char* file, int line, const char* code)
+{
+    unsigned char expected[24] = {};
+    memcpy(expected, code, strlen(code));
+    unsigned char actual[64];
+    int length = ReadBytes(CodeFile, actual, sizeof actual);
+    OkAt(file, line, length == 24 && memcmp(actual, expected, 24) == 0, "RC.DAT is %s, expected %s",
+         length < 0 ? "missing" : Show(actual, length), Show(expected, 24));
+}
+
+void CheckLogAt(const char* file, int line, const char* log, const char* expected)
+{
+    OkAt(file, line, strcmp(log, expected) == 0, "log %s, expected %s", Show(log, strlen(log)),
+         Show(expected, strlen(expected)));
+}
+
+void CheckMessageAt(const char* file, int line, const SetupRun& run, int index, const char* title, const char* text,
+                    const char* ownerPrefix)
+{
+    OkAt(file, line, run.messageCount > index, "message %d not shown (%d shown)", index, run.messageCount);
+    if (run.messageCount <= index)
+        return;
+    const SeenMessage& m = run.messages[index];
+    OkAt(file, line, strcmp(m.title, title) == 0, "title \"%s\", expected \"%s\"", m.title, title);
+    OkAt(file, line, strcmp(m.text, text) == 0, "text %s, expected %s", Show(m.text, strlen(m.text)),
+         Show(text, strlen(text)));
+    if (ownerPrefix && ownerPrefix[0])
+        OkAt(file, line, StartsWith(m.owner, ownerPrefix), "owner \"%s\", expected \"%s...\"", m.owner, ownerPrefix);
+    else
+        OkAt(file, line, m.owner[0] == '\0', "owner \"%s\", expected none", m.owner);
+}
+
+const char* CheckConverterParametersAt(const char* file, int line)
+{
+    static char received[512];
+    int length = ReadBytes(ReceivedFile, received, sizeof received - 1);
+    received[length < 0 ? 0 : length] = '\0';
+    OkAt(file, line, StartsWith(received, "parameters: " VINSTALL_PDF_PARAMETERS "\r\n"),
+         "the PDF converter's installer received %s, expected the parameters %s",
+         length < 0 ? "nothing" : Show(received, length), VINSTALL_PDF_PARAMETERS);
+    return received;
+}
+
+void CheckShortcuts(const ShortcutCase* cases, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        const ShortcutCase& c = cases[i];
+        char path[MAX_PATH];
+        PathIn(path, sizeof path, c.folder ? c.folder : CommonDesktop, c.name);
+        SetContext("%s", path);
+        ShortcutProperties link;
+        HRESULT hr = ReadShortcutFile(path, &link);
+        if (!c.target) {
+            ok(!FileExists(path), "still there");
+            continue;
+        }
+        ok(hr == S_OK, "cannot be read: 0x%08lx", (unsigned long)hr);
+        if (hr != S_OK)
+            continue;
+        ok(_stricmp(link.target, c.target) == 0, "target \"%s\", expected \"%s\"", link.target, c.target);
+        ok(strcmp(link.arguments, c.arguments) == 0, "arguments \"%s\", expected \"%s\"", link.arguments,
+           c.arguments);
+        ok(_stricmp(link.directory, c.directory) == 0, "starts in \"%s\", expected \"%s\"", link.directory,
+           c.directory);
+        if (!c.iconPath)
+            continue;
+        ok(strcmp(link.iconPath, c.iconPath) == 0 && link.iconIndex == 0, "icon \"%s\",%d, expected \"%s\",0",
+           link.iconPath, link.iconIndex, c.iconPath);
+        ok(link.hotkey == c.hotkey, "hotkey 0x%x, expected 0x%x", link.hotkey, c.hotkey);
+    }
+    ClearContext();
+}

@@ -1,0 +1,57 @@
+// What an installation leaves behind, checked alike for every setup program
+// that carries the library (NSIS, Inno Setup, Windows Installer): the
+// machine made ready, RC.DAT, the shortcuts read back, the product's files
+// and what the PDF converter's installer was started with. Each check
+// reports its failures at the caller's line.
+#pragma once
+#include "harness.h"
+#include "tools/setup_driver.h"
+
+extern const char CodeFile[];      // C:\TELDAX\RC.DAT
+extern const char ReceivedFile[];  // what the stand-in for install.exe wrote
+// Found by FindInstallationPlaces.
+extern char CommonDesktop[MAX_PATH];
+extern char SystemFolder[MAX_PATH];
+
+void FindInstallationPlaces();
+void PathIn(char* out, int size, const char* folder, const char* name);
+bool StartsWith(const char* text, const char* prefix);
+// Removes every entry of folder whose name matches pattern.
+void RemoveMatching(const char* folder, const char* pattern);
+// A machine without Velloran: a clean C: drive, an empty common desktop,
+// neither obsolete system file.
+void PrepareMachine();
+// The installed file holds the same bytes as the build's.
+bool SameBytes(const char* installed, const char* built);
+
+// RC.DAT holds exactly the written form of code.
+#define CheckCodeFile(code) CheckCodeFileAt(__FILE__, __LINE__, code)
+void CheckCodeFileAt(const char* file, int line, const char* code);
+
+// The setup program's log holds exactly expected.
+#define CheckLog(log, expected) CheckLogAt(__FILE__, __LINE__, log, expected)
+void CheckLogAt(const char* file, int line, const char* log, const char* expected);
+
+// Message box index of the run: its title, text and owner (a caption's
+// beginning; NULL or "": none).
+#define CheckMessage(run, index, title, text, ownerPrefix) \
+    CheckMessageAt(__FILE__, __LINE__, run, index, title, text, ownerPrefix)
+void CheckMessageAt(const char* file, int line, const SetupRun& run, int index, const char* title, const char* text,
+                    const char* ownerPrefix);
+
+// The PDF converter's installer was started with the build's parameters;
+// gives what it received.
+#define CheckConverterParameters() CheckConverterParametersAt(__FILE__, __LINE__)
+const char* CheckConverterParametersAt(const char* file, int line);
+
+// A shortcut as it must read back.
+struct ShortcutCase {
+    const char* folder;     // NULL: the common desktop
+    const char* name;
+    const char* target;     // NULL: the shortcut must not exist
+    const char* arguments;
+    const char* directory;
+    const char* iconPath = NULL;  // NULL: icon and hotkey not compared
+    WORD hotkey = 0;
+};
+void CheckShortcuts(const ShortcutCase* cases, int count);
