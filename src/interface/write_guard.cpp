@@ -113,12 +113,9 @@ bool HoldFile(LPCSTR path, HoldKind kind, bool create, HANDLE* held, bool* creat
         refusal = "it is a folder";
     if (refusal) {
         Trace("%s not written: %s", path, refusal);
-        CloseHandle(file);
-        // A file made here a moment ago and refused is not left behind.
-        if (created && *created) {
-            DeleteFileA(path);
+        ReleaseUnwritten(file, path, created && *created);
+        if (created)
             *created = false;
-        }
         return false;
     }
     if (info.nNumberOfLinks > 1) {
@@ -134,4 +131,15 @@ void ReleaseHold(HANDLE held)
 {
     if (held != INVALID_HANDLE_VALUE)
         CloseHandle(held);
+}
+
+void ReleaseUnwritten(HANDLE held, LPCSTR path, bool created)
+{
+    ReleaseHold(held);
+    if (!created)
+        return;
+    // The hold kept others from touching the name until now; deleting it
+    // removes a name only, whatever it may lead to by then.
+    if (DeleteFileA(path))
+        Trace("%s deleted again: it was made empty to be held", path);
 }

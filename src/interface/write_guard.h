@@ -51,3 +51,8 @@ bool HoldFile(LPCSTR path, HoldKind kind, bool create, HANDLE* held, bool* creat
 
 // Closes what HoldFolder or HoldFile held; INVALID_HANDLE_VALUE is fine.
 void ReleaseHold(HANDLE held);
+
+// Closes the hold of a file whose write failed. When the hold made the file
+// (created), the empty file is deleted again rather than left in place of
+// one that was never written.
+void ReleaseUnwritten(HANDLE held, LPCSTR path, bool created);

@@ -31,10 +31,7 @@ static void WriteRecordFile(LPCSTR path, LPCSTR text, const SYSTEMTIME* date)
     HANDLE file = CreateForWriting(path);
     if (file == INVALID_HANDLE_VALUE) {
         Trace("%s not created (error %lu): passed over", path, GetLastError());
-        ReleaseHold(held);
-        // The empty file made to be held is not left as a record.
-        if (created)
-            DeleteFileA(path);
+        ReleaseUnwritten(held, path, created);
         return;
     }
     HRESULT placed = date ? StringCchPrintfA(WorkPath, ARRAYSIZE(WorkPath), text, date->wMonth,

@@ -44,10 +44,7 @@ static void WriteCodeFile(LPCSTR folder, LPCSTR path)
         CodeFileHandle = CreateForWriting(path);
         if (CodeFileHandle == INVALID_HANDLE_VALUE) {
             Trace("%s not created (error %lu)", path, GetLastError());
-            ReleaseHold(heldFile);
-            // The empty file made to be held is not left as a code file.
-            if (created)
-                DeleteFileA(path);
+            ReleaseUnwritten(heldFile, path, created);
         } else {
             if (WriteFile(CodeFileHandle, record, sizeof record, &BytesWritten, NULL))
                 Trace("%s written: %lu bytes", path, BytesWritten);

@@ -213,14 +213,12 @@ static void ReplaceDesktopShortcut(LPCSTR desktop, char* reporterDir)
         JoinPath(target, InstallDir, "\\vell.exe");
         ShortcutInfo info = {target, description, 0, iconPath, 0, reporterDir};
         HRESULT hr = WriteShortcut("Velloran.lnk", &info);
-        ReleaseHold(held);
         if (SUCCEEDED(hr)) {
+            ReleaseHold(held);
             Trace("desktop shortcut Velloran.lnk written");
         } else {
             Trace("desktop shortcut Velloran.lnk not written (0x%08lX)", (unsigned long)hr);
-            // The empty file made to be held is not left as a broken shortcut.
-            if (created)
-                DeleteAndTell("Velloran.lnk");
+            ReleaseUnwritten(held, "Velloran.lnk", created);
         }
     }
     ReleaseHold(folder);
