@@ -56,11 +56,38 @@ void PrepareMachine()
     }
 }
 
-bool SameBytes(const char* installed, const char* built)
+static bool SameBytes(const char* installed, const char* built)
 {
     static char a[64 * 1024], b[64 * 1024];
     int na = ReadBytes(installed, a, sizeof a), nb = ReadBytes(built, b, sizeof b);
     return na > 0 && na == nb && memcmp(a, b, na) == 0;
+}
+
+void CheckProductFilesAt(const char* file, int line, const char* productFolder)
+{
+    static const char* const ProductFiles[] = {"vell.exe", "velloran.ico", "install.exe"};
+    for (const char* name : ProductFiles) {
+        char installed[MAX_PATH], built[MAX_PATH];
+        PathIn(installed, sizeof installed, "C:\\TELDAX", name);
+        PathIn(built, sizeof built, productFolder, name);
+        OkAt(file, line, SameBytes(installed, built), "%s is not the build's %s", installed, name);
+    }
+}
+
+void ReportWindowsVersionTo(const char* program, const char* version)
+{
+    char keyName[128];
+    snprintf(keyName, sizeof keyName, "Software\\Wine\\AppDefaults\\%s", program);
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, keyName, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS) {
+        ok(false, "cannot set the Windows version for %s", program);
+        return;
+    }
+    if (version)
+        RegSetValueExA(key, "Version", 0, REG_SZ, (const BYTE*)version, (DWORD)strlen(version) + 1);
+    else
+        RegDeleteValueA(key, "Version");
+    RegCloseKey(key);
 }
 
 void CheckCodeFileAt(const char* file, int line, const char* code)

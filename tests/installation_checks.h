@@ -21,8 +21,14 @@ void RemoveMatching(const char* folder, const char* pattern);
 // A machine without Velloran: a clean C: drive, an empty common desktop,
 // neither obsolete system file.
 void PrepareMachine();
-// The installed file holds the same bytes as the build's.
-bool SameBytes(const char* installed, const char* built);
+// The product's files in C:\TELDAX hold the same bytes as the build's, in
+// productFolder.
+#define CheckProductFiles(productFolder) CheckProductFilesAt(__FILE__, __LINE__, productFolder)
+void CheckProductFilesAt(const char* file, int line, const char* productFolder);
+
+// The Windows version Wine reports to program (its file name; NULL: the
+// prefix's own version again).
+void ReportWindowsVersionTo(const char* program, const char* version);
 
 // RC.DAT holds exactly the written form of code.
 #define CheckCodeFile(code) CheckCodeFileAt(__FILE__, __LINE__, code)

@@ -73,13 +73,9 @@ static void test_first_installation()
     CheckCodeFile("JOHN");
     ok(DirectoryExists("C:\\JOHN"), "C:\\JOHN not created");
 
-    static const char* const ProductFiles[] = {"vell.exe", "velloran.ico", "install.exe"};
-    for (const char* name : ProductFiles) {
-        char installed[MAX_PATH], built[MAX_PATH];
-        PathIn(installed, sizeof installed, "C:\\TELDAX", name);
-        snprintf(built, sizeof built, "%s\\product\\%s", BuildFolder, name);
-        ok(SameBytes(installed, built), "%s is not the build's %s", installed, name);
-    }
+    char product[MAX_PATH];
+    PathIn(product, sizeof product, BuildFolder, "product");
+    CheckProductFiles(product);
 
     // Outside the skip list the shortcuts start in the reporter's directory
     // and lose their arguments; WinNT.lnk and User's Manual.lnk stay.
@@ -138,22 +134,8 @@ static void test_stored_code()
 // started and to the copy of itself that runs the wizard.
 static void ReportWindowsVersion(const char* version)
 {
-    static const char* const Programs[] = {"VelloranInnoSetup.exe", "VelloranInnoSetup.tmp"};
-    for (const char* program : Programs) {
-        char keyName[128];
-        snprintf(keyName, sizeof keyName, "Software\\Wine\\AppDefaults\\%s", program);
-        HKEY key;
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, keyName, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) !=
-            ERROR_SUCCESS) {
-            ok(false, "cannot set the Windows version for %s", program);
-            continue;
-        }
-        if (version)
-            RegSetValueExA(key, "Version", 0, REG_SZ, (const BYTE*)version, (DWORD)strlen(version) + 1);
-        else
-            RegDeleteValueA(key, "Version");
-        RegCloseKey(key);
-    }
+    ReportWindowsVersionTo("VelloranInnoSetup.exe", version);
+    ReportWindowsVersionTo("VelloranInnoSetup.tmp", version);
 }
 
 // Inno Setup's setup programs list Windows 10 as supported, so the library

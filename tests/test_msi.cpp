@@ -145,13 +145,9 @@ static void test_first_installation()
     CheckCodeFile("JOHN");
     ok(DirectoryExists("C:\\JOHN"), "C:\\JOHN not created");
 
-    static const char* const ProductFiles[] = {"vell.exe", "velloran.ico", "install.exe"};
-    for (const char* name : ProductFiles) {
-        char installed[MAX_PATH], built[MAX_PATH];
-        PathIn(installed, sizeof installed, "C:\\TELDAX", name);
-        snprintf(built, sizeof built, "%s\\..\\product\\%s", PackageFolder, name);
-        ok(SameBytes(installed, built), "%s is not the build's %s", installed, name);
-    }
+    char product[MAX_PATH];
+    PathIn(product, sizeof product, PackageFolder, "..\\product");
+    CheckProductFiles(product);
 
     char cmd[MAX_PATH];
     PathIn(cmd, sizeof cmd, SystemFolder, "cmd.exe");

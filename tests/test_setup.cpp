@@ -80,14 +80,9 @@ static void test_first_installation()
     CheckCodeFile("JOHN");
     ok(DirectoryExists("C:\\JOHN"), "C:\\JOHN not created");
 
-    static const char* const ProductFiles[] = {"vell.exe", "velloran.ico", "install.exe"};
-    char built[MAX_PATH];
-    for (const char* name : ProductFiles) {
-        char installed[MAX_PATH];
-        PathIn(installed, sizeof installed, "C:\\TELDAX", name);
-        snprintf(built, sizeof built, "%s\\product\\%s", SetupFolder, name);
-        ok(SameBytes(installed, built), "%s is not the build's %s", installed, name);
-    }
+    char product[MAX_PATH];
+    PathIn(product, sizeof product, SetupFolder, "product");
+    CheckProductFiles(product);
 
     // Shortcuts outside the skip list start in the reporter's directory and
     // lose their arguments and hotkey; WinNT.lnk and User's Manual.lnk stay
@@ -193,17 +188,7 @@ static const StopCase StopCases[] = {
 
 static void ReportWindowsVersion(const char* version)
 {
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\VelloranSetup.exe", 0, NULL, 0,
-                        KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS) {
-        ok(false, "cannot set the Windows version for VelloranSetup.exe");
-        return;
-    }
-    if (version)
-        RegSetValueExA(key, "Version", 0, REG_SZ, (const BYTE*)version, (DWORD)strlen(version) + 1);
-    else
-        RegDeleteValueA(key, "Version");
-    RegCloseKey(key);
+    ReportWindowsVersionTo("VelloranSetup.exe", version);
 }
 
 static void test_stops()
