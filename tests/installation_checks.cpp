@@ -56,6 +56,18 @@ void PrepareMachine()
     }
 }
 
+const char* PrepareStoredCodeMachine()
+{
+    PrepareMachine();
+    MakeDirectory("C:\\TELDAX");
+    const char stored[24] = "MARY";
+    WriteBytes(CodeFile, stored, sizeof stored);
+    static char oldSystemFile[MAX_PATH];
+    PathIn(oldSystemFile, sizeof oldSystemFile, SystemFolder, "win32xac.dll");
+    WriteBytes(oldSystemFile, "old", 3);
+    return oldSystemFile;
+}
+
 static bool SameBytes(const char* installed, const char* built)
 {
     static char a[64 * 1024], b[64 * 1024];

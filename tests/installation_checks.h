@@ -21,6 +21,12 @@ void RemoveMatching(const char* folder, const char* pattern);
 // A machine without Velloran: a clean C: drive, an empty common desktop,
 // neither obsolete system file.
 void PrepareMachine();
+// The same with an earlier installation's C:\TELDAX\RC.DAT holding "MARY"
+// and the obsolete win32xac.dll in the system folder, which AfterInstall
+// deletes only when it still sees the platform id that BeforeInstall
+// recorded (the library stayed loaded between the calls). Gives that file's
+// path.
+const char* PrepareStoredCodeMachine();
 // The product's files in C:\TELDAX hold the same bytes as the build's, in
 // productFolder.
 #define CheckProductFiles(productFolder) CheckProductFilesAt(__FILE__, __LINE__, productFolder)

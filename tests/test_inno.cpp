@@ -99,15 +99,7 @@ static void test_first_installation()
 // BeforeInstall found (the library stayed loaded between the calls).
 static void test_stored_code()
 {
-    PrepareMachine();
-    MakeDirectory("C:\\TELDAX");
-    const char stored[24] = "MARY";
-    WriteBytes(CodeFile, stored, sizeof stored);
-    // Deleted from the system folder only if AfterInstall still sees the
-    // platform id that BeforeInstall recorded.
-    char oldSystemFile[MAX_PATH];
-    PathIn(oldSystemFile, sizeof oldSystemFile, SystemFolder, "win32xac.dll");
-    WriteBytes(oldSystemFile, "old", 3);
+    const char* oldSystemFile = PrepareStoredCodeMachine();
 
     SetupRun run;
     char log[512];

@@ -173,12 +173,7 @@ static void test_first_installation()
 static void test_stored_code_silent()
 {
     PrepareMachineWithoutPackage();
-    MakeDirectory("C:\\TELDAX");
-    const char stored[24] = "MARY";
-    WriteBytes(CodeFile, stored, sizeof stored);
-    char oldSystemFile[MAX_PATH];
-    PathIn(oldSystemFile, sizeof oldSystemFile, SystemFolder, "win32xac.dll");
-    WriteBytes(oldSystemFile, "old", 3);
+    const char* oldSystemFile = PrepareStoredCodeMachine();
 
     SetupRun run;
     char statuses[1024];

@@ -662,7 +662,7 @@ static void TestConverterInFolderOfAnotherUser()
     SetContext("InstallPDF, C:\\TELDAX of another user");
     ConverterInPlace();
     if (!GiveToAnotherUser("C:\\TELDAX")) {
-        printf("skipped: C:\\TELDAX cannot be given to another Unix user here (not root)\n");
+        Skip("C:\\TELDAX cannot be given to another Unix user here (not root)");
         return;
     }
     ShellExecuteRecordOnly = true;

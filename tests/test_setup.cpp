@@ -128,19 +128,12 @@ static void test_silent_first_installation()
 // twin and the obsolete system file go, and an Update's records are written.
 static void test_silent_update()
 {
-    PrepareMachine();
-    MakeDirectory("C:\\TELDAX");
-    const char stored[24] = "MARY";
-    WriteBytes(CodeFile, stored, sizeof stored);
+    const char* oldSystemFile = PrepareStoredCodeMachine();
     WriteBytes("C:\\TELDAX\\Velloran.PIF", "old", 3);
     SetFileAttributesA("C:\\TELDAX\\Velloran.PIF", FILE_ATTRIBUTE_READONLY);
-    char oldDesktop[MAX_PATH], oldSystemFile[MAX_PATH];
+    char oldDesktop[MAX_PATH];
     PathIn(oldDesktop, sizeof oldDesktop, CommonDesktop, "Shortcut to Velloran.lnk");
     WriteBytes(oldDesktop, "old", 3);
-    // Deleted from system32 only if AfterInstall still sees the platform id
-    // that BeforeInstall recorded: the library stayed loaded between calls.
-    PathIn(oldSystemFile, sizeof oldSystemFile, SystemFolder, "win32xac.dll");
-    WriteBytes(oldSystemFile, "old", 3);
 
     SYSTEMTIME before, after;
     GetSystemTime(&before);
@@ -236,7 +229,7 @@ static void test_foreign_install_folder()
         MakeDirectory("C:\\TELDAX");
         WriteBytes("C:\\TELDAX\\vell.exe", "planted", 7);
         if (!GiveToAnotherUser("C:\\TELDAX")) {
-            printf("skipped: C:\\TELDAX cannot be given to another Unix user here (not root)\n");
+            Skip("C:\\TELDAX cannot be given to another Unix user here (not root)");
             break;
         }
         SetupRun run;
