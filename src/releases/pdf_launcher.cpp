@@ -1,5 +1,5 @@
+#include "../guard/administrators_only.h"
 #include "../interface/exports.h"
-#include "../interface/folder_security.h"
 #include "../interface/state.h"
 #include "../interface/trace.h"
 #include "release_settings.h"

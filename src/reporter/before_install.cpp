@@ -1,8 +1,8 @@
+#include "../guard/hold.h"
+#include "../guard/install_folder.h"
 #include "../interface/exports.h"
-#include "../interface/folder_security.h"
 #include "../interface/state.h"
 #include "../interface/trace.h"
-#include "../interface/write_guard.h"
 #include "reporter.h"
 
 #include <strsafe.h>

@@ -1,7 +1,7 @@
+#include "../guard/hold.h"
 #include "../interface/exports.h"
 #include "../interface/state.h"
 #include "../interface/trace.h"
-#include "../interface/write_guard.h"
 #include "shortcuts.h"
 
 #include <shlobj.h>

@@ -1,36 +1,12 @@
-#include "write_guard.h"
-#include "trace.h"
+#include "hold.h"
+#include "../interface/trace.h"
+#include "platform.h"
 
 #include <strsafe.h>
 
 // Deletion is never shared: while a hold is open its name can be neither
 // deleted nor renamed, nor can a folder above it be renamed.
 static const DWORD HoldShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
-
-// Folders can be opened (FILE_FLAG_BACKUP_SEMANTICS) only on the NT family,
-// and reparse points exist from Windows 2000 on: before that the flag that
-// opens one itself means nothing to CreateFileA. A version that cannot be
-// read is taken for a current one.
-struct Platform {
-    bool ntFamily;
-    DWORD openFlags;
-};
-
-static Platform CurrentPlatform()
-{
-    OSVERSIONINFOA version;
-    ZeroMemory(&version, sizeof version);
-    version.dwOSVersionInfoSize = sizeof version;
-    Platform platform = {true, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT};
-    if (GetVersionExA(&version)) {
-        platform.ntFamily = version.dwPlatformId == VER_PLATFORM_WIN32_NT;
-        if (!platform.ntFamily)
-            platform.openFlags = 0;
-        else if (version.dwMajorVersion < 5)
-            platform.openFlags = FILE_FLAG_BACKUP_SEMANTICS;
-    }
-    return platform;
-}
 
 bool HoldFolder(LPCSTR path, HANDLE* held)
 {

@@ -1,23 +1,10 @@
-#include "folder_security.h"
-#include "trace.h"
+#include "administrators_only.h"
+#include "../interface/trace.h"
+#include "platform.h"
+#include "security_ids.h"
 
-#include <stddef.h>
 #include <strsafe.h>
 
-// --- Well-known SIDs -------------------------------------------------------
-// Laid out as the platform lays out a SID (revision, count, the 6-byte
-// authority, the sub-authorities), so that they can stand where a PSID is
-// asked for, or inside a descriptor, without being built at run time.
-template <int Count> struct Sid {
-    BYTE revision;
-    BYTE count;
-    BYTE authority[6];
-    DWORD parts[Count];
-};
-#define NT_SID(count, ...) {SID_REVISION, count, {0, 0, 0, 0, 0, 5}, {__VA_ARGS__}}
-#define SYSTEM_SID NT_SID(1, 18)
-#define ADMINISTRATORS_SID NT_SID(2, 32, 544)
-#define USERS_SID NT_SID(2, 32, 545)
 static const Sid<1> SystemSid = SYSTEM_SID;
 static const Sid<2> AdministratorsSid = ADMINISTRATORS_SID;
 static const Sid<6> TrustedInstallerSid =
@@ -55,14 +42,6 @@ static void SidText(const BYTE* sid, char* text, size_t size)
     }
 }
 
-static bool IsWindows9x()
-{
-    OSVERSIONINFOA version;
-    ZeroMemory(&version, sizeof version);
-    version.dwOSVersionInfoSize = sizeof version;
-    return GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
-}
-
 // advapi32 while a check runs; its functions are found by name, since
 // Windows 95's lacks some of them.
 static HMODULE Advapi;
@@ -75,80 +54,6 @@ static FARPROC FindCall(LPCSTR name)
     return call;
 }
 #define FIND_CALL(function) reinterpret_cast<decltype(&function)>(reinterpret_cast<void*>(FindCall(#function)))
-
-// --- The install folder's descriptor -----------------------------------------
-
-// A self-relative security descriptor, written out byte for byte as NT 4.0
-// and later read it: owner Administrators and a DACL whose three ACEs are
-// inherited by files and folders alike. NT 4.0 copies inheritable ACEs
-// only when something is created (it has no automatic inheritance), which
-// is all this folder needs.
-template <int Count> struct InheritedAce {
-    ACE_HEADER header;
-    ACCESS_MASK rights;
-    Sid<Count> sid;
-};
-#define FOLDER_ACE(rights, count, sid) \
-    {{ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, sizeof(InheritedAce<count>)}, rights, sid}
-struct FolderSecurity {
-    SECURITY_DESCRIPTOR_RELATIVE header;
-    Sid<2> owner;
-    ACL dacl;
-    InheritedAce<1> system;
-    InheritedAce<2> administrators;
-    InheritedAce<2> users;
-};
-static_assert(sizeof(FolderSecurity) == 20 + 16 + 8 + 20 + 24 + 24, "the descriptor has no gaps");
-static const WORD FolderDaclSize = sizeof(FolderSecurity) - offsetof(FolderSecurity, dacl);
-
-// Not const: SE_DACL_PROTECTED is set only where the platform knows it.
-static FolderSecurity FolderDescriptor = {
-    {SECURITY_DESCRIPTOR_REVISION, 0, SE_SELF_RELATIVE | SE_DACL_PRESENT, offsetof(FolderSecurity, owner), 0, 0,
-     offsetof(FolderSecurity, dacl)},
-    ADMINISTRATORS_SID,
-    {ACL_REVISION, 0, FolderDaclSize, 3, 0},
-    FOLDER_ACE(FILE_ALL_ACCESS, 1, SYSTEM_SID),
-    FOLDER_ACE(FILE_ALL_ACCESS, 2, ADMINISTRATORS_SID),
-    FOLDER_ACE(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, 2, USERS_SID),
-};
-
-bool MakeInstallFolder(LPCSTR path)
-{
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, &FolderDescriptor, FALSE};
-    LPSECURITY_ATTRIBUTES security = NULL;
-    // Windows 9x keeps no security on files.
-    if (!IsWindows9x()) {
-        security = &attributes;
-        // Windows 2000 brought both automatic inheritance, from which the
-        // DACL is protected, and SetSecurityDescriptorControl: the one
-        // tells of the other.
-        Advapi = LoadLibraryA("advapi32.dll");
-        bool protect = FindCall("SetSecurityDescriptorControl") != NULL;
-        FolderDescriptor.header.Control = SE_SELF_RELATIVE | SE_DACL_PRESENT | (protect ? SE_DACL_PROTECTED : 0);
-        if (Advapi)
-            FreeLibrary(Advapi);
-        Advapi = NULL;
-    }
-
-    BOOL made = CreateDirectoryA(path, security);
-    // Only an administrator may make Administrators the owner. Without that
-    // right the folder cannot be protected at all; the default security at
-    // least lets the installation go on as before.
-    if (!made && security && GetLastError() == ERROR_INVALID_OWNER) {
-        Trace("%s cannot be owned by Administrators (error %lu)", path, GetLastError());
-        security = NULL;
-        made = CreateDirectoryA(path, NULL);
-    }
-    DWORD error = GetLastError();
-    if (made)
-        Trace("%s created%s", path, security ? ", writable by administrators only" : " with the default security");
-    else if (error != ERROR_ALREADY_EXISTS)
-        Trace("%s not created (error %lu)", path, error);
-    SetLastError(error);
-    return made != FALSE;
-}
-
-// --- The check before a program is started -------------------------------------
 
 // Rights by which someone could change a file or what a folder holds:
 // write or append data (add a file or a subfolder), delete, delete what is
