@@ -82,6 +82,11 @@ function VInstallPDF(Wnd: HWND; A, B, C, D: Integer): Integer;
   external 'InstallPDF@files:VINSTALLDLL.dll stdcall';
 function VChk4TELDAX(Wnd: HWND; A, B, C, D: Integer): Integer;
   external 'Chk4TELDAX@files:VINSTALLDLL.dll stdcall';
+// BeforeInstall with the reporter code from the command line (or ''), the
+// options (1: silent) and a buffer of Size bytes for one log line.
+function VBeforeInstallWithCode(Wnd: HWND; Code: AnsiString; Options: Integer; Msg: AnsiString;
+  Size: Integer): Integer;
+  external 'BeforeInstallWithCode@files:VINSTALLDLL.dll stdcall';
 
 // What making C:\TELDAX safe needs of the platform. Setup is a 32-bit
 // program: a pointer fits a Cardinal.

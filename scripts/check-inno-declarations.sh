@@ -2,7 +2,8 @@
 # Reads the Inno Setup script's declarations of the library against the
 # library's own export directory: every export of the DLL declared exactly
 # once, by its plain name, from "files:VINSTALLDLL.dll", stdcall, with five
-# 32-bit arguments (a window, then four Integers) and an Integer status; and
+# 32-bit arguments (a window, then four Integers; for BeforeInstallWithCode
+# a code, the options, a buffer and its size) and an Integer status; and
 # nothing declared that the DLL does not export. A wrong count of arguments
 # would leave Setup's stack broken after each call, a wrong name fails only
 # when Setup starts. Works on the files alone, without Inno Setup or Wine.
@@ -47,7 +48,12 @@ check() {
         push @types, ($type) x scalar(split /\s*,\s*/, $names);
       }
       my $shape = join(", ", @types) . " -> $result";
-      my $ok = $shape =~ /^HWND, Integer, Integer, Integer, Integer -> Integer$/i && $parameters !~ /\bvar\b/i;
+      # The six take four Integers the library ignores; BeforeInstallWithCode
+      # a code, the options, a buffer for the log line and its size.
+      my $expected = $export eq "BeforeInstallWithCode"
+        ? "HWND, AnsiString, Integer, AnsiString, Integer -> Integer"
+        : "HWND, Integer, Integer, Integer, Integer -> Integer";
+      my $ok = lc($shape) eq lc($expected) && $parameters !~ /\bvar\b/i;
       if (!$exported{$export}) {
         print "FAIL $function: declares $export, which the DLL does not export\n";
         $fail = 1;
@@ -55,7 +61,7 @@ check() {
         print "FAIL $function: declares $export a second time\n";
         $fail = 1;
       } elsif (!$ok) {
-        print "FAIL $function: $export declared as ($shape), expected (HWND, Integer, Integer, Integer, Integer -> Integer)\n";
+        print "FAIL $function: $export declared as ($shape), expected ($expected)\n";
         $fail = 1;
       } else {
         print "ok   $export as $function ($shape), stdcall\n";
@@ -85,6 +91,7 @@ faults=(
   "one declaration removed|/external .BeforeInstall@files/d"
   "an argument dropped|s/function VAfterInstall(Wnd: HWND; A, B, C, D: Integer)/function VAfterInstall(Wnd: HWND; A, B, C: Integer)/"
   "cdecl in place of stdcall|s/MLDInfo@files:VINSTALLDLL.dll stdcall/MLDInfo@files:VINSTALLDLL.dll cdecl/"
+  "the log buffer declared as an Integer|s/Options: Integer; Msg: AnsiString;/Options: Integer; Msg: Integer;/"
 )
 for fault in "${faults[@]}"; do
   name=${fault%%|*}

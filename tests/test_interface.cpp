@@ -25,6 +25,8 @@ static IMAGE_NT_HEADERS* NtHeaders()
     static_assert(__is_same(decltype(&name), ExportProc), #name " is not a five-argument __stdcall export");
 VINSTALL_EXPORT_LIST(EXPECT_EXPORT_TYPE)
 #undef EXPECT_EXPORT_TYPE
+static_assert(__is_same(decltype(&BeforeInstallWithCode), int(__stdcall*)(HWND, LPCSTR, DWORD, LPSTR, DWORD)),
+              "BeforeInstallWithCode is not the five-argument __stdcall export its callers declare");
 
 // The export directory itself is read from the file by test_artifact; here
 // the loader finds each export by its plain name.
@@ -40,22 +42,24 @@ static void test_export_directory()
 // many bytes of arguments it removed from the stack. Only 32-bit code has a
 // convention to get wrong; the shipped file's instructions are checked on
 // every machine by scripts/check-export-returns.sh.
-static int CallMeasuringStack(ExportProc proc, HWND window, DWORD* removed)
+static int CallMeasuringStack(ExportProc proc, HWND window, DWORD* removed,
+                              const LPARAM (&arguments)[4] = {0x11111111, 0x22222222, 0x33333333, 0x44444444})
 {
     int result;
     DWORD before, after;
+    const LPARAM* pushed = arguments;
     asm volatile("movl %%esp, %1\n\t"
-                 "pushl $0x44444444\n\t"
-                 "pushl $0x33333333\n\t"
-                 "pushl $0x22222222\n\t"
-                 "pushl $0x11111111\n\t"
-                 "pushl %4\n\t"
-                 "call *%3\n\t"
+                 "pushl 12(%%edx)\n\t"
+                 "pushl 8(%%edx)\n\t"
+                 "pushl 4(%%edx)\n\t"
+                 "pushl (%%edx)\n\t"
+                 "pushl %%ecx\n\t"
+                 "call *%%ebx\n\t"
                  "movl %%esp, %2\n\t"
                  "movl %1, %%esp\n\t"
-                 : "=&a"(result), "=&S"(before), "=&D"(after)
-                 : "b"(proc), "c"(window)
-                 : "edx", "memory", "cc");
+                 : "=&a"(result), "=&S"(before), "=&D"(after), "+d"(pushed), "+c"(window)
+                 : "b"(proc)
+                 : "memory", "cc");
     *removed = after - before + 20;
     return result;
 }
@@ -106,6 +110,23 @@ static void test_calling_contract()
     }
     RemoveTree("C:\\users\\Public\\Desktop\\Velloran.lnk");
     int status;
+
+    // The seventh export reads its four: a code, the options, a buffer and
+    // its size.
+    LoadLibraryUnderTest();
+    PrepareStoredCode();
+    char line[128] = "";
+    const LPARAM withCode[4] = {(LPARAM) "john", 1, (LPARAM)line, sizeof line};
+    ExportProc proc = FindExport("BeforeInstallWithCode");
+#if defined(__i386__)
+    DWORD removed = 0;
+    status = proc ? CallMeasuringStack(proc, SetupWindow, &removed, withCode) : -1;
+    ok(removed == 20, "BeforeInstallWithCode removed %lu bytes of arguments, expected 20", removed);
+#else
+    status = proc ? proc(SetupWindow, withCode[0], withCode[1], withCode[2], withCode[3]) : -1;
+#endif
+    ok(status == 1 && strcmp(line, "stored reporter code MARY kept: the given code john was not used") == 0,
+       "BeforeInstallWithCode: status %d, \"%s\"", status, line);
 
     // The four further arguments are never read.
     static const LPARAM extras[][4] = {{0, 0, 0, 0}, {-1, -1, -1, -1}, {1, 2, 3, 4}};
@@ -300,6 +321,91 @@ static void test_version_gate()
        "GetVersionExA failing, trace:\n%s", TraceText());
 }
 
+// --- Where nobody sees the screen ------------------------------------------------------------
+
+// The process in a window station that is not visible, as a service or a
+// deployment agent running as SYSTEM is: no export shows a dialog or a
+// message box, each box passed over is said with its title and text, and
+// every export returns the status the design gives after that box.
+struct UnseenCase {
+    const char* what;
+    const char* exportName;
+    bool storedCode;
+    DWORD major;  // the version reported (minor 1 or 0)
+    int status;
+    const char* traced;
+};
+
+static const UnseenCase UnseenCases[] = {
+    {"BeforeInstall, fresh machine", "BeforeInstall", false, 6, 0,
+     "no reporter code: none was given and the dialog is not shown (the window station is not visible)"},
+    {"BeforeInstall, stored code", "BeforeInstall", true, 6, 1, "stored code read from C:\\TELDAX\\RC.DAT"},
+    {"BeforeInstall, Windows 10", "BeforeInstall", true, 10, 0,
+     "message box passed over (the window station is not visible): \"Velloran - Windows Version\": \"Your version "
+     "of the Velloran software does not work with this version of Windows.\""},
+    {"BeforeInstallWithCode, fresh machine, no code", "BeforeInstallWithCode", false, 6, 0,
+     "no reporter code: none was given"},
+    {"AfterInstall", "AfterInstall", true, 6, 1, "desktop shortcut Velloran.lnk written"},
+    {"UpdateInfo", "UpdateInfo", true, 6, 1, "c:\\teldax\\Update.txt written"},
+    {"MLDInfo", "MLDInfo", true, 6, 1, "c:\\teldax\\Update.txt written"},
+    {"InstallPDF", "InstallPDF", true, 6, 1, "InstallPDF: returns 1"},
+    {"Chk4TELDAX", "Chk4TELDAX", true, 6, 0,
+     "message box passed over (the window station is not visible): \"Velloran - No Update\": \"As of yet, there are "
+     "no updates for the October 2021 Master Load. Try again later.\""},
+};
+
+static bool StationVisible(HWINSTA station)
+{
+    USEROBJECTFLAGS flags = {};
+    return GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, NULL) &&
+           (flags.dwFlags & WSF_VISIBLE);
+}
+
+static void test_unseen_window_station()
+{
+    HWINSTA seen = GetProcessWindowStation();
+    HWINSTA unseen = CreateWindowStationA("VinstallUnseen", 0, WINSTA_ALL_ACCESS, NULL);
+    if (!unseen || !SetProcessWindowStation(unseen)) {
+        Skip("no window station that is not visible can be made here (error %lu)", GetLastError());
+        return;
+    }
+    if (StationVisible(unseen)) {
+        Skip("a new window station is visible here");
+    } else {
+        for (const UnseenCase& c : UnseenCases) {
+            SetContext("not visible: %s", c.what);
+            LoadLibraryUnderTest();
+            if (c.storedCode)
+                PrepareStoredCode();
+            else
+                CleanDrive();
+            ReportVersion(c.major, c.major == 6 ? 1 : 0, VER_PLATFORM_WIN32_NT);
+            ShellExecuteRecordOnly = true;
+            // A dialog that opened all the same would be typed into.
+            DialogAction john[] = {{TypeText, "john"}, {ClickOk, NULL}};
+            ScriptDialog(john, 2);
+            int status = CallExport(c.exportName, SetupWindow, 0, 0, 0, 0);
+            ShellExecuteRecordOnly = false;
+            UseRealVersion();
+            ok(status == c.status, "status %d, expected %d", status, c.status);
+            ok(CallCount("DialogBoxParamA") == 0 && CallCount("MessageBoxA") == 0,
+               "%d dialogs, %d message boxes", CallCount("DialogBoxParamA"), CallCount("MessageBoxA"));
+            ok(Traced(c.traced) != NULL, "no trace line \"%s\" in:\n%s", c.traced, TraceText());
+            if (!c.storedCode)
+                ok(!FileExists("C:\\TELDAX\\RC.DAT"), "RC.DAT written");
+        }
+        ClearContext();
+    }
+    SetProcessWindowStation(seen);
+    CloseWindowStation(unseen);
+    RemoveTree("C:\\users\\Public\\Desktop\\Velloran.lnk");
+
+    // Back in the visible station, the same call shows its box again.
+    LoadLibraryUnderTest();
+    int status = CallExport("Chk4TELDAX", SetupWindow);
+    ok(status == 0 && MessageCount == 1, "visible again: status %d, %d messages", status, MessageCount);
+}
+
 // --- The trace line itself ----------------------------------------------------------------
 
 // What no export's text reaches: a line longer than its buffer is cut there
@@ -350,6 +456,7 @@ int main(int argc, char** argv)
     test_module_entry();
     test_dialog_template();
     test_version_gate();
+    test_unseen_window_station();
     test_trace_line();
     CleanDrive();
     return FinishTests("interface");

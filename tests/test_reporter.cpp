@@ -677,6 +677,167 @@ static void test_install_folder_security()
     ClearContext();
 }
 
+// --- The code from the setup program's command line ----------------------------------
+
+// BeforeInstallWithCode as a setup program calls it: the code given (NULL:
+// none), whether it runs silently, and what it finds on disk. The dialog,
+// where it may open, types "john" and presses OK, or cancels.
+struct GivenCodeCase {
+    const char* what;
+    const char* stored;       // RC.DAT's code before the call, or NULL for a fresh machine
+    const char* given;
+    bool silent;
+    DWORD major, minor;       // the version reported
+    bool cancel;              // the dialog, if it opens, is cancelled
+    int status;
+    const char* message;      // the line for the setup program's log
+    const char* codeAfter;    // RC.DAT's code after the call, or NULL for none
+    bool dialog;              // the dialog opened
+    const char* box;          // the title of the one message box shown, or NULL
+};
+
+static const GivenCodeCase GivenCodeCases[] = {
+    {"fresh machine, code given", NULL, "john", false, 6, 1, false, 2, "reporter code JOHN stored", "JOHN", false,
+     NULL},
+    {"fresh machine, code given, silent", NULL, "mary.abc", true, 6, 1, false, 2, "reporter code MARY.ABC stored",
+     "MARY.ABC", false, NULL},
+    {"code of blanks", NULL, "   ", true, 6, 1, false, 2, "reporter code     stored", "   ", false, NULL},
+    {"forbidden character", NULL, "A/B", false, 6, 1, false, 0,
+     "reporter code A/B refused: The file name contains invalid characters. The file name may not include any of "
+     "the following characters:  \\/:*?\"<>|",
+     NULL, false, NULL},
+    {"type too long", NULL, "mary.abcd", true, 6, 1, false, 0,
+     "reporter code MARY.ABCD refused: The file type has too many characters.  The maximum number of characters "
+     "is 3.",
+     NULL, false, NULL},
+    {"25 characters", NULL, "abcdefghijklmnopqrstuvwxy", true, 6, 1, false, 0,
+     "reporter code ABCDEFGHIJKLMNOPQRSTUVWXY refused: The file name has too many characters.  The maximum number "
+     "of characters is 24.",
+     NULL, false, NULL},
+    {"stored code kept", "MARY", "john", true, 6, 1, false, 1,
+     "stored reporter code MARY kept: the given code john was not used", "MARY", false, NULL},
+    {"stored code, none given", "MARY", NULL, false, 6, 1, false, 1, "stored reporter code MARY kept", "MARY", false,
+     NULL},
+    {"no code, silent", NULL, NULL, true, 6, 1, false, 0, "no reporter code", NULL, false, NULL},
+    {"empty code, silent", NULL, "", true, 6, 1, false, 0, "no reporter code", NULL, false, NULL},
+    {"no code, attended: typed", NULL, NULL, false, 6, 1, false, 2, "reporter code JOHN typed and stored", "JOHN",
+     true, NULL},
+    {"no code, attended: cancelled", NULL, NULL, false, 6, 1, true, 0, "cancelled at the reporter code dialog", NULL,
+     true, NULL},
+    {"Windows 8.1, silent", NULL, "john", true, 6, 3, false, 0,
+     "Velloran - Windows Version: Your version of the Velloran software does not work with this version of "
+     "Windows.",
+     NULL, false, NULL},
+    {"Windows 10, attended", "MARY", "john", false, 10, 0, false, 0,
+     "Velloran - Windows Version: Your version of the Velloran software does not work with this version of "
+     "Windows.",
+     "MARY", false, "Velloran - Windows Version"},
+};
+
+static void test_given_code()
+{
+    static const DialogAction john[] = {{TypeText, "john"}, {ClickOk, NULL}};
+    static const DialogAction cancel[] = {{ClickCancel, NULL}};
+    for (const GivenCodeCase& c : GivenCodeCases) {
+        SetContext("BeforeInstallWithCode, %s", c.what);
+        LoadLibraryUnderTest();
+        char stored[24] = {};
+        if (c.stored) {
+            memcpy(stored, c.stored, strlen(c.stored));
+            PrepareDisk(stored, sizeof stored);
+        } else {
+            PrepareDisk();
+        }
+        ReportVersion(c.major, c.minor, VER_PLATFORM_WIN32_NT);
+        if (c.cancel)
+            ScriptDialog(cancel, 1);
+        else
+            ScriptDialog(john, 2);
+        char message[512];
+        memset(message, 'x', sizeof message);
+        int status = CallExport("BeforeInstallWithCode", SetupWindow, (LPARAM)c.given, c.silent ? 1 : 0,
+                                (LPARAM)message, sizeof message);
+        UseRealVersion();
+        ok(status == c.status, "status %d, expected %d", status, c.status);
+        ok(strcmp(message, c.message) == 0, "message \"%s\", expected \"%s\"", message, c.message);
+        ok((Dialog.shown > 0) == c.dialog, "the dialog was %sshown", Dialog.shown ? "" : "not ");
+        if (!c.dialog)
+            ok(CallCount("DialogBoxParamA") == 0, "DialogBoxParamA called %d times", CallCount("DialogBoxParamA"));
+        if (c.box) {
+            ok(MessageCount == 1 && strcmp(Messages[0].title, c.box) == 0, "%d messages, the first \"%s\"",
+               MessageCount, MessageCount ? Messages[0].title : "");
+        } else {
+            ok(MessageCount == 0 && CallCount("MessageBoxA") == 0, "%d messages: \"%s\"", MessageCount,
+               MessageCount ? Messages[0].text : "");
+        }
+        if (c.codeAfter) {
+            CheckCodeFile(__LINE__, c.codeAfter);
+        } else {
+            ok(!FileExists(CodeFile), "RC.DAT written");
+            ok(!DirectoryExists("C:\\TELDAX"), "C:\\TELDAX made");
+        }
+        if (c.status == 2) {
+            char reporterDir[MAX_PATH] = "C:\\";
+            strcat(reporterDir, c.codeAfter);
+            ok(DirectoryExists(reporterDir), "%s not made", reporterDir);
+            ok(_stricmp(Cwd(), "C:\\TELDAX") == 0, "current directory %s", Cwd());
+        }
+        if (c.stored && c.given)
+            ok(!DirectoryExists("C:\\JOHN"), "the given code's directory was made");
+    }
+    ClearContext();
+}
+
+// The log line is cut to the buffer it is given and always ends; a null
+// buffer is fine; the silent option lasts for its call only.
+static void test_given_code_buffer_and_silence()
+{
+    SetContext("a log buffer of 8 bytes");
+    LoadLibraryUnderTest();
+    PrepareDisk();
+    char message[16];
+    memset(message, 'x', sizeof message);
+    int status = CallExport("BeforeInstallWithCode", SetupWindow, 0, 1, (LPARAM)message, 8);
+    ok(status == 0 && strcmp(message, "no repo") == 0 && message[8] == 'x', "status %d, message %s", status,
+       Show(message, sizeof message));
+
+    SetContext("no log buffer");
+    status = CallExport("BeforeInstallWithCode", SetupWindow, (LPARAM) "john", 1, 0, 0);
+    ok(status == 2, "status %d", status);
+    CheckCodeFile(__LINE__, "JOHN");
+
+    SetContext("a code of 300 characters");
+    LoadLibraryUnderTest();
+    PrepareDisk();
+    char longCode[301];
+    memset(longCode, 'a', 300);
+    longCode[300] = '\0';
+    status = CallExport("BeforeInstallWithCode", SetupWindow, (LPARAM)longCode, 1, (LPARAM)message, sizeof message);
+    ok(status == 0 && !FileExists(CodeFile), "status %d", status);
+
+    // After a silent call, the library's windows show again.
+    SetContext("Chk4TELDAX after a silent call");
+    status = CallExport("Chk4TELDAX", SetupWindow);
+    ok(status == 0 && MessageCount == 1, "status %d, %d messages", status, MessageCount);
+
+    // A silent call that finds RC.DAT but cannot open it a second time, and
+    // no TRAN.PIF: the missing-file box is passed over.
+    SetContext("required file missing, silent");
+    LoadLibraryUnderTest();
+    static const char stored[24] = "MARY";
+    PrepareDisk(stored, sizeof stored);
+    FailCall("CreateFileA", 2, "RC.DAT", ERROR_SHARING_VIOLATION);
+    char line[512];
+    status = CallExport("BeforeInstallWithCode", SetupWindow, 0, 1, (LPARAM)line, sizeof line);
+    ClearFaults();
+    ok(status == 0 && CallCount("MessageBoxA") == 0, "status %d, %d boxes", status, CallCount("MessageBoxA"));
+    ok(strcmp(line, "Velloran - Missing File: A required file is missing.") == 0, "message \"%s\"", line);
+    ok(Traced("message box passed over (the setup program runs silently): \"Velloran - Missing File\": \"A required "
+              "file is missing.\""),
+       "no trace of the box passed over in:\n%s", TraceText());
+    ClearContext();
+}
+
 int main(int argc, char** argv)
 {
     InitHarness(argc, argv);
@@ -694,6 +855,8 @@ int main(int argc, char** argv)
     test_code_file_swapped_during_write();
     test_failing_calls();
     test_install_folder_security();
+    test_given_code();
+    test_given_code_buffer_and_silence();
     CleanDrive();
     return FinishTests("reporter");
 }

@@ -1,9 +1,10 @@
 // The contract every export shares with the setup program: __stdcall, five
-// 32-bit arguments (the first a window handle, the other four never read),
-// a 32-bit signed status as the result. Each export is a failure boundary:
-// it always returns its status and nothing else leaves it.
+// 32-bit arguments, the first a window handle, and a 32-bit signed status as
+// the result. The six of VINSTALL_EXPORT_LIST never read the other four;
+// BeforeInstallWithCode (below) reads its four. Each export is a failure
+// boundary: it always returns its status and nothing else leaves it.
 //
-// The six exports are listed once, here. Every file that defines one
+// The exports are listed once, here. Every file that defines one
 // includes this header, so a definition that drifts from the contract is a
 // conflicting declaration and does not compile; the tests take the names
 // from the same list and check the built file's export directory (made from
@@ -29,6 +30,18 @@
 VINSTALL_EXPORT_LIST(VINSTALL_DECLARE_EXPORT)
 #undef VINSTALL_DECLARE_EXPORT
 
+// The seventh export, for setup programs that run unattended: BeforeInstall
+// with the reporter code from the setup program's command line (code: NULL
+// or empty when none was given), the options below, and one line for the
+// setup program's log (message: messageSize bytes, always terminated, cut
+// to fit; 512 bytes are always enough; NULL for none). Statuses as
+// BeforeInstall's. When the status is 0 the line "no reporter code" means
+// that none was given and nobody could be asked, and "cancelled at the
+// reporter code dialog" that the person cancelled; any other line a failure.
+VINSTALL_EXPORT BeforeInstallWithCode(HWND window, LPCSTR code, DWORD options, LPSTR message, DWORD messageSize);
+// The setup program runs silently: the library shows no window in this call.
+#define VINSTALL_SILENT 0x1
+
 #define VINSTALL_EXPORT_NAME(name) #name,
-inline constexpr const char* ExportNames[] = {VINSTALL_EXPORT_LIST(VINSTALL_EXPORT_NAME)};
+inline constexpr const char* ExportNames[] = {VINSTALL_EXPORT_LIST(VINSTALL_EXPORT_NAME) "BeforeInstallWithCode"};
 #undef VINSTALL_EXPORT_NAME

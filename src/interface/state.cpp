@@ -13,6 +13,7 @@ int NeedNewCode;
 DWORD BytesRead;
 DWORD BytesWritten;
 HANDLE CodeFileHandle = INVALID_HANDLE_VALUE;
+int SetupIsSilent;
 
 HANDLE OpenForReading(LPCSTR path)
 {
@@ -43,5 +44,13 @@ void AsciiLowerCase(char* text)
     for (; *text; ++text) {
         if (*text >= 'A' && *text <= 'Z')
             *text = (char)(*text - 'A' + 'a');
+    }
+}
+
+void LineFeedsToBlanks(char* text)
+{
+    for (; *text; ++text) {
+        if (*text == '\n')
+            *text = ' ';
     }
 }

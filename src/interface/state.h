@@ -26,10 +26,25 @@ extern int NeedNewCode;
 extern DWORD BytesRead;
 extern DWORD BytesWritten;
 extern HANDLE CodeFileHandle;
+// 1 while a call of BeforeInstallWithCode says that the setup program runs
+// silently: no window of the library is shown then.
+extern int SetupIsSilent;
 
 // Runs a dialog from the library's own resources, modal to OwnerWindow, and
 // returns what the dialog passed to EndDialog (-1 when it could not be made).
 INT_PTR ShowDialog(LPCSTR templateName, DLGPROC procedure, LPARAM initParam);
+
+// Why no window of the library may be shown now, or NULL when one may:
+// the setup program runs silently (SetupIsSilent), or the process's window
+// station is not visible (a service, or a deployment agent running as
+// SYSTEM), where a dialog or message box would wait for ever.
+LPCSTR WhyNoWindows();
+
+// A message box of the library. Where WhyNoWindows() forbids it, the box is
+// passed over and said in the trace with its title and text. 1 when it was
+// shown and closed, -1 when passed over, 0 when MessageBoxA failed (the
+// last error says why).
+int ShowMessage(HWND owner, LPCSTR text, LPCSTR title, UINT style);
 
 // Fills WindowsVersion and decides UnsupportedWindows (1 above 6.2).
 void CheckWindowsVersion();
@@ -48,3 +63,6 @@ void ReadCodeFile(HANDLE file);
 // user's locale says.
 void AsciiUpperCase(char* text);
 void AsciiLowerCase(char* text);
+
+// A message text on one line, for the trace and the setup program's log.
+void LineFeedsToBlanks(char* text);

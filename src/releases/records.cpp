@@ -80,13 +80,15 @@ VINSTALL_EXPORT MLDInfo(HWND window, LPARAM, LPARAM, LPARAM, LPARAM)
 }
 
 // Shows the same notice on every call and looks at nothing else; the box's
-// answer does not matter, beyond telling whether it could be shown.
+// answer does not matter, beyond telling whether it could be shown. Where
+// nobody could answer it, it is passed over, with the same status.
 VINSTALL_EXPORT Chk4TELDAX(HWND window, LPARAM, LPARAM, LPARAM, LPARAM)
 {
     TraceCall("Chk4TELDAX", window);
-    if (MessageBoxA(window, VINSTALL_NO_UPDATE_NOTICE, "Velloran - No Update", MB_OK | MB_ICONINFORMATION))
+    int shown = ShowMessage(window, VINSTALL_NO_UPDATE_NOTICE, "Velloran - No Update", MB_OK | MB_ICONINFORMATION);
+    if (shown == 1)
         Trace("no-update notice shown");
-    else
+    else if (shown == 0)
         Trace("no-update notice not shown (error %lu)", GetLastError());
     return TraceReturn("Chk4TELDAX", 0);
 }

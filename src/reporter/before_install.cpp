@@ -5,6 +5,7 @@
 #include "../interface/trace.h"
 #include "reporter.h"
 
+#include <stdarg.h>
 #include <strsafe.h>
 #include <string.h>
 
@@ -24,6 +25,30 @@ static void BuildInstallPath(LPCSTR fileName)
 {
     StringCchCopyA(WorkPath, ARRAYSIZE(WorkPath), InstallDir);
     StringCchCatA(WorkPath, ARRAYSIZE(WorkPath), fileName);
+}
+
+// One line for the setup program's log that tells how the call ended, for
+// BeforeInstallWithCode: two of its texts for status 0 are fixed, so that a
+// setup program can tell them apart (NoCodeOutcome, CancelledOutcome).
+static char Outcome[TraceLineSize];
+static const char NoCodeOutcome[] = "no reporter code";
+static const char CancelledOutcome[] = "cancelled at the reporter code dialog";
+
+static void SetOutcome(LPCSTR format, ...) __attribute__((format(printf, 1, 2)));
+static void SetOutcome(LPCSTR format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    StringCchVPrintfA(Outcome, ARRAYSIZE(Outcome), format, args);
+    va_end(args);
+    LineFeedsToBlanks(Outcome);
+}
+
+// A message box of this sequence; its title and text are also the outcome.
+static void ShowStopMessage(LPCSTR text, LPCSTR title, UINT style, HWND owner)
+{
+    SetOutcome("%s: %s", title, text);
+    ShowMessage(owner, text, title, style);
 }
 
 // RC.DAT as written: the code's characters, zero bytes up to the 24th byte.
@@ -59,7 +84,7 @@ static void WriteCodeFile(LPCSTR folder, LPCSTR path)
 
 static void ShowMissingFileMessage()
 {
-    MessageBoxA(OwnerWindow, "A required file is missing.", "Velloran - Missing File", MB_OK);
+    ShowStopMessage("A required file is missing.", "Velloran - Missing File", MB_OK, OwnerWindow);
 }
 
 // Imports the old code from TRAN.PIF and stores it in RC.DAT. A file of
@@ -94,9 +119,11 @@ static int ImportLegacyCode()
         StringCchCopyA(ReporterCode, ARRAYSIZE(ReporterCode), startupDir + PifCodeOffset);
         AsciiUpperCase(ReporterCode);
         Trace("code imported from %s: \"%s\"", WorkPath, ReporterCode);
+        SetOutcome("reporter code %s imported from %s", ReporterCode, WorkPath);
     } else if (ReporterCode[0]) {
         Trace("%s gives no code (%lu of %d bytes read): the code held from earlier in this load is stored: \"%s\"",
               WorkPath, BytesRead, PifImportSize, ReporterCode);
+        SetOutcome("reporter code %s stored again: %s gives none", ReporterCode, WorkPath);
     } else {
         Trace("required file missing: %s gives no code (%lu of %d bytes read) and no code is held", WorkPath,
               BytesRead, PifImportSize);
@@ -134,18 +161,68 @@ static int StoreNewCode()
     return 2;
 }
 
-// Status 0: stop the installation; 1: the stored (or imported) code is used;
-// 2: a new code was entered and stored.
-static int RunBeforeInstall(HWND window)
+// A new code from the setup program's command line: upper-cased and held
+// against the same name rules as a typed one. A refusal shows no box: the
+// rule's text goes to the trace and the outcome. A code too long for the
+// buffer is cut, which leaves it too long for the rules all the same.
+static bool AcceptGivenCode(LPCSTR code)
 {
+    StringCchCopyA(ReporterCode, ARRAYSIZE(ReporterCode), code);
+    AsciiUpperCase(ReporterCode);
+    char text[TextBufferSize];
+    LPCSTR title = BrokenNameRule(ReporterCode, text, ARRAYSIZE(text));
+    if (title) {
+        LineFeedsToBlanks(text);
+        Trace("code given: \"%s\" refused: %s: %s", ReporterCode, title, text);
+        SetOutcome("reporter code %s refused: %s", ReporterCode, text);
+        return false;
+    }
+    Trace("code given: \"%s\"", ReporterCode);
+    return true;
+}
+
+// Asks for a new code: the given one, else the dialog where someone can
+// answer it. False, with the outcome set, when there is no code.
+static bool ObtainNewCode(LPCSTR givenCode)
+{
+    if (givenCode && givenCode[0])
+        return AcceptGivenCode(givenCode);
+    LPCSTR why = WhyNoWindows();
+    if (why) {
+        Trace("no reporter code: none was given and the dialog is not shown (%s): give the code to "
+              "BeforeInstallWithCode (the setup program's /CODE=<code> or REPORTERCODE=<code>)",
+              why);
+        SetOutcome("%s", NoCodeOutcome);
+        return false;
+    }
+    INT_PTR answer = ShowDialog("ReptrCode", ReporterCodeDlgProc, 0);
+    if (answer == 1) {
+        Trace("code typed: \"%s\"", ReporterCode);
+        return true;
+    }
+    if (answer == -1) {
+        Trace("the reporter code dialog could not be shown (error %lu)", GetLastError());
+        SetOutcome("the reporter code dialog could not be shown (error %lu)", GetLastError());
+    } else {
+        Trace("the reporter code dialog was cancelled");
+        SetOutcome("%s", CancelledOutcome);
+    }
+    return false;
+}
+
+// Status 0: stop the installation; 1: the stored (or imported) code is used;
+// 2: a new code was entered and stored. givenCode: a code from the setup
+// program's command line, or NULL.
+static int RunBeforeInstall(HWND window, LPCSTR givenCode)
+{
+    Outcome[0] = '\0';
     OwnerWindow = window;
     CheckWindowsVersion();
     Trace("Windows %lu.%lu, platform %lu: %s", WindowsVersion.dwMajorVersion, WindowsVersion.dwMinorVersion,
           WindowsVersion.dwPlatformId, UnsupportedWindows == 1 ? "refused (above 6.2)" : "supported");
     if (UnsupportedWindows == 1) {
-        MessageBoxA(window,
-                    "Your version of the Velloran\nsoftware does not work with\nthis version of Windows.",
-                    "Velloran - Windows Version", MB_OK | MB_ICONERROR);
+        ShowStopMessage("Your version of the Velloran\nsoftware does not work with\nthis version of Windows.",
+                        "Velloran - Windows Version", MB_OK | MB_ICONERROR, window);
         return 0;
     }
 
@@ -173,16 +250,12 @@ static int RunBeforeInstall(HWND window)
     }
 
     if (NeedNewCode == 1) {
-        INT_PTR answer = ShowDialog("ReptrCode", ReporterCodeDlgProc, 0);
-        if (answer != 1) {
-            if (answer == -1)
-                Trace("the reporter code dialog could not be shown (error %lu)", GetLastError());
-            else
-                Trace("the reporter code dialog was cancelled");
+        if (!ObtainNewCode(givenCode))
             return 0;
-        }
-        Trace("code typed: \"%s\"", ReporterCode);
-        return StoreNewCode();
+        int status = StoreNewCode();
+        SetOutcome(givenCode && givenCode[0] ? "reporter code %s stored" : "reporter code %s typed and stored",
+                   ReporterCode);
+        return status;
     }
 
     BuildInstallPath("\\RC.DAT");
@@ -199,11 +272,31 @@ static int RunBeforeInstall(HWND window)
     CloseHandle(CodeFileHandle);
     Trace("stored code read from %s (%lu bytes, %s form): \"%s\"", WorkPath, BytesRead, pathForm ? "path" : "short",
           ReporterCode);
+    // The reporter's data folder is named after the stored code: it stays.
+    if (givenCode && givenCode[0]) {
+        Trace("the code given, \"%s\", is not used: the stored one is kept", givenCode);
+        SetOutcome("stored reporter code %s kept: the given code %s was not used", ReporterCode, givenCode);
+    } else {
+        SetOutcome("stored reporter code %s kept", ReporterCode);
+    }
     return 1;
 }
 
 VINSTALL_EXPORT BeforeInstall(HWND window, LPARAM, LPARAM, LPARAM, LPARAM)
 {
     TraceCall("BeforeInstall", window);
-    return TraceReturn("BeforeInstall", RunBeforeInstall(window));
+    return TraceReturn("BeforeInstall", RunBeforeInstall(window, NULL));
+}
+
+VINSTALL_EXPORT BeforeInstallWithCode(HWND window, LPCSTR code, DWORD options, LPSTR message, DWORD messageSize)
+{
+    TraceCall("BeforeInstallWithCode", window);
+    Trace("BeforeInstallWithCode: %s, %s", code && code[0] ? "a code given" : "no code given",
+          options & VINSTALL_SILENT ? "silent" : "not silent");
+    SetupIsSilent = (options & VINSTALL_SILENT) ? 1 : 0;
+    int status = RunBeforeInstall(window, code);
+    SetupIsSilent = 0;
+    if (message && messageSize > 0)
+        StringCchCopyA(message, messageSize, Outcome);
+    return TraceReturn("BeforeInstallWithCode", status);
 }

@@ -6,6 +6,10 @@
 // With showMessages 1 the first broken rule is reported, owned by owner.
 int ValidateFileName(HWND owner, LPCSTR name, int showMessages);
 
+// The title of the message for the first rule that name breaks, with its
+// text in text (size bytes); NULL when name is valid.
+LPCSTR BrokenNameRule(LPCSTR name, char* text, size_t size);
+
 // The reporter code dialog: ends with 1 and the accepted code, upper-cased,
 // in ReporterCode, or with 0 when the user cancels.
 INT_PTR CALLBACK ReporterCodeDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

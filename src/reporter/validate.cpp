@@ -17,25 +17,14 @@ static const char TypeTooLongFormat[] =
     "The file type has too many characters.  The\nmaximum number of characters is %d.";
 static const char TooManyCharactersTitle[] = "Velloran - Too Many Characters";
 
-static void ShowLengthMessage(HWND owner, LPCSTR format, size_t maximum)
-{
-    char text[TextBufferSize];
-    StringCchPrintfA(text, ARRAYSIZE(text), format, (int)maximum);
-    MessageBoxA(owner, text, TooManyCharactersTitle, MB_OK | MB_ICONINFORMATION);
-}
-
-int ValidateFileName(HWND owner, LPCSTR name, int showMessages)
+LPCSTR BrokenNameRule(LPCSTR name, char* text, size_t size)
 {
     // Each byte is looked at by itself: a lead byte of a double-byte
     // character is never one of the forbidden characters anyway.
     for (LPCSTR p = name; *p; ++p) {
         if (strchr(ForbiddenCharacters, *p)) {
-            if (showMessages == 1) {
-                char text[TextBufferSize];
-                StringCchPrintfA(text, ARRAYSIZE(text), InvalidCharactersFormat, ForbiddenCharacters);
-                MessageBoxA(owner, text, "Velloran - Invalid Characters", MB_OK | MB_ICONINFORMATION);
-            }
-            return 0;
+            StringCchPrintfA(text, size, InvalidCharactersFormat, ForbiddenCharacters);
+            return "Velloran - Invalid Characters";
         }
     }
 
@@ -45,14 +34,23 @@ int ValidateFileName(HWND owner, LPCSTR name, int showMessages)
     size_t typeLength = dot ? strlen(dot + 1) : 0;
 
     if (baseLength > MaxBaseNameLength) {
-        if (showMessages == 1)
-            ShowLengthMessage(owner, NameTooLongFormat, MaxBaseNameLength);
-        return 0;
+        StringCchPrintfA(text, size, NameTooLongFormat, (int)MaxBaseNameLength);
+        return TooManyCharactersTitle;
     }
     if (typeLength > MaxTypeLength) {
-        if (showMessages == 1)
-            ShowLengthMessage(owner, TypeTooLongFormat, MaxTypeLength);
-        return 0;
+        StringCchPrintfA(text, size, TypeTooLongFormat, (int)MaxTypeLength);
+        return TooManyCharactersTitle;
     }
-    return 1;
+    return NULL;
+}
+
+int ValidateFileName(HWND owner, LPCSTR name, int showMessages)
+{
+    char text[TextBufferSize];
+    LPCSTR title = BrokenNameRule(name, text, ARRAYSIZE(text));
+    if (!title)
+        return 1;
+    if (showMessages == 1)
+        MessageBoxA(owner, text, title, MB_OK | MB_ICONINFORMATION);
+    return 0;
 }
