@@ -6,6 +6,67 @@
 #include <stdio.h>
 #include <string.h>
 
+// The ids of the job's processes: JOBOBJECT_BASIC_PROCESS_ID_LIST with room
+// for 64 ids, since indexed past its declared single element the compiler
+// may look at the first id only. 0 when the job cannot be asked.
+struct JobProcessIds {
+    DWORD assigned;
+    DWORD listed;
+    ULONG_PTR ids[64];
+};
+
+static DWORD ListJobProcesses(HANDLE job, JobProcessIds* list)
+{
+    memset(list, 0, sizeof *list);
+    if (!QueryInformationJobObject(job, JobObjectBasicProcessIdList, list, sizeof *list, NULL))
+        return 0;
+    return list->listed < ARRAYSIZE(list->ids) ? list->listed : ARRAYSIZE(list->ids);
+}
+
+ULONGLONG Milliseconds()
+{
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return (ULONGLONG)count.QuadPart * 1000 / (ULONGLONG)frequency.QuadPart;
+}
+
+// Background programs of Wine's own that a program in the job may start
+// (the desktop, the RPC service, a console host); they outlive the setup
+// program and are not waited for.
+static const char* const WineHelpers[] = {"explorer.exe", "rpcss.exe", "services.exe", "conhost.exe",
+                                          "winedevice.exe", "plugplay.exe", "svchost.exe", "winemenubuilder.exe"};
+
+static bool IsWineHelper(DWORD processId)
+{
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (!process)
+        return true;  // gone already
+    char path[MAX_PATH];
+    DWORD size = sizeof path;
+    BOOL named = QueryFullProcessImageNameA(process, 0, path, &size);
+    CloseHandle(process);
+    if (!named)
+        return false;
+    const char* name = strrchr(path, '\\') ? strrchr(path, '\\') + 1 : path;
+    for (const char* helper : WineHelpers) {
+        if (_stricmp(name, helper) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool JobRunning(HANDLE job)
+{
+    JobProcessIds list;
+    DWORD count = ListJobProcesses(job, &list);
+    for (DWORD i = 0; i < count; ++i) {
+        if (!IsWineHelper((DWORD)list.ids[i]))
+            return true;
+    }
+    return false;
+}
+
 namespace {
 
 // What the hand has done so far in one run.
@@ -127,23 +188,6 @@ void AnswerDialog(Hand& hand, HWND dialog)
     }
 }
 
-// The ids of the job's processes: JOBOBJECT_BASIC_PROCESS_ID_LIST with room
-// for 64 ids, since indexed past its declared single element the compiler
-// may look at the first id only. 0 when the job cannot be asked.
-struct JobProcessIds {
-    DWORD assigned;
-    DWORD listed;
-    ULONG_PTR ids[64];
-};
-
-DWORD ListJobProcesses(HANDLE job, JobProcessIds* list)
-{
-    memset(list, 0, sizeof *list);
-    if (!QueryInformationJobObject(job, JobObjectBasicProcessIdList, list, sizeof *list, NULL))
-        return 0;
-    return list->listed < ARRAYSIZE(list->ids) ? list->listed : ARRAYSIZE(list->ids);
-}
-
 // Whether a window's process is the setup program or one it started. A
 // Windows Installer package calls the library from a process of the
 // installer's own (its custom action server), started within the job. The
@@ -176,52 +220,6 @@ BOOL CALLBACK VisitWindow(HWND window, LPARAM param)
     else if (strncmp(title, "Velloran - ", 11) == 0)
         AnswerMessageBox(hand, window, title);
     return TRUE;
-}
-
-// Milliseconds from the performance counter, a monotonic clock.
-ULONGLONG Milliseconds()
-{
-    LARGE_INTEGER count, frequency;
-    QueryPerformanceCounter(&count);
-    QueryPerformanceFrequency(&frequency);
-    return (ULONGLONG)count.QuadPart * 1000 / (ULONGLONG)frequency.QuadPart;
-}
-
-// Background programs of Wine's own that a program in the job may start
-// (the desktop, the RPC service, a console host); they outlive the setup
-// program and are not waited for.
-const char* const WineHelpers[] = {"explorer.exe", "rpcss.exe", "services.exe", "conhost.exe",
-                                   "winedevice.exe", "plugplay.exe", "svchost.exe", "winemenubuilder.exe"};
-
-bool IsWineHelper(DWORD processId)
-{
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
-    if (!process)
-        return true;  // gone already
-    char path[MAX_PATH];
-    DWORD size = sizeof path;
-    BOOL named = QueryFullProcessImageNameA(process, 0, path, &size);
-    CloseHandle(process);
-    if (!named)
-        return false;
-    const char* name = strrchr(path, '\\') ? strrchr(path, '\\') + 1 : path;
-    for (const char* helper : WineHelpers) {
-        if (_stricmp(name, helper) == 0)
-            return true;
-    }
-    return false;
-}
-
-// Whether a program of the job other than Wine's helpers still runs.
-bool JobRunning(HANDLE job)
-{
-    JobProcessIds list;
-    DWORD count = ListJobProcesses(job, &list);
-    for (DWORD i = 0; i < count; ++i) {
-        if (!IsWineHelper((DWORD)list.ids[i]))
-            return true;
-    }
-    return false;
 }
 
 }  // namespace

@@ -41,6 +41,12 @@ struct SetupRun {
 bool RunSetup(const char* commandLine, DialogAnswer answer, const char* code, DWORD timeLimitMs,
               SetupRun* run);
 
+// Milliseconds from the performance counter, a monotonic clock.
+ULONGLONG Milliseconds();
+// Whether a program of the job other than Wine's own background programs
+// (its desktop, RPC service, console host...) still runs.
+bool JobRunning(HANDLE job);
+
 // A shortcut file as the shell's link object reads it back.
 struct ShortcutProperties {
     char target[MAX_PATH];
