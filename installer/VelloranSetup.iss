@@ -43,6 +43,9 @@
 ;         administrator (Inno Setup's code for a stop before installing)
 ;   1618  another Velloran setup program or uninstaller, or a Windows
 ;         Installer installation, is running: try again later
+; The uninstaller (C:\TELDAX\unins000.exe, /SILENT or /VERYSILENT) gives 0
+; when it has removed the product and 1 otherwise, also while another
+; installation runs: Inno Setup's uninstaller passes on no other code.
 ; Inno Setup itself can end only with its own codes (GetCustomSetupExitCode
 ; is asked only after a successful installation), and in a silent run it
 ; shows a message box for a stop on the Preparing to Install step unless
@@ -495,18 +498,19 @@ begin
   end;
 end;
 
-// The uninstaller waits for no other installation either; it logs into
-// Inno Setup's own log (/LOG=).
+// The uninstaller runs beside no other installation either, and then
+// removes nothing; it says why in Inno Setup's own log (/LOG=). Its exit
+// code is 1 then: the uninstaller that was started (the "first phase")
+// reports only whether the copy of itself that does the work finished, 0
+// or 1, whatever that copy's own exit code.
 function InitializeUninstall(): Boolean;
 var
   Busy: String;
 begin
-  Result := True;
   Busy := OtherInstallation;
-  if Busy <> '' then begin
+  Result := Busy = '';
+  if not Result then
     Log(Busy);
-    WinExitProcess(ExitBusy);
-  end;
 end;
 
 procedure CurStepChanged(CurStep: TSetupStep);

@@ -81,6 +81,9 @@ struct Hand {
     bool gaveUp;       // Esc pressed after a refusal
     HWND boxes[16];    // message boxes already answered
     int boxCount;
+    const char* const* buttons;  // captions of the wizard's buttons to press
+    HWND pressed;      // the button last pressed, with the caption it had
+    char pressedCaption[64];
     SetupRun* run;
 };
 
@@ -205,15 +208,44 @@ bool OfTheSetupProgram(const Hand& hand, DWORD processId)
     return false;
 }
 
+// A button of a setup program's wizard whose caption is on the hand's list
+// is clicked, once for each caption it shows (a wizard's Next button
+// becomes Install, then Finish), when it can be: visible and enabled, in a
+// window that no modal dialog disables.
+BOOL CALLBACK PressButton(HWND child, LPARAM param)
+{
+    Hand& hand = *(Hand*)param;
+    char className[32], caption[64];
+    if (!GetClassNameA(child, className, sizeof className) || !strstr(className, "Button") ||
+        !IsWindowVisible(child) || !IsWindowEnabled(child))
+        return TRUE;
+    ControlText(child, caption, sizeof caption);
+    if (child == hand.pressed && strcmp(caption, hand.pressedCaption) == 0)
+        return TRUE;
+    for (const char* const* wanted = hand.buttons; *wanted; ++wanted) {
+        if (strcmp(caption, *wanted) == 0) {
+            hand.pressed = child;
+            lstrcpynA(hand.pressedCaption, caption, sizeof hand.pressedCaption);
+            PostMessageA(child, BM_CLICK, 0, 0);
+            return FALSE;
+        }
+    }
+    return TRUE;
+}
+
 BOOL CALLBACK VisitWindow(HWND window, LPARAM param)
 {
     Hand& hand = *(Hand*)param;
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
     char className[16], title[128];
-    if (!GetClassNameA(window, className, sizeof className) || strcmp(className, "#32770") != 0 ||
-        !OfTheSetupProgram(hand, process))
+    if (!GetClassNameA(window, className, sizeof className) || !OfTheSetupProgram(hand, process))
         return TRUE;
+    if (strcmp(className, "#32770") != 0) {
+        if (hand.buttons && IsWindowVisible(window) && IsWindowEnabled(window))
+            EnumChildWindows(window, PressButton, param);
+        return TRUE;
+    }
     CaptionOf(window, title, sizeof title);
     if (strcmp(title, "Reporter Code") == 0)
         AnswerDialog(hand, window);
@@ -225,7 +257,7 @@ BOOL CALLBACK VisitWindow(HWND window, LPARAM param)
 }  // namespace
 
 bool RunSetup(const char* commandLine, DialogAnswer answer, const char* code, DWORD timeLimitMs,
-              SetupRun* run)
+              SetupRun* run, const char* const* buttons)
 {
     memset(run, 0, sizeof *run);
     run->exitCode = STILL_ACTIVE;
@@ -257,6 +289,7 @@ bool RunSetup(const char* commandLine, DialogAnswer answer, const char* code, DW
     hand.code = code ? code : "";
     hand.setupProcess = process.dwProcessId;
     hand.job = job;
+    hand.buttons = buttons;
     hand.run = run;
     ULONGLONG start = Milliseconds();
     for (;;) {
