@@ -209,6 +209,24 @@ static void test_update_check()
     ok(!DirectoryExists("C:\\TELDAX"), "something was installed");
 }
 
+// Setup's own temporary folder ("is-*.tmp", with the library in it) is gone:
+// where the script ends the process itself (a cancel, 1618, a silent stop)
+// it removes the folder as Setup would on its own way out.
+static void CheckSetupTemporaryFolderRemoved(int line)
+{
+    char pattern[MAX_PATH];
+    DWORD length = GetTempPathA(sizeof pattern, pattern);
+    if (length == 0 || length >= sizeof pattern - 10)
+        return;
+    lstrcatA(pattern, "is-*.tmp");
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    OkAt(__FILE__, line, search == INVALID_HANDLE_VALUE, "Setup's temporary folder %s left behind",
+         search == INVALID_HANDLE_VALUE ? "" : found.cFileName);
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+}
+
 // The dialog cancelled in a run through the wizard: Setup ends at once with
 // its code for a Cancel before installing, and installs nothing.
 static void test_cancelled()
@@ -223,6 +241,7 @@ static void test_cancelled()
              "cancelled at the reporter code dialog\r\nstopped\r\n");
     ok(run.dialogsShown == 1, "%d dialogs shown, expected 1", run.dialogsShown);
     CheckNothingInstalled();
+    CheckSetupTemporaryFolderRemoved(__LINE__);
 }
 
 // Setup started as a deployment agent starts it: on a desktop that nobody
@@ -273,6 +292,7 @@ static void test_unseen_first_installations()
             CheckLogHasLine(log, "stopped");
             CheckNothingInstalled();
         }
+        CheckSetupTemporaryFolderRemoved(__LINE__);
     }
     ClearContext();
 }
@@ -350,6 +370,7 @@ static void test_another_installation_running()
                                           : "another Velloran setup program or uninstaller is running: try again "
                                             "later\r\n");
         CheckNothingInstalled();
+        CheckSetupTemporaryFolderRemoved(__LINE__);
     }
     ClearContext();
 }
