@@ -3,11 +3,13 @@
 ; statuses honoured as in the NSIS one (VelloranSetup.nsi).
 ;
 ;   1. C:\TELDAX made writable by administrators only (an existing one not
-;      owned by an administrator stops the setup), then BeforeInstall with
-;      the wizard's window, both in PrepareToInstall, before any file is
-;      copied. Status 0 stops the setup (the folder made for it goes again),
-;      1 and 2 go on.
-;   2. The product's files and shortcuts are copied into C:\TELDAX.
+;      owned by an administrator stops the setup), then
+;      BeforeInstallWithCode with the wizard's window, the reporter code
+;      from the command line and whether the run is silent, both in
+;      PrepareToInstall, before any file is copied. Status 0 stops the setup
+;      (the folder made for it goes again), 1 and 2 go on.
+;   2. The product's files and shortcuts are copied into C:\TELDAX, with
+;      Inno Setup's uninstaller.
 ;   3. In CurStepChanged(ssPostInstall): AfterInstall, then MLDInfo
 ;      (UpdateInfo when built with /DUPDATE_RELEASE), then InstallPDF when
 ;      /PDF is on the command line.
@@ -15,20 +17,41 @@
 ; Every export is declared in [Code] by its plain name, with five 32-bit
 ; arguments and stdcall. Setup extracts the library from [Files] into its
 ; own temporary folder and keeps it loaded from one call to the next, as
-; AfterInstall relies on what BeforeInstall recorded. Each status goes to a
-; text file of "<export> <status>" lines, after a line that says what became
-; of C:\TELDAX's DACL, and to Inno Setup's own log (/LOG=).
+; AfterInstall relies on what BeforeInstallWithCode recorded. Each status
+; goes to a text file of "<export> <status>" lines (BeforeInstallWithCode's
+; followed by the line it gave for the log), after a line that says what
+; became of C:\TELDAX's DACL, and to Inno Setup's own log (/LOG=).
 ;
-; Command line (besides /SILENT or /VERYSILENT, and /SUPPRESSMSGBOXES):
+; Command line (besides /SILENT or /VERYSILENT):
+;   /CODE=<code>      the reporter code, for a machine that has none stored
+;                     yet (a stored one is kept); without it a silent run,
+;                     or one where nobody sees the screen, stops: nobody
+;                     could type it
 ;   /PDF              also start the PDF converter's installer (InstallPDF)
 ;   /CHECK            only show the no-update notice (Chk4TELDAX), install
 ;                     nothing
 ;   /STATUSLOG=<path> where the status lines go; VelloranSetup.log beside
 ;                     the program by default (/LOG= is Inno Setup's own)
-; Exit codes: 0 installed; 7 stopped, by BeforeInstall or because C:\TELDAX
-; exists and is not owned by an administrator (Inno Setup's code for a stop
-; on the Preparing to Install step); 1 after /CHECK (Setup ends in
-; InitializeSetup).
+; Exit codes:
+;   0     installed
+;   1     after /CHECK (Setup ends in InitializeSetup)
+;   2     cancelled by the person: the reporter code dialog, or Inno
+;         Setup's own Cancel before installing (5: during the copying)
+;   7     failed, nothing installed: no reporter code where nobody can type
+;         one, a code the name rules refuse, Windows refused, a required
+;         file missing, or C:\TELDAX exists and is not owned by an
+;         administrator (Inno Setup's code for a stop before installing)
+;   1618  another Velloran setup program or uninstaller, or a Windows
+;         Installer installation, is running: try again later
+; The uninstaller (C:\TELDAX\unins000.exe, /SILENT or /VERYSILENT) gives 0
+; when it has removed the product and 1 otherwise, also while another
+; installation runs: Inno Setup's uninstaller passes on no other code.
+; Inno Setup itself can end only with its own codes (GetCustomSetupExitCode
+; is asked only after a successful installation), and in a silent run it
+; shows a message box for a stop on the Preparing to Install step unless
+; /SUPPRESSMSGBOXES is given. So the script ends the process itself, with
+; ExitProcess, for 1618 and 2, and for 7 in a silent run: nothing then
+; waits for an answer, whatever the command line.
 ;
 ; Build defines (ISCC /D, paths of the build's files): VINSTALLDLL,
 ; VELL_EXE, PDF_SETUP_EXE, VELLORAN_ICO; optional UPDATE_RELEASE. The output
@@ -40,13 +63,17 @@
 #endif
 
 [Setup]
+; The uninstaller's registration is "<AppId>_is1" under the Uninstall key.
+AppId={{90765B43-76C3-492E-89D2-21EEDD795AED}
 AppName=Velloran
 AppVerName=Velloran
+AppVersion=1.0.0
+AppPublisher=Velloran
 DefaultDirName=C:\TELDAX
 DisableDirPage=yes
 DisableProgramGroupPage=yes
 DirExistsWarning=no
-Uninstallable=no
+UninstallDisplayIcon={app}\velloran.ico
 PrivilegesRequired=admin
 OutputBaseFilename=VelloranSetup
 WizardStyle=modern
@@ -66,6 +93,14 @@ Name: "{app}\Velloran"; Filename: "{app}\vell.exe"; WorkingDir: "{app}"; IconFil
 Name: "{app}\Velloran Dictionary"; Filename: "{app}\vell.exe"; Parameters: "/dictionary"; WorkingDir: "{app}"; IconFilename: "{app}\velloran.ico"; IconIndex: 0; Comment: "Velloran dictionary"
 Name: "{app}\WinNT"; Filename: "{sys}\cmd.exe"; WorkingDir: "{app}"; IconFilename: "{sys}\cmd.exe"; IconIndex: 0; Comment: "Command prompt in the Velloran folder"
 Name: "{app}\User's Manual"; Filename: "{app}\vell.exe"; Parameters: "/manual"; WorkingDir: "{app}"; IconFilename: "{app}\velloran.ico"; IconIndex: 0; Comment: "Velloran user's manual"
+
+[UninstallDelete]
+; What the library wrote: the desktop shortcut and the release records. The
+; reporter's own data, C:\TELDAX\RC.DAT and C:\<code>, stay.
+Type: files; Name: "{commondesktop}\Velloran.lnk"
+Type: files; Name: "{app}\Update.txt"
+Type: files; Name: "{app}\UpdName.txt"
+Type: files; Name: "{app}\UpdDetails.txt"
 
 [Code]
 // The library's six exports: the setup program's window, four arguments the
@@ -139,6 +174,15 @@ function WinGetTokenInformation(Token: Integer; InformationClass: Cardinal; var 
 function WinMessageBox(Wnd: HWND; Text, Caption: String; Flags: Cardinal): Integer;
   external 'MessageBoxW@user32.dll stdcall';
 
+// Held while Setup or the uninstaller runs; ending the process with a code
+// of the script's choice.
+function WinCreateMutex(Attributes: Cardinal; InitialOwner: Integer; Name: String): Cardinal;
+  external 'CreateMutexW@kernel32.dll stdcall';
+function WinOpenMutex(Access: Cardinal; Inherit: Integer; Name: String): Integer;
+  external 'OpenMutexW@kernel32.dll stdcall';
+procedure WinExitProcess(ExitCode: Cardinal);
+  external 'ExitProcess@kernel32.dll stdcall';
+
 const
   InstallFolder = 'C:\TELDAX';
   // SYSTEM and Administrators full control, Users read and execute, nothing
@@ -148,6 +192,20 @@ const
   DaclSecurityInformation = 4;
   FileAttributeReparsePoint = $400;
   TrustedInstallerSid = 'S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464';
+  // Held by every Velloran setup program and uninstaller (the NSIS ones too).
+  SetupMutex = 'Global\VelloranSetup';
+  // Held by Windows Installer while it runs an installation.
+  WindowsInstallerMutex = 'Global\_MSIExecute';
+  Synchronize = $100000;
+  ErrorAlreadyExists = 183;
+  // VINSTALL_SILENT: the library shows no window in the call.
+  VinstallSilent = 1;
+  // BeforeInstallWithCode's fixed lines for status 0.
+  NoCodeLine = 'no reporter code';
+  CancelledLine = 'cancelled at the reporter code dialog';
+  ExitCancelled = 2;
+  ExitFailed = 7;
+  ExitBusy = 1618;
 
 var
   StatusLog: String;
@@ -322,7 +380,40 @@ begin
   WinLocalFree(Descriptor);
 end;
 
+// '' when no other setup program or uninstaller of Velloran runs, nor a
+// Windows Installer installation; else why not. The mutex made here is held
+// until the process ends.
+function OtherInstallation: String;
+var
+  Held: Integer;
+begin
+  Result := '';
+  if (WinCreateMutex(0, 0, SetupMutex) <> 0) and (DLLGetLastError = ErrorAlreadyExists) then
+    Result := 'another Velloran setup program or uninstaller is running: try again later'
+  else begin
+    Held := WinOpenMutex(Synchronize, 0, WindowsInstallerMutex);
+    if Held <> 0 then begin
+      WinCloseHandle(Held);
+      Result := 'a Windows Installer installation is running: try again later';
+    end;
+  end;
+end;
+
+// Ends Setup with ExitCode at once, as it would end on its own way out: the
+// library unloaded and Setup's temporary folder removed (first out of it,
+// as a current directory cannot be removed).
+procedure EndSetup(ExitCode: Integer);
+begin
+  Log('Setup ends with exit code ' + IntToStr(ExitCode));
+  UnloadDLL(ExpandConstant('{tmp}\VINSTALLDLL.dll'));
+  SetCurrentDir(ExpandConstant('{win}'));
+  DelTree(ExpandConstant('{tmp}'), True, True, True);
+  WinExitProcess(ExitCode);
+end;
+
 function InitializeSetup(): Boolean;
+var
+  Busy: String;
 begin
   StatusLog := ExpandConstant('{param:STATUSLOG|}');
   if StatusLog = '' then
@@ -333,22 +424,66 @@ begin
     // No wizard yet: the notice has no owner window.
     Logged('Chk4TELDAX', VChk4TELDAX(0, 0, 0, 0, 0));
     Result := False;
+    Exit;
+  end;
+  Busy := OtherInstallation;
+  if Busy <> '' then begin
+    LogLine(Busy);
+    EndSetup(ExitBusy);
   end;
 end;
 
+// BeforeInstallWithCode with the code from the command line ('' for none)
+// and whether the run is silent; its status and its line go into the log,
+// the line also to Line.
+function BeforeInstallWithCode(var Line: AnsiString): Integer;
+var
+  Options, Ends: Integer;
+begin
+  Options := 0;
+  if WizardSilent then
+    Options := VinstallSilent;
+  // A buffer of 512 bytes, which always holds the line; the library writes
+  // into it and terminates it.
+  SetLength(Line, 512);
+  Result := Logged('BeforeInstallWithCode', VBeforeInstallWithCode(WizardForm.Handle,
+    ExpandConstant('{param:CODE|}'), Options, Line, 512));
+  Ends := Pos(#0, Line);
+  if Ends > 0 then
+    Line := Copy(Line, 1, Ends - 1);
+  if Line = NoCodeLine then
+    // Nobody could be asked: what to pass, for whoever reads the log.
+    LogLine(NoCodeLine + ': run with /CODE=<code>')
+  else
+    LogLine(Line);
+end;
+
+// Stops before anything is installed, with ExitCode: at once when the
+// person cancelled, or in a silent run (where Inno Setup would otherwise
+// show Message in a box unless /SUPPRESSMSGBOXES is given); otherwise
+// Message is shown on the Preparing to Install page, and Setup ends with 7.
+function Stop(const Message: String; ExitCode: Integer): String;
+begin
+  Result := Message;
+  if WizardSilent or (ExitCode <> ExitFailed) then
+    EndSetup(ExitCode);
+end;
+
 // After the Ready page, before anything is installed: a non-empty result
-// stops the setup here (in a silent run with exit code 7).
+// stops the setup here.
 function PrepareToInstall(var NeedsRestart: Boolean): String;
+var
+  Line: AnsiString;
 begin
   Result := '';
   if BeforeInstallCalled then
     Exit;
   BeforeInstallCalled := True;
   if not ProtectInstallFolder then begin
-    Result := 'Setup stopped: C:\TELDAX is not owned by an administrator; nothing was installed.';
+    Result := Stop('Setup stopped: C:\TELDAX is not owned by an administrator; nothing was installed.', ExitFailed);
     Exit;
   end;
-  if Logged('BeforeInstall', VBeforeInstall(WizardForm.Handle, 0, 0, 0, 0)) = 0 then begin
+  if BeforeInstallWithCode(Line) = 0 then begin
     // A stop installs nothing: the folder made for it goes again (when
     // empty; first out of it, as a current directory cannot be removed).
     if MadeInstallFolder then begin
@@ -356,8 +491,26 @@ begin
       RemoveDir(InstallFolder);
     end;
     LogLine('stopped');
-    Result := 'Setup stopped: nothing was installed.';
+    if Line = CancelledLine then
+      Result := Stop('Setup stopped: nothing was installed.', ExitCancelled)
+    else
+      Result := Stop('Setup stopped: ' + Line, ExitFailed);
   end;
+end;
+
+// The uninstaller runs beside no other installation either, and then
+// removes nothing; it says why in Inno Setup's own log (/LOG=). Its exit
+// code is 1 then: the uninstaller that was started (the "first phase")
+// reports only whether the copy of itself that does the work finished, 0
+// or 1, whatever that copy's own exit code.
+function InitializeUninstall(): Boolean;
+var
+  Busy: String;
+begin
+  Busy := OtherInstallation;
+  Result := Busy = '';
+  if not Result then
+    Log(Busy);
 end;
 
 procedure CurStepChanged(CurStep: TSetupStep);

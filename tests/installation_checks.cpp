@@ -174,3 +174,109 @@ void CheckShortcuts(const ShortcutCase* cases, int count)
     }
     ClearContext();
 }
+
+const char RefusedSlashLine[] =
+    "reporter code A/B refused: The file name contains invalid characters. The file name may not include any of "
+    "the following characters:  \\/:*?\"<>|";
+
+void RunUnseenCheckedAt(const char* file, int line, const char* commandLine, DWORD limitMs, bool silent,
+                        UnseenRun* run)
+{
+    bool started = RunUnseen(commandLine, limitMs, run);
+    OkAt(file, line, started, "cannot run %s where nobody sees the screen: error %lu", commandLine, run->error);
+    OkAt(file, line, !run->timedOut, "%s still running after %lu ms where nobody sees the screen", commandLine,
+         limitMs);
+    for (int i = 0; i < run->windowCount; ++i) {
+        const UnseenWindow& w = run->windows[i];
+        bool library = strcmp(w.title, "Reporter Code") == 0 || StartsWith(w.title, "Velloran - ");
+        OkAt(file, line, !library, "the library's window \"%s\" was made where nobody can answer it", w.title);
+        OkAt(file, line, !silent || strcmp(w.className, "#32770") != 0,
+             "a dialog or message box \"%s\" was made in a silent run where nobody can answer it", w.title);
+    }
+}
+
+void CheckInstalledForAt(const char* file, int line, const char* code, const char* productFolder)
+{
+    CheckCodeFileAt(file, line, code);
+    char reporterFolder[MAX_PATH];
+    PathIn(reporterFolder, sizeof reporterFolder, "C:", code);
+    OkAt(file, line, DirectoryExists(reporterFolder), "%s not created", reporterFolder);
+    CheckProductFilesAt(file, line, productFolder);
+    char desktopLink[MAX_PATH];
+    PathIn(desktopLink, sizeof desktopLink, CommonDesktop, "Velloran.lnk");
+    const char* const Moved[] = {"C:\\TELDAX\\Velloran.lnk", "C:\\TELDAX\\Velloran Dictionary.lnk", desktopLink};
+    for (const char* path : Moved) {
+        ShortcutProperties link;
+        HRESULT hr = ReadShortcutFile(path, &link);
+        OkAt(file, line, hr == S_OK && _stricmp(link.target, "C:\\TELDAX\\vell.exe") == 0 &&
+                             _stricmp(link.directory, reporterFolder) == 0,
+             "%s: 0x%08lx, target \"%s\", starts in \"%s\", expected C:\\TELDAX\\vell.exe in %s", path,
+             (unsigned long)hr, link.target, link.directory, reporterFolder);
+    }
+}
+
+void CheckNothingInstalledAt(const char* file, int line)
+{
+    char desktopLink[MAX_PATH];
+    PathIn(desktopLink, sizeof desktopLink, CommonDesktop, "Velloran.lnk");
+    OkAt(file, line, !DirectoryExists("C:\\TELDAX") && !FileExists(desktopLink),
+         "something was installed: C:\\TELDAX %s, the desktop shortcut %s",
+         DirectoryExists("C:\\TELDAX") ? "exists" : "missing", FileExists(desktopLink) ? "exists" : "missing");
+}
+
+void CheckRemovedKeepingAt(const char* file, int line, const char* code)
+{
+    char desktopLink[MAX_PATH];
+    PathIn(desktopLink, sizeof desktopLink, CommonDesktop, "Velloran.lnk");
+    const char* const Gone[] = {
+        "C:\\TELDAX\\vell.exe",     "C:\\TELDAX\\velloran.ico",  "C:\\TELDAX\\install.exe",
+        "C:\\TELDAX\\Velloran.lnk", "C:\\TELDAX\\Velloran Dictionary.lnk",
+        "C:\\TELDAX\\WinNT.lnk",    "C:\\TELDAX\\User's Manual.lnk",
+        "C:\\TELDAX\\Update.txt",   "C:\\TELDAX\\UpdName.txt",   "C:\\TELDAX\\UpdDetails.txt",
+        desktopLink,
+    };
+    for (const char* path : Gone)
+        OkAt(file, line, !FileExists(path), "%s is still there after the removal", path);
+    CheckCodeFileAt(file, line, code);
+    char reporterFolder[MAX_PATH];
+    PathIn(reporterFolder, sizeof reporterFolder, "C:", code);
+    OkAt(file, line, DirectoryExists(reporterFolder), "%s went with the removal", reporterFolder);
+}
+
+void CheckLogHasLineAt(const char* file, int line, const char* log, const char* expected)
+{
+    size_t length = strlen(expected);
+    bool found = false;
+    for (const char* p = log; *p && !found; p += strcspn(p, "\r\n"), p += strspn(p, "\r\n"))
+        found = strncmp(p, expected, length) == 0 && (p[length] == '\r' || p[length] == '\n' || !p[length]);
+    OkAt(file, line, found, "no line %s in the log %s", Show(expected, (int)length), Show(log, (int)strlen(log)));
+}
+
+HANDLE HoldMutex(const char* name)
+{
+    HANDLE mutex = CreateMutexA(NULL, FALSE, name);
+    ok(mutex != NULL, "cannot make the mutex %s: error %lu", name, GetLastError());
+    return mutex;
+}
+
+void ReadUninstallValue(const char* key, const char* name, char* value, DWORD size)
+{
+    char path[256];
+    snprintf(path, sizeof path, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s", key);
+    value[0] = '\0';
+    HKEY opened;
+    // The setup program's view of the registry: a 32-bit one writes where
+    // 32-bit programs read.
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
+        return;
+    DWORD type = 0, length = size;
+    if (RegQueryValueExA(opened, name, NULL, &type, (BYTE*)value, &length) != ERROR_SUCCESS)
+        value[0] = '\0';
+    else if (type == REG_DWORD && size >= 12) {
+        DWORD number;
+        memcpy(&number, value, sizeof number);
+        snprintf(value, size, "%lu", number);
+    }
+    value[size - 1] = '\0';
+    RegCloseKey(opened);
+}

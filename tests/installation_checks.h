@@ -6,6 +6,7 @@
 #pragma once
 #include "harness.h"
 #include "tools/setup_driver.h"
+#include "tools/unseen.h"
 
 extern const char CodeFile[];      // C:\TELDAX\RC.DAT
 extern const char ReceivedFile[];  // what the stand-in for install.exe wrote
@@ -67,3 +68,52 @@ struct ShortcutCase {
     WORD hotkey = 0;
 };
 void CheckShortcuts(const ShortcutCase* cases, int count);
+
+// --- Where nobody sees the screen ------------------------------------------------
+// A run that must end by itself, however it ends: the limit in which a setup
+// program that asks nobody ends (the "within seconds").
+const DWORD UnseenLimitMs = 10000;
+
+// Runs commandLine on a desktop of a window station that is not visible
+// (tools/unseen.h), as a deployment agent running as SYSTEM does, ended at
+// limitMs. Checks that it started and ended by itself within the limit, and
+// that no window of the library was ever made there (the reporter code
+// dialog, a "Velloran - ..." message box); in a silent run (silent) no
+// dialog or message box at all (class #32770), the setup program's own
+// included.
+#define RunUnseenChecked(commandLine, limitMs, silent, run) \
+    RunUnseenCheckedAt(__FILE__, __LINE__, commandLine, limitMs, silent, run)
+void RunUnseenCheckedAt(const char* file, int line, const char* commandLine, DWORD limitMs, bool silent,
+                        UnseenRun* run);
+
+// The product installed for the reporter code (upper case): RC.DAT holds
+// it, C:\<code> exists, the product's files are the build's (in
+// productFolder), and the shortcuts that AfterInstall moves, in C:\TELDAX
+// and on the common desktop, start in C:\<code>.
+#define CheckInstalledFor(code, productFolder) CheckInstalledForAt(__FILE__, __LINE__, code, productFolder)
+void CheckInstalledForAt(const char* file, int line, const char* code, const char* productFolder);
+
+// Nothing of the product on the machine: no C:\TELDAX, no desktop shortcut.
+#define CheckNothingInstalled() CheckNothingInstalledAt(__FILE__, __LINE__)
+void CheckNothingInstalledAt(const char* file, int line);
+
+// Removed as a fleet removes it: the product's files, its shortcuts, the
+// desktop shortcut and the release records are gone; the reporter's own data
+// stays: RC.DAT holding code, and C:\<code>.
+#define CheckRemovedKeeping(code) CheckRemovedKeepingAt(__FILE__, __LINE__, code)
+void CheckRemovedKeepingAt(const char* file, int line, const char* code);
+
+// The program's log (its text) holds line as one of its lines.
+#define CheckLogHasLine(log, line) CheckLogHasLineAt(__FILE__, __LINE__, log, line)
+void CheckLogHasLineAt(const char* file, int line, const char* log, const char* expected);
+
+// The refusal of "A/B" as the library words it for the log.
+extern const char RefusedSlashLine[];
+
+// A mutex of that name, held by this process (as another installation holds
+// it) until CloseHandle.
+HANDLE HoldMutex(const char* name);
+
+// The registration in Programs and Features under HKLM's Uninstall key:
+// value name's text ("" when the key or value is missing).
+void ReadUninstallValue(const char* key, const char* name, char* value, DWORD size);

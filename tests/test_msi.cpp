@@ -1,11 +1,14 @@
 // The reference Windows Installer package, run by Wine's msiexec as an
-// administrator runs it: a process of its own, started with /i and /qn and a
-// verbose log, the reporter code dialog (shown by the library from the
-// installer's custom action server) answered from outside. What is checked
-// is what the run leaves behind: msiexec's exit code, the statuses that the
-// custom actions wrote into the log, the dialog shown, RC.DAT, the product's
-// files, the shortcuts read back, the records, whether the product is
-// registered, and that the wrapper took its temporary folder away.
+// administrator runs it: a process of its own, started with /i and a
+// verbose log, with a reduced user interface (/qr) the reporter code dialog
+// (shown by the library from the installer's custom action server) answered
+// from outside; and as a deployment agent runs it, with /qn and REPORTERCODE
+// on a desktop that nobody sees (tools/unseen.h). What is checked is what
+// the run leaves behind: msiexec's exit code, the statuses that the custom
+// actions wrote into the log, the dialog shown, RC.DAT, the product's files,
+// the shortcuts read back, the records, whether the product is registered,
+// what an upgrade and a removal leave, and that the wrapper took its
+// temporary folder away.
 //
 //   test_msi.exe <VINSTALLDLL.dll> <folder of Velloran.msi>
 #include "harness.h"
@@ -17,8 +20,10 @@
 #include <stdio.h>
 #include <string.h>
 
-// The package's ProductCode (installer/msi/VelloranSetup.wxs).
+// The packages' ProductCodes (installer/msi/CMakeLists.txt): the reference
+// package and the next release, which upgrades it.
 static const char ProductCode[] = "{6F1C3E52-8B0D-4C7A-9E61-2A5D7B40C1E3}";
+static const char NextProductCode[] = "{C6A3E0F4-2D7B-4E19-9B85-3F1A6D2C8E57}";
 // An installation takes a few seconds; one still going after this has hung.
 // Every msiexec run has it: under Wine, msiexec /x of a package that is not
 // installed waits for ever.
@@ -27,14 +32,15 @@ static const char LogPath[] = "C:\\msi.log";
 // ERROR_INSTALL_USEREXIT, msiexec's exit code when an action ends the
 // installation as the user's choice.
 static const DWORD UserExit = 1602;
+static const char NoCodeLine[] = "VINSTALLDLL: no reporter code: run with REPORTERCODE=<code>\n";
 
 static char PackageFolder[MAX_PATH];
 static char Msiexec[MAX_PATH];
 static char TempFolder[MAX_PATH];
 
-static bool ProductInstalled()
+static bool ProductInstalled(const char* productCode = ProductCode)
 {
-    return MsiQueryProductStateA(ProductCode) == INSTALLSTATE_DEFAULT;
+    return MsiQueryProductStateA(productCode) == INSTALLSTATE_DEFAULT;
 }
 
 // Runs msiexec with arguments; the reporter code dialog is answered as asked.
@@ -47,18 +53,10 @@ static void RunMsiexec(const char* arguments, DialogAnswer answer, const char* c
     ok(!run->timedOut, "%s still running after %lu ms", line, TimeLimitMs);
 }
 
-// Installs package (in the build's folder) silently with a verbose log and
-// the properties given; the log's lines from the wrapper ("VINSTALLDLL:
-// ...") land in statuses, one per line.
-static void Install(const char* package, const char* properties, DialogAnswer answer, const char* code,
-                    SetupRun* run, char* statuses, int size)
+// The lines of the log at LogPath from the wrapper ("VINSTALLDLL: ..."),
+// one per line, into statuses.
+static void ReadStatuses(char* statuses, int size)
 {
-    char arguments[3 * MAX_PATH];
-    snprintf(arguments, sizeof arguments, "/i \"%s\\%s\" /qn /l*v %s %s", PackageFolder, package, LogPath,
-             properties);
-    DeleteFileA(LogPath);
-    RunMsiexec(arguments, answer, code, run);
-
     static char log[512 * 1024];
     int length = ReadBytes(LogPath, log, sizeof log - 1);
     ok(length > 0, "no log in %s", LogPath);
@@ -75,6 +73,31 @@ static void Install(const char* package, const char* properties, DialogAnswer an
         }
         line = end + strspn(end, "\r\n");
     }
+}
+
+// Installs package (in the build's folder) with a verbose log, the user
+// interface level given (/qn: none, /qr: reduced) and the properties given;
+// the log's lines from the wrapper land in statuses.
+static void Install(const char* package, const char* level, const char* properties, DialogAnswer answer,
+                    const char* code, SetupRun* run, char* statuses, int size)
+{
+    char arguments[3 * MAX_PATH];
+    snprintf(arguments, sizeof arguments, "/i \"%s\\%s\" %s /l*v %s %s", PackageFolder, package, level, LogPath,
+             properties);
+    DeleteFileA(LogPath);
+    RunMsiexec(arguments, answer, code, run);
+    ReadStatuses(statuses, size);
+}
+
+// msiexec with arguments and a verbose log where nobody sees the screen; the
+// log's lines from the wrapper land in statuses.
+static void RunUnseenMsiexec(const char* arguments, UnseenRun* run, char* statuses, int size)
+{
+    char line[3 * MAX_PATH];
+    snprintf(line, sizeof line, "\"%s\" %s /l*v %s", Msiexec, arguments, LogPath);
+    DeleteFileA(LogPath);
+    RunUnseenChecked(line, UnseenLimitMs, true, run);
+    ReadStatuses(statuses, size);
 }
 
 static void CheckStatuses(int line, const char* statuses, const char* expected)
@@ -102,43 +125,47 @@ static void CheckTemporaryFolderRemoved(int line)
 // temporary folder either.
 static void PrepareMachineWithoutPackage()
 {
-    if (ProductInstalled()) {
+    static const char* const Products[] = {ProductCode, NextProductCode};
+    for (const char* product : Products) {
+        if (!ProductInstalled(product))
+            continue;
         char arguments[128];
-        snprintf(arguments, sizeof arguments, "/x %s /qn", ProductCode);
+        snprintf(arguments, sizeof arguments, "/x %s /qn", product);
         SetupRun run;
         RunMsiexec(arguments, AnswerCancel, NULL, &run);
-        ok(!ProductInstalled(), "msiexec %s left the package installed (exit code %lu)", arguments, run.exitCode);
+        ok(!ProductInstalled(product), "msiexec %s left the package installed (exit code %lu)", arguments,
+           run.exitCode);
     }
     PrepareMachine();
     RemoveMatching(TempFolder, "VINSTALL.*");
 }
 
-// A first installation on a fresh machine: the code typed into the
-// library's real dialog is stored, the package's files installed, its
-// shortcuts moved to the reporter's directory by the later action, the
-// Master Load's records written and, with PDF=1, the PDF converter's
-// installer started.
+// A first installation on a fresh machine, with a user interface (reduced,
+// /qr): the code typed into the library's real dialog is stored, the
+// package's files installed, its shortcuts moved to the reporter's
+// directory by the later action, the Master Load's records written and,
+// with PDF=1, the PDF converter's installer started.
 static void test_first_installation()
 {
     PrepareMachineWithoutPackage();
     SetupRun run;
     char statuses[1024];
-    Install("Velloran.msi", "PDF=1", AnswerWithCode, "john", &run, statuses, sizeof statuses);
+    Install("Velloran.msi", "/qr", "PDF=1", AnswerWithCode, "john", &run, statuses, sizeof statuses);
 
     ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
-    // The later action loads the library afresh and calls BeforeInstall
-    // again: it reads the code just stored (1), and AfterInstall then knows
-    // the platform.
+    // The later action loads the library afresh and calls
+    // BeforeInstallWithCode again: it reads the code just stored (1), and
+    // AfterInstall then knows the platform.
     CheckStatuses(__LINE__, statuses,
-                  "VINSTALLDLL: BeforeInstall returned 2\n"
-                  "VINSTALLDLL: BeforeInstall returned 1\n"
+                  "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
+                  "VINSTALLDLL: reporter code JOHN typed and stored\n"
+                  "VINSTALLDLL: BeforeInstallWithCode returned 1\n"
+                  "VINSTALLDLL: stored reporter code JOHN kept\n"
                   "VINSTALLDLL: AfterInstall returned 1\n"
                   "VINSTALLDLL: MLDInfo returned 1\n"
                   "VINSTALLDLL: InstallPDF returned 1\n");
     ok(run.dialogsShown == 1 && strcmp(run.dialogCaption, "Reporter Code") == 0,
        "%d dialogs shown, the last \"%s\"; expected one \"Reporter Code\"", run.dialogsShown, run.dialogCaption);
-    // A silent installation shows no window of the installer's own.
-    ok(run.dialogOwner[0] == '\0', "dialog owned by \"%s\", expected no owner", run.dialogOwner);
     ok(strcmp(run.typed, "john") == 0, "typed \"%s\"", run.typed);
     ok(run.messageCount == 0, "%d message boxes shown, the first \"%s\"", run.messageCount, run.messages[0].title);
     ok(ProductInstalled(), "the package is not registered as installed");
@@ -177,12 +204,14 @@ static void test_stored_code_silent()
 
     SetupRun run;
     char statuses[1024];
-    Install("Velloran.msi", "UPDATE=1", AnswerCancel, NULL, &run, statuses, sizeof statuses);
+    Install("Velloran.msi", "/qn", "UPDATE=1", AnswerCancel, NULL, &run, statuses, sizeof statuses);
 
     ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
     CheckStatuses(__LINE__, statuses,
-                  "VINSTALLDLL: BeforeInstall returned 1\n"
-                  "VINSTALLDLL: BeforeInstall returned 1\n"
+                  "VINSTALLDLL: BeforeInstallWithCode returned 1\n"
+                  "VINSTALLDLL: stored reporter code MARY kept\n"
+                  "VINSTALLDLL: BeforeInstallWithCode returned 1\n"
+                  "VINSTALLDLL: stored reporter code MARY kept\n"
                   "VINSTALLDLL: AfterInstall returned 1\n"
                   "VINSTALLDLL: UpdateInfo returned 1\n");
     ok(run.dialogsShown == 0, "the reporter code dialog was shown");
@@ -206,10 +235,12 @@ static void test_cancelled()
     PrepareMachineWithoutPackage();
     SetupRun run;
     char statuses[1024];
-    Install("Velloran.msi", "PDF=1", AnswerCancel, NULL, &run, statuses, sizeof statuses);
+    Install("Velloran.msi", "/qr", "PDF=1", AnswerCancel, NULL, &run, statuses, sizeof statuses);
 
     ok(run.exitCode == UserExit, "exit code %lu, expected %lu", run.exitCode, UserExit);
-    CheckStatuses(__LINE__, statuses, "VINSTALLDLL: BeforeInstall returned 0\n");
+    CheckStatuses(__LINE__, statuses,
+                  "VINSTALLDLL: BeforeInstallWithCode returned 0\n"
+                  "VINSTALLDLL: cancelled at the reporter code dialog\n");
     ok(run.dialogsShown == 1, "%d dialogs shown, expected 1", run.dialogsShown);
     ok(!ProductInstalled(), "the package is registered as installed");
     ok(!DirectoryExists("C:\\TELDAX") && !DirectoryExists("C:\\JOHN"), "something was installed");
@@ -226,13 +257,14 @@ static void test_library_missing()
     PrepareMachineWithoutPackage();
     SetupRun run;
     char statuses[1024];
-    Install("VelloranNoLibrary.msi", "", AnswerCancel, NULL, &run, statuses, sizeof statuses);
+    Install("VelloranNoLibrary.msi", "/qn", "REPORTERCODE=john", AnswerCancel, NULL, &run, statuses,
+            sizeof statuses);
 
     ok(run.exitCode == ERROR_INSTALL_FAILURE, "exit code %lu, expected %lu", run.exitCode,
        (unsigned long)ERROR_INSTALL_FAILURE);
     CheckStatuses(__LINE__, statuses,
                   "VINSTALLDLL: the package has no Binary row VINSTALLDLL (error 259)\n"
-                  "VINSTALLDLL: BeforeInstall not called: the library is not loaded\n");
+                  "VINSTALLDLL: BeforeInstallWithCode not called: the library is not loaded\n");
     ok(run.dialogsShown == 0, "the reporter code dialog was shown");
     ok(!ProductInstalled(), "the package is registered as installed");
     ok(!DirectoryExists("C:\\TELDAX"), "something was installed");
@@ -245,7 +277,7 @@ static void test_library_missing()
 // function that Windows 95 and NT 4.0 have (msi.dll from Windows Installer
 // 1.0 on): a new import is added here on purpose, after that check.
 static const char* const WrapperExports[] = {"VinstallBeforeInstall", "VinstallAfterInstall", "VinstallMLDInfo",
-                                             "VinstallUpdateInfo", "VinstallInstallPDF"};
+                                             "VinstallUpdateInfo",    "VinstallInstallPDF",   "VinstallRemove"};
 static const char* const WrapperImports[][2] = {
     {"kernel32.dll", "CloseHandle"},      {"kernel32.dll", "CreateDirectoryA"},
     {"kernel32.dll", "CreateFileA"},      {"kernel32.dll", "DeleteFileA"},
@@ -262,7 +294,10 @@ static const char* const WrapperImports[][2] = {
     {"msi.dll", "MsiGetActiveDatabase"},  {"msi.dll", "MsiProcessMessage"},
     {"msi.dll", "MsiRecordReadStream"},   {"msi.dll", "MsiRecordSetStringA"},
     {"msi.dll", "MsiViewClose"},          {"msi.dll", "MsiViewExecute"},
-    {"msi.dll", "MsiViewFetch"},
+    {"msi.dll", "MsiViewFetch"},          {"msi.dll", "MsiGetPropertyA"},
+    // Shell32 4.71 (Internet Explorer 4's desktop update on 95 and NT 4.0),
+    // which the library needs as well.
+    {"shell32.dll", "SHGetSpecialFolderPathA"},
 };
 
 static void test_wrapper_file()
@@ -309,6 +344,131 @@ static void test_wrapper_file()
     FreeLibrary(module);
 }
 
+// A silent installation (/qn) on a machine with no stored code and no
+// REPORTERCODE asks nobody, even where someone could see the dialog: it
+// fails with 1603, says in the log what to pass, and installs nothing.
+static void test_silent_without_code()
+{
+    PrepareMachineWithoutPackage();
+    SetupRun run;
+    char statuses[1024];
+    Install("Velloran.msi", "/qn", "", AnswerWithCode, "john", &run, statuses, sizeof statuses);
+    ok(run.exitCode == ERROR_INSTALL_FAILURE, "exit code %lu, expected %lu", run.exitCode,
+       (unsigned long)ERROR_INSTALL_FAILURE);
+    char expected[256];
+    snprintf(expected, sizeof expected, "VINSTALLDLL: BeforeInstallWithCode returned 0\n%s", NoCodeLine);
+    CheckStatuses(__LINE__, statuses, expected);
+    ok(run.dialogsShown == 0 && run.messageCount == 0, "%d dialogs and %d message boxes shown", run.dialogsShown,
+       run.messageCount);
+    ok(!ProductInstalled(), "the package is registered as installed");
+    CheckNothingInstalled();
+}
+
+// Where nobody sees the screen, msiexec /qn ends by itself within seconds,
+// with no window of the library: REPORTERCODE installs with that code;
+// none, or one that the name rules refuse, fails with 1603 and installs
+// nothing.
+struct UnseenCase {
+    const char* properties;
+    DWORD exitCode;
+    const char* statuses;
+};
+
+static const UnseenCase UnseenCases[] = {
+    {"REPORTERCODE=john", 0,
+     "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
+     "VINSTALLDLL: reporter code JOHN stored\n"
+     "VINSTALLDLL: BeforeInstallWithCode returned 1\n"
+     "VINSTALLDLL: stored reporter code JOHN kept\n"
+     "VINSTALLDLL: AfterInstall returned 1\n"
+     "VINSTALLDLL: MLDInfo returned 1\n"},
+    {"", ERROR_INSTALL_FAILURE,
+     "VINSTALLDLL: BeforeInstallWithCode returned 0\n"
+     "VINSTALLDLL: no reporter code: run with REPORTERCODE=<code>\n"},
+    {"REPORTERCODE=A/B", ERROR_INSTALL_FAILURE, NULL},
+};
+
+static void test_unseen_installations()
+{
+    char product[MAX_PATH];
+    PathIn(product, sizeof product, PackageFolder, "..\\product");
+    for (const UnseenCase& c : UnseenCases) {
+        SetContext("nobody sees the screen: msiexec /i /qn %s", c.properties);
+        PrepareMachineWithoutPackage();
+        char arguments[3 * MAX_PATH];
+        snprintf(arguments, sizeof arguments, "/i \"%s\\Velloran.msi\" /qn %s", PackageFolder, c.properties);
+        UnseenRun run;
+        char statuses[2048];
+        RunUnseenMsiexec(arguments, &run, statuses, sizeof statuses);
+        ok(run.exitCode == c.exitCode, "exit code %lu, expected %lu", run.exitCode, c.exitCode);
+        if (c.statuses) {
+            CheckStatuses(__LINE__, statuses, c.statuses);
+        } else {
+            char expected[512];
+            snprintf(expected, sizeof expected, "VINSTALLDLL: BeforeInstallWithCode returned 0\nVINSTALLDLL: %s\n",
+                     RefusedSlashLine);
+            CheckStatuses(__LINE__, statuses, expected);
+        }
+        ok(ProductInstalled() == (c.exitCode == 0), "the package is%s registered as installed",
+           ProductInstalled() ? "" : " not");
+        if (c.exitCode == 0)
+            CheckInstalledFor("JOHN", product);
+        else
+            CheckNothingInstalled();
+        CheckTemporaryFolderRemoved(__LINE__);
+    }
+    ClearContext();
+}
+
+// A fleet upgrades with the next release over the installed one, unseen:
+// the earlier release is removed, the stored code stays whatever
+// REPORTERCODE says, and the log says that the given one was not used.
+// Then msiexec /x removes the product and keeps the reporter's data.
+static void test_unseen_upgrade_and_removal()
+{
+    PrepareMachineWithoutPackage();
+    char arguments[3 * MAX_PATH];
+    snprintf(arguments, sizeof arguments, "/i \"%s\\Velloran.msi\" /qn REPORTERCODE=john", PackageFolder);
+    UnseenRun run;
+    char statuses[2048];
+    RunUnseenMsiexec(arguments, &run, statuses, sizeof statuses);
+    ok(run.exitCode == 0, "first installation: exit code %lu", run.exitCode);
+
+    SetContext("the next release over it");
+    snprintf(arguments, sizeof arguments, "/i \"%s\\VelloranNext.msi\" /qn REPORTERCODE=mary", PackageFolder);
+    RunUnseenMsiexec(arguments, &run, statuses, sizeof statuses);
+    ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
+    CheckStatuses(__LINE__, statuses,
+                  "VINSTALLDLL: BeforeInstallWithCode returned 1\n"
+                  "VINSTALLDLL: stored reporter code JOHN kept: the given code mary was not used\n"
+                  "VINSTALLDLL: BeforeInstallWithCode returned 1\n"
+                  "VINSTALLDLL: stored reporter code JOHN kept\n"
+                  "VINSTALLDLL: AfterInstall returned 1\n"
+                  "VINSTALLDLL: MLDInfo returned 1\n");
+    ok(!ProductInstalled(ProductCode), "the earlier release is still installed");
+    ok(ProductInstalled(NextProductCode), "the next release is not registered as installed");
+    char product[MAX_PATH];
+    PathIn(product, sizeof product, PackageFolder, "..\\product");
+    CheckInstalledFor("JOHN", product);
+    ok(!DirectoryExists("C:\\MARY"), "C:\\MARY was made");
+
+    SetContext("removal");
+    snprintf(arguments, sizeof arguments, "/x %s /qn", NextProductCode);
+    RunUnseenMsiexec(arguments, &run, statuses, sizeof statuses);
+    ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
+    char expected[1024];
+    snprintf(expected, sizeof expected,
+             "VINSTALLDLL: %s\\Velloran.lnk deleted\n"
+             "VINSTALLDLL: C:\\TELDAX\\Update.txt deleted\n"
+             "VINSTALLDLL: C:\\TELDAX\\UpdName.txt deleted\n"
+             "VINSTALLDLL: C:\\TELDAX\\UpdDetails.txt deleted\n",
+             CommonDesktop);
+    CheckStatuses(__LINE__, statuses, expected);
+    ok(!ProductInstalled(NextProductCode), "still registered as installed");
+    CheckRemovedKeeping("JOHN");
+    ClearContext();
+}
+
 int main(int argc, char** argv)
 {
     InitHarness(argc, argv);
@@ -328,6 +488,9 @@ int main(int argc, char** argv)
     test_stored_code_silent();
     test_cancelled();
     test_library_missing();
+    test_silent_without_code();
+    test_unseen_installations();
+    test_unseen_upgrade_and_removal();
     PrepareMachineWithoutPackage();
     return FinishTests("msi");
 }

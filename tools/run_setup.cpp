@@ -85,7 +85,7 @@ static void PrintStatuses(const char* logPath)
     for (char* line = strtok(log, "\r\n"); line; line = strtok(NULL, "\r\n")) {
         const char* space = strchr(line, ' ');
         if (space && strspn(space + 1, "-0123456789") == strlen(space + 1))
-            printf("  %-14.*s returned %s\n", (int)(space - line), line, space + 1);
+            printf("  %-21.*s returned %s\n", (int)(space - line), line, space + 1);
         else
             printf("  setup program: %s\n", line);
     }

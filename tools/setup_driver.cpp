@@ -6,6 +6,67 @@
 #include <stdio.h>
 #include <string.h>
 
+// The ids of the job's processes: JOBOBJECT_BASIC_PROCESS_ID_LIST with room
+// for 64 ids, since indexed past its declared single element the compiler
+// may look at the first id only. 0 when the job cannot be asked.
+struct JobProcessIds {
+    DWORD assigned;
+    DWORD listed;
+    ULONG_PTR ids[64];
+};
+
+static DWORD ListJobProcesses(HANDLE job, JobProcessIds* list)
+{
+    memset(list, 0, sizeof *list);
+    if (!QueryInformationJobObject(job, JobObjectBasicProcessIdList, list, sizeof *list, NULL))
+        return 0;
+    return list->listed < ARRAYSIZE(list->ids) ? list->listed : ARRAYSIZE(list->ids);
+}
+
+ULONGLONG Milliseconds()
+{
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return (ULONGLONG)count.QuadPart * 1000 / (ULONGLONG)frequency.QuadPart;
+}
+
+// Background programs of Wine's own that a program in the job may start
+// (the desktop, the RPC service, a console host); they outlive the setup
+// program and are not waited for.
+static const char* const WineHelpers[] = {"explorer.exe", "rpcss.exe", "services.exe", "conhost.exe",
+                                          "winedevice.exe", "plugplay.exe", "svchost.exe", "winemenubuilder.exe"};
+
+static bool IsWineHelper(DWORD processId)
+{
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (!process)
+        return true;  // gone already
+    char path[MAX_PATH];
+    DWORD size = sizeof path;
+    BOOL named = QueryFullProcessImageNameA(process, 0, path, &size);
+    CloseHandle(process);
+    if (!named)
+        return false;
+    const char* name = strrchr(path, '\\') ? strrchr(path, '\\') + 1 : path;
+    for (const char* helper : WineHelpers) {
+        if (_stricmp(name, helper) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool JobRunning(HANDLE job)
+{
+    JobProcessIds list;
+    DWORD count = ListJobProcesses(job, &list);
+    for (DWORD i = 0; i < count; ++i) {
+        if (!IsWineHelper((DWORD)list.ids[i]))
+            return true;
+    }
+    return false;
+}
+
 namespace {
 
 // What the hand has done so far in one run.
@@ -20,6 +81,9 @@ struct Hand {
     bool gaveUp;       // Esc pressed after a refusal
     HWND boxes[16];    // message boxes already answered
     int boxCount;
+    const char* const* buttons;  // captions of the wizard's buttons to press
+    HWND pressed;      // the button last pressed, with the caption it had
+    char pressedCaption[64];
     SetupRun* run;
 };
 
@@ -127,23 +191,6 @@ void AnswerDialog(Hand& hand, HWND dialog)
     }
 }
 
-// The ids of the job's processes: JOBOBJECT_BASIC_PROCESS_ID_LIST with room
-// for 64 ids, since indexed past its declared single element the compiler
-// may look at the first id only. 0 when the job cannot be asked.
-struct JobProcessIds {
-    DWORD assigned;
-    DWORD listed;
-    ULONG_PTR ids[64];
-};
-
-DWORD ListJobProcesses(HANDLE job, JobProcessIds* list)
-{
-    memset(list, 0, sizeof *list);
-    if (!QueryInformationJobObject(job, JobObjectBasicProcessIdList, list, sizeof *list, NULL))
-        return 0;
-    return list->listed < ARRAYSIZE(list->ids) ? list->listed : ARRAYSIZE(list->ids);
-}
-
 // Whether a window's process is the setup program or one it started. A
 // Windows Installer package calls the library from a process of the
 // installer's own (its custom action server), started within the job. The
@@ -161,15 +208,44 @@ bool OfTheSetupProgram(const Hand& hand, DWORD processId)
     return false;
 }
 
+// A button of a setup program's wizard whose caption is on the hand's list
+// is clicked, once for each caption it shows (a wizard's Next button
+// becomes Install, then Finish), when it can be: visible and enabled, in a
+// window that no modal dialog disables.
+BOOL CALLBACK PressButton(HWND child, LPARAM param)
+{
+    Hand& hand = *(Hand*)param;
+    char className[32], caption[64];
+    if (!GetClassNameA(child, className, sizeof className) || !strstr(className, "Button") ||
+        !IsWindowVisible(child) || !IsWindowEnabled(child))
+        return TRUE;
+    ControlText(child, caption, sizeof caption);
+    if (child == hand.pressed && strcmp(caption, hand.pressedCaption) == 0)
+        return TRUE;
+    for (const char* const* wanted = hand.buttons; *wanted; ++wanted) {
+        if (strcmp(caption, *wanted) == 0) {
+            hand.pressed = child;
+            lstrcpynA(hand.pressedCaption, caption, sizeof hand.pressedCaption);
+            PostMessageA(child, BM_CLICK, 0, 0);
+            return FALSE;
+        }
+    }
+    return TRUE;
+}
+
 BOOL CALLBACK VisitWindow(HWND window, LPARAM param)
 {
     Hand& hand = *(Hand*)param;
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
     char className[16], title[128];
-    if (!GetClassNameA(window, className, sizeof className) || strcmp(className, "#32770") != 0 ||
-        !OfTheSetupProgram(hand, process))
+    if (!GetClassNameA(window, className, sizeof className) || !OfTheSetupProgram(hand, process))
         return TRUE;
+    if (strcmp(className, "#32770") != 0) {
+        if (hand.buttons && IsWindowVisible(window) && IsWindowEnabled(window))
+            EnumChildWindows(window, PressButton, param);
+        return TRUE;
+    }
     CaptionOf(window, title, sizeof title);
     if (strcmp(title, "Reporter Code") == 0)
         AnswerDialog(hand, window);
@@ -178,56 +254,10 @@ BOOL CALLBACK VisitWindow(HWND window, LPARAM param)
     return TRUE;
 }
 
-// Milliseconds from the performance counter, a monotonic clock.
-ULONGLONG Milliseconds()
-{
-    LARGE_INTEGER count, frequency;
-    QueryPerformanceCounter(&count);
-    QueryPerformanceFrequency(&frequency);
-    return (ULONGLONG)count.QuadPart * 1000 / (ULONGLONG)frequency.QuadPart;
-}
-
-// Background programs of Wine's own that a program in the job may start
-// (the desktop, the RPC service, a console host); they outlive the setup
-// program and are not waited for.
-const char* const WineHelpers[] = {"explorer.exe", "rpcss.exe", "services.exe", "conhost.exe",
-                                   "winedevice.exe", "plugplay.exe", "svchost.exe", "winemenubuilder.exe"};
-
-bool IsWineHelper(DWORD processId)
-{
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
-    if (!process)
-        return true;  // gone already
-    char path[MAX_PATH];
-    DWORD size = sizeof path;
-    BOOL named = QueryFullProcessImageNameA(process, 0, path, &size);
-    CloseHandle(process);
-    if (!named)
-        return false;
-    const char* name = strrchr(path, '\\') ? strrchr(path, '\\') + 1 : path;
-    for (const char* helper : WineHelpers) {
-        if (_stricmp(name, helper) == 0)
-            return true;
-    }
-    return false;
-}
-
-// Whether a program of the job other than Wine's helpers still runs.
-bool JobRunning(HANDLE job)
-{
-    JobProcessIds list;
-    DWORD count = ListJobProcesses(job, &list);
-    for (DWORD i = 0; i < count; ++i) {
-        if (!IsWineHelper((DWORD)list.ids[i]))
-            return true;
-    }
-    return false;
-}
-
 }  // namespace
 
 bool RunSetup(const char* commandLine, DialogAnswer answer, const char* code, DWORD timeLimitMs,
-              SetupRun* run)
+              SetupRun* run, const char* const* buttons)
 {
     memset(run, 0, sizeof *run);
     run->exitCode = STILL_ACTIVE;
@@ -259,6 +289,7 @@ bool RunSetup(const char* commandLine, DialogAnswer answer, const char* code, DW
     hand.code = code ? code : "";
     hand.setupProcess = process.dwProcessId;
     hand.job = job;
+    hand.buttons = buttons;
     hand.run = run;
     ULONGLONG start = Milliseconds();
     for (;;) {

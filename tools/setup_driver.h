@@ -37,9 +37,18 @@ struct SetupRun {
 };
 
 // Runs commandLine (program path and arguments) and answers as asked; code is
-// used with AnswerWithCode. Returns false when the program could not start.
+// used with AnswerWithCode. buttons (NULL-terminated, or NULL) are the
+// captions of buttons in the setup program's own windows to click as they
+// appear, as a person goes through a wizard ("&Install", "&Finish").
+// Returns false when the program could not start.
 bool RunSetup(const char* commandLine, DialogAnswer answer, const char* code, DWORD timeLimitMs,
-              SetupRun* run);
+              SetupRun* run, const char* const* buttons = NULL);
+
+// Milliseconds from the performance counter, a monotonic clock.
+ULONGLONG Milliseconds();
+// Whether a program of the job other than Wine's own background programs
+// (its desktop, RPC service, console host...) still runs.
+bool JobRunning(HANDLE job);
 
 // A shortcut file as the shell's link object reads it back.
 struct ShortcutProperties {

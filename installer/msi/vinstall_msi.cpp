@@ -6,15 +6,26 @@
 // it has just made itself, loads it, calls one or more exports with the
 // installer's window, writes each status into the installation's log and
 // turns the statuses into the action's result. The library is unloaded and
-// its file removed before the action returns.
+// its file removed before the action returns. The reporter code comes from
+// the property REPORTERCODE, and a user interface level of none or basic
+// (UILevel 2 or 3: msiexec /qn, /qb) tells the library that nobody is asked.
 #include <windows.h>
 #include <msi.h>
 #include <msiquery.h>
+#include <shlobj.h>
 #include <strsafe.h>
 
 namespace {
 
 typedef int(__stdcall* VinstallExport)(HWND window, LPARAM, LPARAM, LPARAM, LPARAM);
+typedef int(__stdcall* BeforeInstallWithCodeExport)(HWND window, LPCSTR code, DWORD options, LPSTR message,
+                                                    DWORD messageSize);
+const char BeforeInstallWithCodeName[] = "BeforeInstallWithCode";
+// The library shows no window in the call (its VINSTALL_SILENT).
+const DWORD VinstallSilent = 0x1;
+// BeforeInstallWithCode's fixed lines for status 0.
+const char NoCodeLine[] = "no reporter code";
+const char CancelledLine[] = "cancelled at the reporter code dialog";
 
 // The key of the library's row in the Binary table.
 const char LibraryQuery[] = "SELECT `Data` FROM `Binary` WHERE `Name`='VINSTALLDLL'";
@@ -49,6 +60,31 @@ __attribute__((format(printf, 2, 3))) void LogLine(MSIHANDLE install, const char
     MsiRecordSetStringA(record, 1, text);
     MsiProcessMessage(install, INSTALLMESSAGE_INFO, record);
     MsiCloseHandle(record);
+}
+
+// A property's value into value, cut to fit; "" when it is not set.
+void ReadProperty(MSIHANDLE install, const char* name, char* value, DWORD size)
+{
+    DWORD length = size;
+    UINT result = MsiGetPropertyA(install, name, value, &length);
+    if (result != ERROR_SUCCESS && result != ERROR_MORE_DATA)
+        value[0] = '\0';
+    value[size - 1] = '\0';
+}
+
+// VinstallSilent when the installation shows no user interface or a basic
+// one (UILevel 2 or 3: msiexec /qn or /qb), where nobody is asked anything;
+// 0 for a reduced or full one (4, 5). The level's flags (/qn+, /qb-) are
+// above its low three bits.
+DWORD SilentOption(MSIHANDLE install)
+{
+    char text[16];
+    ReadProperty(install, "UILevel", text, sizeof text);
+    DWORD level = 0;
+    for (const char* p = text; *p >= '0' && *p <= '9'; ++p)
+        level = level * 10 + (DWORD)(*p - '0');
+    level &= 7;
+    return level == INSTALLUILEVEL_NONE || level == INSTALLUILEVEL_BASIC ? VinstallSilent : 0;
 }
 
 // Windows Installer gives a custom action no window. When its own dialogs
@@ -209,15 +245,46 @@ bool LoadLibraryFromPackage(MSIHANDLE install, LoadedLibrary* library)
     return loaded;
 }
 
-// Calls the exports named, in order, in one load of the library, and logs
-// each status. BeforeInstall's 0 ends the action, and the installation, as
-// the user's exit; a library that cannot be loaded or lacks an export fails
-// the installation. Every other status lets it go on.
-UINT CallExports(MSIHANDLE install, const char* const* names, int count)
+// BeforeInstallWithCode with the code given (NULL for none) and the
+// installation's silence; its status and its line go into the log, and
+// the result that the action is to give lands in result.
+int CallBeforeInstallWithCode(MSIHANDLE install, HMODULE library, HWND window, const char* code, UINT* result)
+{
+    // Through void*: a FARPROC is cast to the export's real type.
+    BeforeInstallWithCodeExport call = reinterpret_cast<BeforeInstallWithCodeExport>(
+        reinterpret_cast<void*>(GetProcAddress(library, BeforeInstallWithCodeName)));
+    if (!call) {
+        LogLine(install, "%s not called: the library has no such export", BeforeInstallWithCodeName);
+        *result = ERROR_INSTALL_FAILURE;
+        return 0;
+    }
+    // 512 bytes always hold the line; the library terminates it.
+    char line[512];
+    line[0] = '\0';
+    int status = call(window, code, SilentOption(install), line, sizeof line);
+    LogLine(install, "%s returned %d", BeforeInstallWithCodeName, status);
+    if (lstrcmpA(line, NoCodeLine) == 0)
+        // Nobody could be asked: what to pass, for whoever reads the log.
+        LogLine(install, "%s: run with REPORTERCODE=<code>", NoCodeLine);
+    else
+        LogLine(install, "%s", line);
+    // Status 0 ends the installation: as the user's exit when the person
+    // cancelled the dialog, as a failure otherwise.
+    *result = status != 0 ? ERROR_SUCCESS
+                          : lstrcmpA(line, CancelledLine) == 0 ? ERROR_INSTALL_USEREXIT : ERROR_INSTALL_FAILURE;
+    return status;
+}
+
+// Calls, in one load of the library, BeforeInstallWithCode first when
+// withCode is given (its own code, or "" for none), then the exports named,
+// in order, and logs each status. BeforeInstallWithCode's 0 ends the action
+// and the installation (see above); a library that cannot be loaded or
+// lacks an export fails the installation. Every other status lets it go on.
+UINT CallExports(MSIHANDLE install, const char* withCode, const char* const* names, int count)
 {
     LoadedLibrary library;
     if (!LoadLibraryFromPackage(install, &library)) {
-        LogLine(install, "%s not called: the library is not loaded", names[0]);
+        LogLine(install, "%s not called: the library is not loaded", withCode ? BeforeInstallWithCodeName : names[0]);
         return ERROR_INSTALL_FAILURE;
     }
     // The exports move the current directory (to C:\TELDAX, then to the
@@ -229,8 +296,13 @@ UINT CallExports(MSIHANDLE install, const char* const* names, int count)
     bool restore = length > 0 && length < ARRAYSIZE(directory);
     HWND window = InstallerWindow();
     UINT result = ERROR_SUCCESS;
+    if (withCode && CallBeforeInstallWithCode(install, library.module, window, withCode[0] ? withCode : NULL,
+                                              &result) == 0) {
+        if (count > 0)
+            LogLine(install, "%s not called: %s stopped the installation", names[0], BeforeInstallWithCodeName);
+        count = 0;
+    }
     for (int i = 0; i < count; ++i) {
-        // Through void*: a FARPROC is cast to the export's real type.
         VinstallExport call = reinterpret_cast<VinstallExport>(
             reinterpret_cast<void*>(GetProcAddress(library.module, names[i])));
         if (!call) {
@@ -238,14 +310,7 @@ UINT CallExports(MSIHANDLE install, const char* const* names, int count)
             result = ERROR_INSTALL_FAILURE;
             break;
         }
-        int status = call(window, 0, 0, 0, 0);
-        LogLine(install, "%s returned %d", names[i], status);
-        if (status == 0 && lstrcmpA(names[i], "BeforeInstall") == 0) {
-            if (i + 1 < count)
-                LogLine(install, "%s not called: BeforeInstall stopped the installation", names[i + 1]);
-            result = ERROR_INSTALL_USEREXIT;
-            break;
-        }
+        LogLine(install, "%s returned %d", names[i], call(window, 0, 0, 0, 0));
     }
     UnloadLibrary(&library);
     if (restore)
@@ -253,44 +318,84 @@ UINT CallExports(MSIHANDLE install, const char* const* names, int count)
     return result;
 }
 
+// Deletes folder's file name (folder: a directory property's value, ending
+// in a backslash) if it is there, and says so. The folders are the
+// installation's and the desktop common to all users, which only
+// administrators may change, and deleting a name removes that name only:
+// a link there would go, not what it leads to.
+void DeleteLeftFile(MSIHANDLE install, const char* folder, const char* name)
+{
+    char path[MAX_PATH];
+    if (!folder[0] || FAILED(StringCchPrintfA(path, ARRAYSIZE(path), "%s%s", folder, name)))
+        return;
+    if (DeleteFileA(path))
+        LogLine(install, "%s deleted", path);
+    else if (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND)
+        LogLine(install, "%s not deleted (error %lu)", path, GetLastError());
+}
+
 }  // namespace
 
 // Before the product's files: the Windows version gate and the reporter
-// code, stored, typed or imported. Status 0 ends the installation.
+// code, given (REPORTERCODE), stored, typed or imported. Status 0 ends the
+// installation.
 extern "C" UINT __stdcall VinstallBeforeInstall(MSIHANDLE install)
 {
-    static const char* const Names[] = {"BeforeInstall"};
-    return CallExports(install, Names, ARRAYSIZE(Names));
+    char code[MAX_PATH];
+    ReadProperty(install, "REPORTERCODE", code, sizeof code);
+    return CallExports(install, code, NULL, 0);
 }
 
 // Once the product's files are on disk. AfterInstall takes the platform
-// from BeforeInstall in the same load of the library, and a custom action's
-// DLL lives only for its call, so BeforeInstall is called again first: the
+// from BeforeInstallWithCode in the same load of the library, and a custom
+// action's DLL lives only for its call, so that is called again first: the
 // code stored by the earlier action is read back (status 1, no dialog).
 extern "C" UINT __stdcall VinstallAfterInstall(MSIHANDLE install)
 {
-    static const char* const Names[] = {"BeforeInstall", "AfterInstall"};
-    return CallExports(install, Names, ARRAYSIZE(Names));
+    static const char* const Names[] = {"AfterInstall"};
+    return CallExports(install, "", Names, ARRAYSIZE(Names));
 }
 
 // The release records, one action per kind of release.
 extern "C" UINT __stdcall VinstallMLDInfo(MSIHANDLE install)
 {
     static const char* const Names[] = {"MLDInfo"};
-    return CallExports(install, Names, ARRAYSIZE(Names));
+    return CallExports(install, NULL, Names, ARRAYSIZE(Names));
 }
 
 extern "C" UINT __stdcall VinstallUpdateInfo(MSIHANDLE install)
 {
     static const char* const Names[] = {"UpdateInfo"};
-    return CallExports(install, Names, ARRAYSIZE(Names));
+    return CallExports(install, NULL, Names, ARRAYSIZE(Names));
 }
 
 // Starts the PDF converter's installer from the install folder.
 extern "C" UINT __stdcall VinstallInstallPDF(MSIHANDLE install)
 {
     static const char* const Names[] = {"InstallPDF"};
-    return CallExports(install, Names, ARRAYSIZE(Names));
+    return CallExports(install, NULL, Names, ARRAYSIZE(Names));
+}
+
+// On removal: what the library wrote and Windows Installer does not know,
+// the desktop shortcut and the release records. The reporter's own data,
+// RC.DAT and C:\<code>, stay. The library is not needed for that.
+extern "C" UINT __stdcall VinstallRemove(MSIHANDLE install)
+{
+    char installFolder[MAX_PATH], desktop[MAX_PATH];
+    ReadProperty(install, "TELDAX", installFolder, sizeof installFolder);
+    // Where AfterInstall writes it: the desktop common to all users, asked
+    // of the shell as the library asks (Windows Installer's DesktopFolder
+    // is not that under every implementation); where there is none (Windows
+    // 95, 98, Me), the one desktop, which DesktopFolder names.
+    if (SHGetSpecialFolderPathA(NULL, desktop, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE))
+        StringCchCatA(desktop, ARRAYSIZE(desktop), "\\");
+    else
+        ReadProperty(install, "DesktopFolder", desktop, sizeof desktop);
+    DeleteLeftFile(install, desktop, "Velloran.lnk");
+    static const char* const Records[] = {"Update.txt", "UpdName.txt", "UpdDetails.txt"};
+    for (const char* name : Records)
+        DeleteLeftFile(install, installFolder, name);
+    return ERROR_SUCCESS;
 }
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID)
