@@ -209,6 +209,29 @@ static void test_update_check()
     ok(!DirectoryExists("C:\\TELDAX"), "something was installed");
 }
 
+// Setup's temporary folders ("is-*.tmp") that earlier runs in this prefix
+// left behind, removed before the first run, so that the check below sees
+// only what this program's runs leave.
+static void RemoveSetupTemporaryFolders()
+{
+    char folder[MAX_PATH];
+    DWORD length = GetTempPathA(sizeof folder, folder);
+    if (length == 0 || length >= sizeof folder - 10)
+        return;
+    char pattern[MAX_PATH];
+    snprintf(pattern, sizeof pattern, "%sis-*.tmp", folder);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        char path[MAX_PATH];
+        snprintf(path, sizeof path, "%s%s", folder, found.cFileName);
+        RemoveTree(path);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
 // Setup's own temporary folder ("is-*.tmp", with the library in it) is gone:
 // where the script ends the process itself (a cancel, 1618, a silent stop)
 // it removes the folder as Setup would on its own way out.
@@ -392,6 +415,7 @@ int main(int argc, char** argv)
         return 77;
     }
     FindInstallationPlaces();
+    RemoveSetupTemporaryFolders();
 
     test_first_installation();
     test_stored_code();
