@@ -359,6 +359,7 @@ static BOOL WINAPI HookReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD 
             *read = 0;
         return FALSE;
     }
+    RunRace("ReadFile", PathOf(file));
     return RealReadFile(file, buffer, size, read, overlapped);
 }
 

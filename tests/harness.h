@@ -216,8 +216,9 @@ void RemoveFolderLink(const char* link);
 // action runs once, just before the library's occurrence-th call (1-based)
 // of function whose path contains pathPart (NULL: any): "WriteFile" (on a
 // handle opened as such a path: the write through the handle that was
-// checked), "CreateFileA" (only an open that creates or replaces a file for
-// writing), "SetFileAttributesA", or "SetWorkingDirectory", on a
+// checked), "ReadFile" (likewise), "CreateFileA" (only an open that creates
+// or replaces a file for writing), "SetFileAttributesA", or
+// "SetWorkingDirectory", on a
 // shortcut's link object (after ProxyLinkObjects). Cleared by every load of
 // the library.
 void RaceBefore(const char* function, const char* pathPart, void (*action)(), int occurrence = 1);

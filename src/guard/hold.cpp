@@ -132,9 +132,9 @@ bool HoldFolder(LPCSTR path, HeldFolder* folder)
     else if (!ReadName(handle, &held))
         refusal = "it cannot be checked";
     else if (held.bytes / sizeof(WCHAR) != expectedLength || !SameName(held.name, expected, expectedLength)) {
-        char shown[MAX_PATH];
-        ShowName(held.name, held.bytes / sizeof(WCHAR), shown);
-        Trace("nothing written in %s: it lies at %s", path, shown);
+        char where[MAX_PATH];
+        ShowName(held.name, held.bytes / sizeof(WCHAR), where);
+        Trace("nothing written in %s: it lies at %s", path, where);
         CloseHandle(handle);
         return false;
     }
