@@ -858,13 +858,13 @@ static void TestRecordsOutsideTheirFolder()
         const char* traced;
     } cases[] = {
         {"Update.txt's path elsewhere on the volume", "\\Update.txt", L"\\elsewhere\\Update.txt", 0, NoticeRecord,
-         false, "c:\\teldax\\Update.txt not written: it lies at \\elsewhere\\Update.txt, outside its folder"},
+         false, "c:\\teldax\\Update.txt not written: its handle names \"\\elsewhere\\Update.txt\""},
         {"UpdName.txt on another volume", "\\UpdName.txt", NULL, 0x5EC0ED, InstallerRecord, false,
          "c:\\teldax\\UpdName.txt not written: it lies on another volume"},
         {"UpdDetails.txt made elsewhere on the volume", "\\UpdDetails.txt", L"\\elsewhere\\UpdDetails.txt", 0,
          DetailsRecord, true, "c:\\teldax\\UpdDetails.txt deleted again: it was made empty to be held"},
         {"C:\\TELDAX's handle names another folder", "teldax", L"\\elsewhere", 0, RecordCount, false,
-         "nothing written in c:\\teldax: it lies at \\elsewhere"},
+         "nothing written in c:\\teldax: its handle names \"\\elsewhere\""},
         {"C:\\TELDAX's handle names a folder of the same path on another volume", "teldax", NULL, 0x5EC0ED,
          RecordCount, false, "c:\\teldax\\Update.txt not written: it lies on another volume"},
     };

@@ -592,11 +592,11 @@ static void test_code_file_outside_its_folder()
         const char* traced;
     } cases[] = {
         {"a new code's RC.DAT made elsewhere on the volume", true, "RC.DAT", L"\\elsewhere\\RC.DAT", 0,
-         "RC.DAT not written: it lies at \\elsewhere\\RC.DAT, outside its folder"},
+         "RC.DAT not written: its handle names \"\\elsewhere\\RC.DAT\""},
         {"a new code's RC.DAT made on another volume", true, "RC.DAT", NULL, 0x5EC0ED,
          "RC.DAT not written: it lies on another volume"},
         {"a new code in a folder whose handle names another one", true, "TELDAX", L"\\elsewhere", 0,
-         "nothing written in C:\\TELDAX: it lies at \\elsewhere"},
+         "nothing written in C:\\TELDAX: its handle names \"\\elsewhere\""},
         {"the imported code over an RC.DAT on another volume", false, "RC.DAT", NULL, 0x5EC0ED,
          "C:\\TELDAX\\RC.DAT not written: it lies on another volume"},
     };

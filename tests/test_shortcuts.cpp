@@ -1060,16 +1060,16 @@ static void TestFilesOutsideTheirFolder()
     } cases[] = {
         {"a shortcut's path elsewhere on the volume", "\\TELDAX\\Velloran Dictionary.lnk", ElsewhereProduct, 0,
          false, true,
-         "C:\\TELDAX\\Velloran Dictionary.lnk not written: it lies at \\elsewhere\\Velloran Dictionary.lnk, "
-         "outside its folder"},
+         "C:\\TELDAX\\Velloran Dictionary.lnk not written: its handle names "
+         "\"\\elsewhere\\Velloran Dictionary.lnk\""},
         {"a shortcut on another volume", "\\TELDAX\\Velloran Dictionary.lnk", NULL, 0x5EC0ED, false, true,
          "C:\\TELDAX\\Velloran Dictionary.lnk not written: it lies on another volume"},
         {"the desktop shortcut made on another volume", "Velloran.lnk", NULL, 0x5EC0ED, true, false,
          "Velloran.lnk not written: it lies on another volume"},
         {"the desktop shortcut made elsewhere on the volume", "Velloran.lnk", L"\\elsewhere\\Velloran.lnk", 0, true,
-         false, "Velloran.lnk not written: it lies at \\elsewhere\\Velloran.lnk, outside its folder"},
+         false, "Velloran.lnk not written: its handle names \"\\elsewhere\\Velloran.lnk\""},
         {"C:\\TELDAX's handle names another folder", "TELDAX", L"\\elsewhere", 0, false, true,
-         "nothing written in C:\\TELDAX: it lies at \\elsewhere"},
+         "nothing written in C:\\TELDAX: its handle names \"\\elsewhere\""},
     };
     const Link dictionary = {ProgramPath, "-d", "Velloran Dictionary", 0, "C:\\TELDAX\\velloran.ico", 1, "C:\\OLD",
                              0};

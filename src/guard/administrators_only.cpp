@@ -237,7 +237,7 @@ bool HoldProgramToStart(LPCSTR folder, LPCSTR program, HeldProgram* held)
     // The 9x family has no elevation: the setup program's rights are
     // everyone's there, and a program is started as designed.
     if (IsWindows9x()) {
-        Trace("%s not checked: %s keeps no permissions", program, "Windows 9x");
+        Trace("%s%s: %s keeps no permissions", program, " not checked", "Windows 9x");
         return true;
     }
     char root[4] = {folder[0], folder[1], folder[2], '\0'};
@@ -251,7 +251,7 @@ bool HoldProgramToStart(LPCSTR folder, LPCSTR program, HeldProgram* held)
     if (!(flags & FS_PERSISTENT_ACLS)) {
         // FAT and FAT32 on the NT family: anyone may replace the program,
         // and the elevated setup program would start theirs.
-        Trace("%s: %s keeps no permissions", program, fileSystem);
+        Trace("%s%s: %s keeps no permissions", program, "", fileSystem);
     } else {
         Advapi = LoadLibraryA("advapi32.dll");
         trusted = CheckAndHold(folder, program, held);

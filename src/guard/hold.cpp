@@ -33,22 +33,22 @@ struct NameInformation {
     WCHAR name[MAX_PATH];
 };
 
-// The path on its volume of what handle holds ("\TELDAX\RC.DAT"). False
-// when it cannot be read or is longer than MAX_PATH characters.
-static bool ReadName(HANDLE handle, NameInformation* information)
+// Whether the path on its volume of what handle holds ("\TELDAX\RC.DAT") is
+// expected, length characters: ASCII letters compare without case, every
+// other character exactly. held gets that path; one that cannot be read (or
+// is longer than MAX_PATH characters) is empty.
+static bool NamedAs(HANDLE handle, const WCHAR* expected, DWORD length, NameInformation* held)
 {
     FileInformationCall query = NativeCall("NtQueryInformationFile");
     IO_STATUS_BLOCK status;
-    return query && query(handle, &status, information, sizeof *information, FileNameInformationClass) >= 0 &&
-           information->bytes <= sizeof information->name;
-}
-
-// ASCII letters compare without case, every other character exactly.
-static bool SameName(const WCHAR* a, const WCHAR* b, DWORD length)
-{
+    if (!query || query(handle, &status, held, sizeof *held, FileNameInformationClass) < 0 ||
+        held->bytes > sizeof held->name)
+        held->bytes = 0;
+    if (held->bytes != length * sizeof(WCHAR))
+        return false;
     for (DWORD i = 0; i < length; ++i) {
-        WCHAR x = a[i] >= L'a' && a[i] <= L'z' ? a[i] - (L'a' - L'A') : a[i];
-        WCHAR y = b[i] >= L'a' && b[i] <= L'z' ? b[i] - (L'a' - L'A') : b[i];
+        WCHAR x = held->name[i] >= L'a' && held->name[i] <= L'z' ? held->name[i] - (L'a' - L'A') : held->name[i];
+        WCHAR y = expected[i] >= L'a' && expected[i] <= L'z' ? expected[i] - (L'a' - L'A') : expected[i];
         if (x != y)
             return false;
     }
@@ -56,32 +56,12 @@ static bool SameName(const WCHAR* a, const WCHAR* b, DWORD length)
 }
 
 // A path from a handle, for the trace: ASCII as it is, anything else '?'.
-static void ShowName(const WCHAR* name, DWORD length, char (&shown)[MAX_PATH])
+static void ShowName(const NameInformation& held, char (&shown)[MAX_PATH])
 {
     DWORD i = 0;
-    for (; i < length && i + 1 < MAX_PATH; ++i)
-        shown[i] = name[i] >= 0x20 && name[i] < 0x7f ? (char)name[i] : '?';
+    for (; i < held.bytes / sizeof(WCHAR) && i + 1 < MAX_PATH; ++i)
+        shown[i] = held.name[i] >= 0x20 && held.name[i] < 0x7f ? (char)held.name[i] : '?';
     shown[i] = '\0';
-}
-
-// The folder's path on its volume as its handle must name it: the full path
-// without its drive ("C:") or the first '\' of a network path ("\\server"),
-// and without a closing '\' but for the volume's root. 0 when it does not
-// convert.
-static DWORD ExpectedFolderName(LPCSTR fullPath, WCHAR (&name)[MAX_PATH])
-{
-    LPCSTR onVolume = fullPath;
-    if (fullPath[0] && fullPath[1] == ':')
-        onVolume = fullPath + 2;
-    else if (fullPath[0] == '\\' && fullPath[1] == '\\')
-        onVolume = fullPath + 1;
-    int length = MultiByteToWideChar(CP_ACP, 0, onVolume, -1, name, MAX_PATH);
-    if (length <= 1)
-        return 0;
-    --length;
-    if (length > 1 && name[length - 1] == L'\\')
-        --length;
-    return (DWORD)length;
 }
 
 bool HoldFolder(LPCSTR path, HeldFolder* folder)
@@ -96,28 +76,32 @@ bool HoldFolder(LPCSTR path, HeldFolder* folder)
     // The trace names the folder in full, the current one too.
     char shown[MAX_PATH];
     DWORD length = GetFullPathNameA(path, MAX_PATH, shown, NULL);
-    if (length == 0 || length >= MAX_PATH)
-        StringCchCopyA(shown, ARRAYSIZE(shown), path);
-    path = shown;
+    if (length && length < MAX_PATH)
+        path = shown;
 
     // Listing the folder is data access, so that the share mode counts.
     HANDLE handle = CreateFileA(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FolderShare, NULL, OPEN_EXISTING,
                                 platform.openFlags, NULL);
     if (handle == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-            Trace("nothing written in %s: there is no such folder (error %lu)", path, error);
-        else
-            Trace("nothing written in %s: it cannot be opened to be checked (error %lu)", path, error);
+        Trace("nothing written in %s: %s (error %lu)", path,
+              error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? "there is no such folder"
+                                                                            : "it cannot be opened to be checked",
+              error);
         return false;
     }
+    // What its handle must name: the full path without its drive ("C:") or
+    // the first '\' of a network path, and without a closing '\' but for
+    // the volume's root.
+    LPCSTR onVolume = path[0] && path[1] == ':' ? path + 2 : path[0] == '\\' && path[1] == '\\' ? path + 1 : path;
+    int expected = MultiByteToWideChar(CP_ACP, 0, onVolume, -1, folder->name, MAX_PATH) - 1;
+    if (expected > 1 && folder->name[expected - 1] == L'\\')
+        --expected;
     // The name's attributes as well as the handle's: Wine shows a Unix link
     // to a folder as a reparse point by name only.
     DWORD attributes = GetFileAttributesA(path);
     BY_HANDLE_FILE_INFORMATION information;
     NameInformation held;
-    WCHAR expected[MAX_PATH];
-    DWORD expectedLength = ExpectedFolderName(path, expected);
     LPCSTR refusal = NULL;
     if (attributes == INVALID_FILE_ATTRIBUTES || !GetFileInformationByHandle(handle, &information))
         refusal = "it cannot be checked";
@@ -129,12 +113,10 @@ bool HoldFolder(LPCSTR path, HeldFolder* folder)
     // in the wrong place: refused rather than written unchecked.
     else if (!NativeCall("NtQueryInformationFile") || !NativeCall("NtSetInformationFile"))
         refusal = "ntdll.dll lacks the calls to check it";
-    else if (!ReadName(handle, &held))
-        refusal = "it cannot be checked";
-    else if (held.bytes / sizeof(WCHAR) != expectedLength || !SameName(held.name, expected, expectedLength)) {
+    else if (expected <= 0 || !NamedAs(handle, folder->name, (DWORD)expected, &held)) {
         char where[MAX_PATH];
-        ShowName(held.name, held.bytes / sizeof(WCHAR), where);
-        Trace("nothing written in %s: it lies at %s", path, where);
+        ShowName(held, where);
+        Trace("nothing written in %s: its handle names \"%s\"", path, where);
         CloseHandle(handle);
         return false;
     }
@@ -145,8 +127,7 @@ bool HoldFolder(LPCSTR path, HeldFolder* folder)
     }
     folder->handle = handle;
     folder->volume = information.dwVolumeSerialNumber;
-    folder->nameLength = expectedLength;
-    CopyMemory(folder->name, held.name, expectedLength * sizeof(WCHAR));
+    folder->nameLength = (DWORD)expected;
     return true;
 }
 
@@ -155,7 +136,6 @@ bool HoldFolder(LPCSTR path, HeldFolder* folder)
 static bool MayWrite(const HeldFolder& folder, HANDLE file, LPCSTR path, HoldKind kind)
 {
     BY_HANDLE_FILE_INFORMATION information;
-    NameInformation held;
     LPCSTR refusal = NULL;
     if (!GetFileInformationByHandle(file, &information))
         refusal = "it cannot be checked";
@@ -168,8 +148,6 @@ static bool MayWrite(const HeldFolder& folder, HANDLE file, LPCSTR path, HoldKin
         refusal = "it is read-only, hidden or a system file";
     else if (information.dwVolumeSerialNumber != folder.volume)
         refusal = "it lies on another volume";
-    else if (!ReadName(file, &held))
-        refusal = "it cannot be checked";
     if (refusal) {
         Trace("%s not written: %s", path, refusal);
         return false;
@@ -180,38 +158,19 @@ static bool MayWrite(const HeldFolder& folder, HANDLE file, LPCSTR path, HoldKin
     }
     // Its path on the volume is the folder's, '\' and its own name; the
     // root's path "\" is its files' own first character.
+    WCHAR expected[2 * MAX_PATH];
+    DWORD length = folder.nameLength == 1 ? 0 : folder.nameLength;
+    CopyMemory(expected, folder.name, length * sizeof(WCHAR));
+    expected[length++] = L'\\';
     LPCSTR last = strrchr(path, '\\');
-    WCHAR name[MAX_PATH];
-    int nameLength = MultiByteToWideChar(CP_ACP, 0, last ? last + 1 : path, -1, name, MAX_PATH) - 1;
-    DWORD prefix = folder.nameLength == 1 ? 0 : folder.nameLength;
-    DWORD length = held.bytes / sizeof(WCHAR);
-    if (nameLength > 0 && length == prefix + 1 + (DWORD)nameLength && SameName(held.name, folder.name, prefix) &&
-        held.name[prefix] == L'\\' && SameName(held.name + prefix + 1, name, (DWORD)nameLength))
+    int name = MultiByteToWideChar(CP_ACP, 0, last ? last + 1 : path, -1, expected + length, MAX_PATH) - 1;
+    NameInformation held;
+    if (name > 0 && NamedAs(file, expected, length + (DWORD)name, &held))
         return true;
-    char shown[MAX_PATH];
-    ShowName(held.name, length, shown);
-    Trace("%s not written: it lies at %s, outside its folder", path, shown);
+    char where[MAX_PATH];
+    ShowName(held, where);
+    Trace("%s not written: its handle names \"%s\"", path, where);
     return false;
-}
-
-// The 9x family: opened for kind as a plain write opens it, nothing checked.
-static bool OpenUnchecked(LPCSTR path, HoldKind kind, bool create, HANDLE* held, bool* created)
-{
-    if (kind == ForAttributes)
-        return true;
-    HANDLE file = kind == ForWriting ? CreateForWriting(path)
-                                     : CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
-                                                   create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    DWORD error = GetLastError();
-    if (file == INVALID_HANDLE_VALUE) {
-        if (create || error != ERROR_FILE_NOT_FOUND)
-            Trace("%s not written: it cannot be opened (error %lu)", path, error);
-        return false;
-    }
-    if (created)
-        *created = create && error != ERROR_ALREADY_EXISTS;
-    *held = file;
-    return true;
 }
 
 bool HoldFile(const HeldFolder& folder, LPCSTR path, HoldKind kind, bool create, HANDLE* held, bool* created)
@@ -220,33 +179,42 @@ bool HoldFile(const HeldFolder& folder, LPCSTR path, HoldKind kind, bool create,
     if (created)
         *created = false;
     Platform platform = CurrentPlatform();
-    if (!platform.ntFamily)
-        return OpenUnchecked(path, kind, create, held, created);
-
-    // Whatever the kind, the handle has data access, so that its share mode
-    // is recorded, which an open without data access would not do.
-    DWORD access = FILE_READ_ATTRIBUTES | (kind == ForWriting    ? GENERIC_WRITE
-                                           : kind == ForShortcut ? GENERIC_READ | GENERIC_WRITE
-                                                                 : GENERIC_READ);
-    DWORD share = kind == ForWriting ? FILE_SHARE_WRITE : kind == ForShortcut ? FILE_SHARE_READ : FolderShare;
-    // A folder of that name opens too, to be refused as one.
-    HANDLE file = CreateFileA(path, access, share, NULL, OPEN_EXISTING, platform.openFlags, NULL);
+    HANDLE file;
     bool made = false;
-    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
-        if (!create)
-            return false;
-        // The name itself is made, never what a link put there meanwhile
-        // leads to; with the right to delete it again through this handle.
-        file = CreateFileA(path, access | DELETE, share, NULL, CREATE_NEW, platform.openFlags | FILE_ATTRIBUTE_NORMAL,
-                           NULL);
-        made = file != INVALID_HANDLE_VALUE;
+    if (!platform.ntFamily) {
+        // Nothing is held or checked: the file is opened for kind as a
+        // plain write opens it.
+        if (kind == ForAttributes)
+            return true;
+        file = kind == ForWriting ? CreateForWriting(path)
+                                  : CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
+                                                create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        made = create && GetLastError() != ERROR_ALREADY_EXISTS;
+    } else {
+        // Whatever the kind, the handle has data access, so that its share
+        // mode is recorded, which an open without data access would not do.
+        DWORD access = FILE_READ_ATTRIBUTES | (kind == ForWriting    ? GENERIC_WRITE
+                                               : kind == ForShortcut ? GENERIC_READ | GENERIC_WRITE
+                                                                     : GENERIC_READ);
+        DWORD share = kind == ForWriting ? FILE_SHARE_WRITE : kind == ForShortcut ? FILE_SHARE_READ : FolderShare;
+        // A folder of that name opens too, to be refused as one.
+        file = CreateFileA(path, access, share, NULL, OPEN_EXISTING, platform.openFlags, NULL);
+        if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+            if (!create)
+                return false;
+            // The name itself is made, never what a link put there meanwhile
+            // leads to; with the right to delete it again through this handle.
+            file = CreateFileA(path, access | DELETE, share, NULL, CREATE_NEW,
+                               platform.openFlags | FILE_ATTRIBUTE_NORMAL, NULL);
+            made = true;
+        }
     }
     if (file == INVALID_HANDLE_VALUE) {
-        Trace("%s not written: it cannot be opened to be checked (error %lu)", path, GetLastError());
+        Trace("%s not written: it cannot be opened%s (error %lu)", path, platform.ntFamily ? " to be checked" : "",
+              GetLastError());
         return false;
     }
-
-    if (!MayWrite(folder, file, path, kind)) {
+    if (platform.ntFamily && !MayWrite(folder, file, path, kind)) {
         ReleaseUnwritten(file, path, made);
         return false;
     }
@@ -282,8 +250,5 @@ void ReleaseUnwritten(HANDLE held, LPCSTR path, bool created)
         ReleaseHold(held);
         deleted = DeleteFileA(path) != FALSE;
     }
-    if (deleted)
-        Trace("%s deleted again: it was made empty to be held", path);
-    else
-        Trace("%s not deleted again", path);
+    Trace("%s %s again: it was made empty to be held", path, deleted ? "deleted" : "not deleted");
 }
