@@ -156,26 +156,11 @@ HRESULT ReadShortcut(HANDLE file, ShortcutInfo* info)
     return hr;
 }
 
-// The five properties of info, and the relative path against linkPath
-// unless it is NULL, saved by a new link object into a new stream.
-static HRESULT SaveNewLink(const ShortcutInfo* info, LPCSTR linkPath, IStream** bytes)
+// The link object's state saved into a new stream.
+static HRESULT SaveToStream(const LinkObject& object, IStream** bytes)
 {
-    LinkObject object;
-    HRESULT hr = MakeLinkObject(&object);
-    if (SUCCEEDED(hr)) {
-        object.link->SetPath(info->TargetPath);
-        object.link->SetDescription(info->Description);
-        object.link->SetHotkey(info->Hotkey);
-        object.link->SetIconLocation(info->IconPath, info->IconIndex);
-        object.link->SetWorkingDirectory(info->WorkingDirectory);
-        if (linkPath)
-            object.link->SetRelativePath(linkPath, 0);
-        hr = CreateStreamOnHGlobal(NULL, TRUE, bytes);
-    }
-    if (SUCCEEDED(hr))
-        hr = object.stream->Save(*bytes, TRUE);
-    DropLinkObject(&object);
-    return hr;
+    HRESULT hr = CreateStreamOnHGlobal(NULL, TRUE, bytes);
+    return SUCCEEDED(hr) ? object.stream->Save(*bytes, TRUE) : hr;
 }
 
 // Whether the saved shortcut says it holds a relative path: the header's
@@ -201,19 +186,35 @@ HRESULT WriteShortcut(HANDLE file, LPCSTR path, const ShortcutInfo* info, bool i
     if (length == 0 || length >= MAX_PATH)
         return E_INVALIDARG;
 
+    // A new object: the file holds these five properties and no other.
     HRESULT com = CoInitialize(NULL);
+    LinkObject object;
+    IStream* plain = NULL;
     IStream* bytes = NULL;
-    HRESULT hr = SaveNewLink(info, linkPath, &bytes);
-    // The platform's own save of a file computes the relative path as
-    // SetRelativePath does here. Wine 8's link object instead keeps the
-    // given path and writes it without the flag that announces it, so that
-    // the working directory and icon read back wrongly: a shortcut that does
-    // not say it holds a relative path is saved again without one.
-    if (SUCCEEDED(hr) && !SaysRelativePath(bytes)) {
-        bytes->Release();
-        bytes = NULL;
-        hr = SaveNewLink(info, NULL, &bytes);
+    HRESULT hr = MakeLinkObject(&object);
+    if (SUCCEEDED(hr)) {
+        object.link->SetPath(info->TargetPath);
+        object.link->SetDescription(info->Description);
+        object.link->SetHotkey(info->Hotkey);
+        object.link->SetIconLocation(info->IconPath, info->IconIndex);
+        object.link->SetWorkingDirectory(info->WorkingDirectory);
+        hr = SaveToStream(object, &plain);
     }
+    // The platform's own save of a file also stores the relative path to the
+    // target, which SetRelativePath computes against the link's own path.
+    // Wine 8's link object instead keeps the given path and writes it without
+    // the flag that announces it, so that the working directory and icon read
+    // back wrongly: a save that does not say it holds a relative path gives
+    // way to the one saved before.
+    if (SUCCEEDED(hr) && SUCCEEDED(object.link->SetRelativePath(linkPath, 0)) &&
+        SUCCEEDED(SaveToStream(object, &bytes)) && SaysRelativePath(bytes)) {
+        plain->Release();
+        plain = bytes;
+    } else if (bytes) {
+        bytes->Release();
+    }
+    bytes = plain;
+    DropLinkObject(&object);
     if (SUCCEEDED(hr))
         hr = WriteFromStream(bytes, file);
     if (bytes)
