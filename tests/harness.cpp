@@ -455,17 +455,17 @@ static BOOL WINAPI HookSetForegroundWindow(HWND window)
 // Names and volumes that a case reports for what the library opened.
 static struct {
     char pathPart[MAX_PATH];
-    WCHAR name[MAX_PATH];  // empty: the real one
-    DWORD serial;          // 0: the real one
+    WCHAR name[MAX_PATH];    // empty: the real one
+    WCHAR device[MAX_PATH];  // empty: the real one
 } ReportedFiles[4];
 
-static void ReportFile(const char* pathPart, const WCHAR* name, DWORD serial)
+static void ReportFile(const char* pathPart, const WCHAR* name, const WCHAR* device)
 {
     for (auto& r : ReportedFiles) {
         if (!r.pathPart[0]) {
             lstrcpynA(r.pathPart, pathPart, sizeof r.pathPart);
             lstrcpynW(r.name, name ? name : L"", MAX_PATH);
-            r.serial = serial;
+            lstrcpynW(r.device, device ? device : L"", MAX_PATH);
             return;
         }
     }
@@ -474,12 +474,12 @@ static void ReportFile(const char* pathPart, const WCHAR* name, DWORD serial)
 
 void ReportFileName(const char* pathPart, const WCHAR* name)
 {
-    ReportFile(pathPart, name, 0);
+    ReportFile(pathPart, name, NULL);
 }
 
-void ReportVolumeSerial(const char* pathPart, DWORD serial)
+void ReportVolumeDevice(const char* pathPart, const WCHAR* device)
 {
-    ReportFile(pathPart, NULL, serial);
+    ReportFile(pathPart, NULL, device);
 }
 
 void UseRealFileNames()
@@ -491,12 +491,7 @@ static BOOL WINAPI HookGetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_
 {
     if (Fails("GetFileInformationByHandle", PathOf(file)))
         return FALSE;
-    BOOL done = RealGetFileInformationByHandle(file, info);
-    for (auto& r : ReportedFiles) {
-        if (done && r.pathPart[0] && r.serial && EndsWithNoCase(PathOf(file), r.pathPart))
-            info->dwVolumeSerialNumber = r.serial;
-    }
-    return done;
+    return RealGetFileInformationByHandle(file, info);
 }
 
 static HANDLE WINAPI HookFindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data)
@@ -1434,8 +1429,17 @@ static BOOL WINAPI WrapCheckTokenMembership(HANDLE token, PSID group, PBOOL memb
 }
 
 typedef LONG(WINAPI* FileInformationCall)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, int);
+typedef LONG(WINAPI* ObjectInformationCall)(HANDLE, int, void*, ULONG, ULONG*);
 static FileInformationCall RealNtQueryInformationFile, RealNtSetInformationFile;
+static ObjectInformationCall RealNtQueryObject;
 static const LONG StatusAccessDenied = (LONG)0xC0000022;
+
+// Where a FILE_NAME_INFORMATION lies in what the class gives: alone
+// (FileNameInformation, 9) or at the end of FileAllInformation (18).
+static ULONG NameOffset(int kind)
+{
+    return kind == 9 ? 0 : kind == 18 ? 96 : ~0u;
+}
 
 static LONG WINAPI WrapNtQueryInformationFile(HANDLE file, IO_STATUS_BLOCK* status, void* information, ULONG size,
                                               int kind)
@@ -1444,15 +1448,48 @@ static LONG WINAPI WrapNtQueryInformationFile(HANDLE file, IO_STATUS_BLOCK* stat
     if (Fails("NtQueryInformationFile", path))
         return StatusAccessDenied;
     LONG result = RealNtQueryInformationFile(file, status, information, size, kind);
+    ULONG at = NameOffset(kind);
     for (auto& r : ReportedFiles) {
-        // FileNameInformation: a ULONG of bytes, then the name.
-        if (result >= 0 && kind == 9 && r.pathPart[0] && r.name[0] && EndsWithNoCase(path, r.pathPart)) {
+        if (result >= 0 && at != ~0u && r.pathPart[0] && r.name[0] && EndsWithNoCase(path, r.pathPart)) {
             ULONG bytes = (ULONG)lstrlenW(r.name) * sizeof(WCHAR);
-            if (size < sizeof(ULONG) + bytes)
+            if (size < at + sizeof(ULONG) + bytes)
                 return (LONG)0x80000005;  // STATUS_BUFFER_OVERFLOW
-            *(ULONG*)information = bytes;
-            memcpy((BYTE*)information + sizeof(ULONG), r.name, bytes);
+            memcpy((BYTE*)information + at, &bytes, sizeof bytes);
+            memcpy((BYTE*)information + at + sizeof(ULONG), r.name, bytes);
         }
+    }
+    return result;
+}
+
+// ObjectNameInformation: a UNICODE_STRING whose text follows it. A reported
+// device takes the place of the real one, before the real path on the volume.
+static LONG WINAPI WrapNtQueryObject(HANDLE object, int kind, void* information, ULONG size, ULONG* returned)
+{
+    const char* path = PathOf(object);
+    if (Fails("NtQueryObject", path))
+        return StatusAccessDenied;
+    LONG result = RealNtQueryObject(object, kind, information, size, returned);
+    for (auto& r : ReportedFiles) {
+        if (result < 0 || kind != 1 || !r.pathPart[0] || !r.device[0] || !EndsWithNoCase(path, r.pathPart))
+            continue;
+        struct {
+            ULONG bytes;
+            WCHAR name[MAX_PATH];
+        } onVolume;
+        IO_STATUS_BLOCK status;
+        if (RealNtQueryInformationFile(object, &status, &onVolume, sizeof onVolume, 9) < 0)
+            return StatusAccessDenied;
+        UNICODE_STRING* name = (UNICODE_STRING*)information;
+        WCHAR* text = (WCHAR*)(name + 1);
+        ULONG device = (ULONG)lstrlenW(r.device) * sizeof(WCHAR);
+        if (size < sizeof *name + device + onVolume.bytes + sizeof(WCHAR))
+            return (LONG)0x80000005;
+        memcpy(text, r.device, device);
+        memcpy((BYTE*)text + device, onVolume.name, onVolume.bytes);
+        name->Buffer = text;
+        name->Length = (USHORT)(device + onVolume.bytes);
+        name->MaximumLength = (USHORT)(name->Length + sizeof(WCHAR));
+        text[name->Length / sizeof(WCHAR)] = L'\0';
     }
     return result;
 }
@@ -1491,6 +1528,10 @@ static FARPROC WINAPI HookGetProcAddress(HMODULE module, LPCSTR name)
     if (strcmp(name, "NtQueryInformationFile") == 0) {
         RealNtQueryInformationFile = (FileInformationCall)(void*)real;
         return (FARPROC)(void*)WrapNtQueryInformationFile;
+    }
+    if (strcmp(name, "NtQueryObject") == 0) {
+        RealNtQueryObject = (ObjectInformationCall)(void*)real;
+        return (FARPROC)(void*)WrapNtQueryObject;
     }
     if (strcmp(name, "NtSetInformationFile") == 0) {
         RealNtSetInformationFile = (FileInformationCall)(void*)real;

@@ -63,7 +63,7 @@ void* PatchImport(HMODULE module, const char* function, void* replacement);
 // on a handle matched by the path it was opened with), FindFirstFileA,
 // SHGetSpecialFolderPathA, GetVersionExA, DialogBoxParamA, MessageBoxA,
 // ShellExecuteA, CoCreateInstance, CreateStreamOnHGlobal; and, found through
-// GetProcAddress (below), ntdll's NtQueryInformationFile and
+// GetProcAddress (below), ntdll's NtQueryInformationFile, NtQueryObject and
 // NtSetInformationFile (failing with STATUS_ACCESS_DENIED).
 void FailCall(const char* function, int occurrence = 0, const char* pathPart = NULL,
               DWORD error = ERROR_ACCESS_DENIED);
@@ -99,11 +99,12 @@ extern int ShellNoticeCount;
 
 // --- Where a handle says it lies ----------------------------------------------------------
 // For what the library opened as a path ending in pathPart (case-
-// insensitive): NtQueryInformationFile's FileNameInformation reports name
-// (its path on the volume), GetFileInformationByHandle reports serial as its
-// volume's serial number. Until UseRealFileNames().
+// insensitive): NtQueryInformationFile reports name as its path on the volume
+// (FileNameInformation, and in FileAllInformation), NtQueryObject reports its
+// object's name on device in place of the real one, the path on the volume
+// following it. Until UseRealFileNames().
 void ReportFileName(const char* pathPart, const WCHAR* name);
-void ReportVolumeSerial(const char* pathPart, DWORD serial);
+void ReportVolumeDevice(const char* pathPart, const WCHAR* device);
 void UseRealFileNames();
 
 // The first open of the last CallExport that may create a file (CREATE_NEW,

@@ -387,19 +387,19 @@ static const FaultCase Cases[] = {
     {"SetEndOfFile", 0, "RC.DAT", "BeforeInstall", FreshMachine, true, 2, NULL, NoCodeFileWritten,
      "RC.DAT checked, cannot be emptied to be written: the file made to be held goes, status 2",
      "RC.DAT not created (error 5)"},
-    {"NtQueryInformationFile", 0, "RC.DAT", "BeforeInstall", FreshMachine, true, 2, NULL, NoCodeFileWritten,
-     "where RC.DAT lies cannot be read: not written, the file made to be held goes, status 2",
-     "RC.DAT not written: its handle names \"\""},
+    {"NtQueryObject", 0, "RC.DAT", "BeforeInstall", FreshMachine, true, 2, NULL, NoCodeFileWritten,
+     "RC.DAT's volume cannot be read: not written, the file made to be held goes, status 2",
+     "RC.DAT not written: it cannot be checked"},
     {"NtSetInformationFile", 0, "RC.DAT", "BeforeInstall", FreshMachine, true, 2, NULL, EmptyCodeFile,
-     "RC.DAT made, refused (its check fails too), cannot be deleted again: it stays empty, status 2",
+     "RC.DAT made, refused (its volume cannot be read), cannot be deleted again: it stays empty, status 2",
      "RC.DAT not deleted again"},
     {"GetProcAddress", 0, "NtSetInformationFile", "BeforeInstall", FreshMachine, true, 2, NULL, NoCodeFileWritten,
      "ntdll.dll without it: nothing written in the folder, status 2",
      "nothing written in C:\\TELDAX: ntdll.dll lacks the calls to check it"},
-    {"GetFileInformationByHandle", 0, "RC.DAT", "BeforeInstall", FreshMachine, true, 2, NULL, NoCodeFileWritten,
+    {"NtQueryInformationFile", 0, "RC.DAT", "BeforeInstall", FreshMachine, true, 2, NULL, NoCodeFileWritten,
      "RC.DAT cannot be checked: not written, the empty file made to be held goes, status 2",
      "RC.DAT not written: it cannot be checked"},
-    {"GetFileInformationByHandle", 0, "RC.DAT", "BeforeInstall", LegacyMachine, false, 1, NULL, StoredCodeKept,
+    {"NtQueryInformationFile", 0, "RC.DAT", "BeforeInstall", LegacyMachine, false, 1, NULL, StoredCodeKept,
      "RC.DAT cannot be checked: the imported code not written over it, status 1",
      "C:\\TELDAX\\RC.DAT not written: it cannot be checked"},
     {"ReadFile", 0, "RC.DAT", "BeforeInstall", StoredCodeMachine, false, 1, NULL, StoredCodeKept,
@@ -488,16 +488,19 @@ static const FaultCase Cases[] = {
     {"SetFilePointer", 0, "UpdName.txt", "MLDInfo", ReleaseMachine, false, 1, NULL, InstallerAddressKept,
      "installer address checked, cannot be emptied: keeps its old record; the others written",
      "c:\\teldax\\UpdName.txt not created (error 5): passed over"},
-    {"NtQueryInformationFile", 0, "Update.txt", "UpdateInfo", ReleaseMachine, false, 1, NULL,
-     NoticeKeptOthersWritten, "where the notice lies cannot be read: keeps its old record; the two addresses written",
-     "c:\\teldax\\Update.txt not written: its handle names \"\""},
+    {"NtQueryObject", 0, "Update.txt", "UpdateInfo", ReleaseMachine, false, 1, NULL, NoticeKeptOthersWritten,
+     "the notice's volume cannot be read: keeps its old record; the two addresses written",
+     "c:\\teldax\\Update.txt not written: it cannot be checked"},
     {"NtQueryInformationFile", 0, "teldax", "MLDInfo", ReleaseMachine, false, 1, NULL, AllRecordsKept,
-     "where the install folder lies cannot be read: all records keep their old content",
-     "nothing written in c:\\teldax: its handle names \"\""},
+     "the install folder cannot be checked: all records keep their old content",
+     "nothing written in c:\\teldax: it cannot be checked"},
+    {"NtQueryObject", 0, "teldax", "MLDInfo", ReleaseMachine, false, 1, NULL, AllRecordsKept,
+     "the install folder's volume cannot be read: all records keep their old content",
+     "nothing written in c:\\teldax: it cannot be checked"},
     {"GetProcAddress", 0, "NtQueryInformationFile", "UpdateInfo", ReleaseMachine, false, 1, NULL, AllRecordsKept,
      "ntdll.dll without it: all records keep their old content, no message",
      "nothing written in c:\\teldax: ntdll.dll lacks the calls to check it"},
-    {"GetFileInformationByHandle", 0, "Update.txt", "UpdateInfo", ReleaseMachine, false, 1, NULL,
+    {"NtQueryInformationFile", 0, "Update.txt", "UpdateInfo", ReleaseMachine, false, 1, NULL,
      NoticeKeptOthersWritten, "notice cannot be checked: keeps its old record; the two addresses written",
      "c:\\teldax\\Update.txt not written: it cannot be checked"},
     {"GetFileAttributesA", 0, "teldax", "MLDInfo", ReleaseMachine, false, 1, NULL, AllRecordsKept,
@@ -574,11 +577,11 @@ static void RunCase(const FaultCase& c)
     // missing-file path.
     // The same for the import's write of RC.DAT.
     if ((strcmp(c.call, "ReadFile") == 0 && c.pathPart && strcmp(c.pathPart, "TRAN.PIF") == 0) ||
-        (strcmp(c.call, "GetFileInformationByHandle") == 0 && c.prepare == LegacyMachine))
+        (strcmp(c.call, "NtQueryInformationFile") == 0 && c.prepare == LegacyMachine))
         FailCall("CreateFileA", 2, "RC.DAT", ERROR_SHARING_VIOLATION);
     // A file made and then refused, so that it is deleted again.
     if (strcmp(c.call, "NtSetInformationFile") == 0)
-        FailCall("GetFileInformationByHandle", 0, c.pathPart);
+        FailCall("NtQueryObject", 0, c.pathPart);
     if (!c.byFile)
         FailCall(c.call, occurrence, c.pathPart);
     ScriptDialog(john, c.answerDialog ? 2 : 0);

@@ -3,8 +3,8 @@
 #include "../interface/trace.h"
 #include "platform.h"
 
+#include <stddef.h>
 #include <string.h>
-#include <strsafe.h>
 #include <winternl.h>
 
 // A folder's hold shares reading and writing, a file's what its kind
@@ -12,63 +12,107 @@
 // neither deleted nor renamed, nor can a folder above it be renamed.
 static const DWORD FolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-// The two native calls a check needs, found by name in ntdll.dll: they are
-// documented for drivers only, and ntdll exports them on the NT family
-// (NT 4.0's kernel32 reads a handle's information through the same call).
-// A handle's path on its volume is FileNameInformation (9); a file is
-// deleted through its handle with FileDispositionInformation (13).
+// The native calls a check needs, found by name in ntdll.dll: documented
+// for drivers, and exported by ntdll on the whole NT family (NT 4.0's
+// kernel32 reads a handle's information through the first). A handle's
+// attributes, names and path on its volume are FileAllInformation (18); its
+// object's name, which starts with its volume's device, ObjectNameInformation
+// (1); a file is deleted through its handle with FileDispositionInformation
+// (13). None of them reads the volume itself, which under Wine costs more
+// than the rest of a write.
 typedef LONG(WINAPI* FileInformationCall)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, int);
-enum { FileNameInformationClass = 9, FileDispositionInformationClass = 13 };
+typedef LONG(WINAPI* ObjectInformationCall)(HANDLE, int, void*, ULONG, ULONG*);
+enum { ObjectNameInformationClass = 1, FileDispositionInformationClass = 13, FileAllInformationClass = 18 };
 
-static FileInformationCall NativeCall(LPCSTR name)
+static FARPROC NativeCall(LPCSTR name)
 {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    FARPROC call = ntdll ? GetProcAddress(ntdll, name) : NULL;
-    return reinterpret_cast<FileInformationCall>(reinterpret_cast<void*>(call));
+    return ntdll ? GetProcAddress(ntdll, name) : NULL;
 }
+#define NATIVE_CALL(type, name) reinterpret_cast<type>(reinterpret_cast<void*>(NativeCall(name)))
 
-// FILE_NAME_INFORMATION with room for a path of MAX_PATH characters.
-struct NameInformation {
-    ULONG bytes;
+// FILE_ALL_INFORMATION as far as it is read, with room for a path of
+// MAX_PATH characters.
+struct AllInformation {
+    LARGE_INTEGER times[4];
+    ULONG attributes;
+    LARGE_INTEGER allocationSize, endOfFile;
+    ULONG links;
+    BOOLEAN deletePending, directory;
+    LARGE_INTEGER index;
+    ULONG eaSize, access;
+    LARGE_INTEGER position;
+    ULONG mode, alignment;
+    ULONG nameBytes;
     WCHAR name[MAX_PATH];
 };
+static_assert(offsetof(AllInformation, attributes) == 32 && offsetof(AllInformation, links) == 56 &&
+                  offsetof(AllInformation, nameBytes) == 96 && offsetof(AllInformation, name) == 100,
+              "laid out as FILE_ALL_INFORMATION");
 
-// Whether the path on its volume of what handle holds ("\TELDAX\RC.DAT") is
-// expected, length characters: ASCII letters compare without case, every
-// other character exactly. held gets that path; one that cannot be read (or
-// is longer than MAX_PATH characters) is empty.
-static bool NamedAs(HANDLE handle, const WCHAR* expected, DWORD length, NameInformation* held)
+// The attributes, number of names and path on its volume ("\TELDAX\RC.DAT")
+// of what handle holds; false when they cannot be read.
+static bool ReadAll(HANDLE handle, AllInformation* all)
 {
-    FileInformationCall query = NativeCall("NtQueryInformationFile");
+    FileInformationCall query = NATIVE_CALL(FileInformationCall, "NtQueryInformationFile");
     IO_STATUS_BLOCK status;
-    if (!query || query(handle, &status, held, sizeof *held, FileNameInformationClass) < 0 ||
-        held->bytes > sizeof held->name)
-        held->bytes = 0;
-    if (held->bytes != length * sizeof(WCHAR))
-        return false;
+    return query && query(handle, &status, all, sizeof *all, FileAllInformationClass) >= 0 &&
+           all->nameBytes <= sizeof all->name;
+}
+
+// ASCII letters compare without case, every other character exactly.
+static bool SameText(const WCHAR* a, const WCHAR* b, DWORD length)
+{
     for (DWORD i = 0; i < length; ++i) {
-        WCHAR x = held->name[i] >= L'a' && held->name[i] <= L'z' ? held->name[i] - (L'a' - L'A') : held->name[i];
-        WCHAR y = expected[i] >= L'a' && expected[i] <= L'z' ? expected[i] - (L'a' - L'A') : expected[i];
+        WCHAR x = a[i] >= L'a' && a[i] <= L'z' ? a[i] - (L'a' - L'A') : a[i];
+        WCHAR y = b[i] >= L'a' && b[i] <= L'z' ? b[i] - (L'a' - L'A') : b[i];
         if (x != y)
             return false;
     }
     return true;
 }
 
-// A path from a handle, for the trace: ASCII as it is, anything else '?'.
-static void ShowName(const NameInformation& held, char (&shown)[MAX_PATH])
+// Whether all holds the path expected, length characters; else says so in
+// the trace, after lead.
+static bool NamedAs(const AllInformation& all, const WCHAR* expected, DWORD length, LPCSTR lead, LPCSTR path)
 {
+    if (all.nameBytes == length * sizeof(WCHAR) && SameText(all.name, expected, length))
+        return true;
+    // The path as the handle names it: ASCII as it is, anything else '?'.
+    char shown[MAX_PATH];
     DWORD i = 0;
-    for (; i < held.bytes / sizeof(WCHAR) && i + 1 < MAX_PATH; ++i)
-        shown[i] = held.name[i] >= 0x20 && held.name[i] < 0x7f ? (char)held.name[i] : '?';
+    for (; i < all.nameBytes / sizeof(WCHAR) && i + 1 < MAX_PATH; ++i)
+        shown[i] = all.name[i] >= 0x20 && all.name[i] < 0x7f ? (char)all.name[i] : '?';
     shown[i] = '\0';
+    Trace(lead, path, shown);
+    return false;
+}
+
+// The name of handle's object: its volume's device, then its path on that
+// volume ("\Device\HarddiskVolume2\TELDAX"), which must be the path of
+// length characters. The device's length in characters, or -1 when the name
+// cannot be read or ends otherwise.
+static int DeviceOf(HANDLE handle, const WCHAR* path, DWORD length, WCHAR (&device)[MAX_PATH])
+{
+    struct {
+        UNICODE_STRING name;
+        WCHAR text[2 * MAX_PATH];
+    } object;
+    ULONG size;
+    ObjectInformationCall query = NATIVE_CALL(ObjectInformationCall, "NtQueryObject");
+    if (!query || query(handle, ObjectNameInformationClass, &object, sizeof object, &size) < 0)
+        return -1;
+    DWORD total = object.name.Length / sizeof(WCHAR);
+    DWORD deviceLength = total - length;
+    if (total < length || deviceLength >= MAX_PATH || !SameText(object.name.Buffer + deviceLength, path, length))
+        return -1;
+    CopyMemory(device, object.name.Buffer, deviceLength * sizeof(WCHAR));
+    return (int)deviceLength;
 }
 
 bool HoldFolder(LPCSTR path, HeldFolder* folder)
 {
     folder->handle = INVALID_HANDLE_VALUE;
-    folder->volume = 0;
-    folder->nameLength = 0;
     Platform platform = CurrentPlatform();
     if (!platform.ntFamily)
         return true;
@@ -97,37 +141,33 @@ bool HoldFolder(LPCSTR path, HeldFolder* folder)
     int expected = MultiByteToWideChar(CP_ACP, 0, onVolume, -1, folder->name, MAX_PATH) - 1;
     if (expected > 1 && folder->name[expected - 1] == L'\\')
         --expected;
+    folder->nameLength = expected > 0 ? (DWORD)expected : 0;
     // The name's attributes as well as the handle's: Wine shows a Unix link
     // to a folder as a reparse point by name only.
     DWORD attributes = GetFileAttributesA(path);
-    BY_HANDLE_FILE_INFORMATION information;
-    NameInformation held;
+    AllInformation all;
     LPCSTR refusal = NULL;
-    if (attributes == INVALID_FILE_ATTRIBUTES || !GetFileInformationByHandle(handle, &information))
-        refusal = "it cannot be checked";
-    else if ((attributes | information.dwFileAttributes) & FILE_ATTRIBUTE_REPARSE_POINT)
-        refusal = "it is a reparse point";
-    else if (!(attributes & information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        refusal = "it is not a folder";
-    // Without these nothing could tell where a file lies, or delete one made
-    // in the wrong place: refused rather than written unchecked.
-    else if (!NativeCall("NtQueryInformationFile") || !NativeCall("NtSetInformationFile"))
+    // Without these calls nothing could tell where a file lies, or delete
+    // one made in the wrong place: refused rather than written unchecked.
+    if (!NativeCall("NtQueryInformationFile") || !NativeCall("NtQueryObject") || !NativeCall("NtSetInformationFile"))
         refusal = "ntdll.dll lacks the calls to check it";
-    else if (expected <= 0 || !NamedAs(handle, folder->name, (DWORD)expected, &held)) {
-        char where[MAX_PATH];
-        ShowName(held, where);
-        Trace("nothing written in %s: its handle names \"%s\"", path, where);
-        CloseHandle(handle);
-        return false;
-    }
+    else if (attributes == INVALID_FILE_ATTRIBUTES || !ReadAll(handle, &all))
+        refusal = "it cannot be checked";
+    else if ((attributes | all.attributes) & FILE_ATTRIBUTE_REPARSE_POINT)
+        refusal = "it is a reparse point";
+    else if (!(attributes & all.attributes & FILE_ATTRIBUTE_DIRECTORY))
+        refusal = "it is not a folder";
+    else if (!NamedAs(all, folder->name, folder->nameLength, "nothing written in %s: its handle names \"%s\"", path))
+        refusal = "";
+    else if ((folder->deviceLength = DeviceOf(handle, folder->name, folder->nameLength, folder->device)) < 0)
+        refusal = "it cannot be checked";
     if (refusal) {
-        Trace("nothing written in %s: %s", path, refusal);
+        if (refusal[0])
+            Trace("nothing written in %s: %s", path, refusal);
         CloseHandle(handle);
         return false;
     }
     folder->handle = handle;
-    folder->volume = information.dwVolumeSerialNumber;
-    folder->nameLength = (DWORD)expected;
     return true;
 }
 
@@ -135,41 +175,41 @@ bool HoldFolder(LPCSTR path, HeldFolder* folder)
 // trace. path names it in folder.
 static bool MayWrite(const HeldFolder& folder, HANDLE file, LPCSTR path, HoldKind kind)
 {
-    BY_HANDLE_FILE_INFORMATION information;
+    AllInformation all;
     LPCSTR refusal = NULL;
-    if (!GetFileInformationByHandle(file, &information))
+    if (!ReadAll(file, &all))
         refusal = "it cannot be checked";
-    else if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    else if (all.attributes & FILE_ATTRIBUTE_REPARSE_POINT)
         refusal = "it is a reparse point";
-    else if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+    else if (all.attributes & FILE_ATTRIBUTE_DIRECTORY)
         refusal = "it is a folder";
-    else if (kind != ForAttributes && (information.dwFileAttributes &
-                                       (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+    else if (kind != ForAttributes &&
+             (all.attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
         refusal = "it is read-only, hidden or a system file";
-    else if (information.dwVolumeSerialNumber != folder.volume)
-        refusal = "it lies on another volume";
     if (refusal) {
         Trace("%s not written: %s", path, refusal);
         return false;
     }
-    if (information.nNumberOfLinks > 1) {
-        Trace("%s not written: it has %lu names (a hard link)", path, information.nNumberOfLinks);
+    if (all.links > 1) {
+        Trace("%s not written: it has %lu names (a hard link)", path, all.links);
         return false;
     }
-    // Its path on the volume is the folder's, '\' and its own name; the
-    // root's path "\" is its files' own first character.
+    // Its path on the volume is the folder's, '\' and its own name (the
+    // root's path "\" is its files' own first character); its volume is the
+    // folder's: the same device starts both objects' names.
     WCHAR expected[2 * MAX_PATH];
     DWORD length = folder.nameLength == 1 ? 0 : folder.nameLength;
     CopyMemory(expected, folder.name, length * sizeof(WCHAR));
     expected[length++] = L'\\';
     LPCSTR last = strrchr(path, '\\');
     int name = MultiByteToWideChar(CP_ACP, 0, last ? last + 1 : path, -1, expected + length, MAX_PATH) - 1;
-    NameInformation held;
-    if (name > 0 && NamedAs(file, expected, length + (DWORD)name, &held))
+    if (name <= 0 || !NamedAs(all, expected, length + (DWORD)name, "%s not written: its handle names \"%s\"", path))
+        return false;
+    WCHAR device[MAX_PATH];
+    int deviceLength = DeviceOf(file, expected, length + (DWORD)name, device);
+    if (deviceLength == folder.deviceLength && SameText(device, folder.device, (DWORD)deviceLength))
         return true;
-    char where[MAX_PATH];
-    ShowName(held, where);
-    Trace("%s not written: its handle names \"%s\"", path, where);
+    Trace("%s not written: %s", path, deviceLength < 0 ? "it cannot be checked" : "it lies on another volume");
     return false;
 }
 
@@ -240,7 +280,7 @@ void ReleaseUnwritten(HANDLE held, LPCSTR path, bool created)
     if (CurrentPlatform().ntFamily) {
         // Marked for deletion on the handle that made it, which goes on its
         // close: no name is looked up again, so nothing else can go.
-        FileInformationCall set = NativeCall("NtSetInformationFile");
+        FileInformationCall set = NATIVE_CALL(FileInformationCall, "NtSetInformationFile");
         IO_STATUS_BLOCK status;
         BOOLEAN deleteFile = TRUE;
         deleted = set && set(held, &status, &deleteFile, sizeof deleteFile, FileDispositionInformationClass) >= 0;

@@ -18,7 +18,7 @@
 //   }
 //
 // On the NT family a file is checked to lie in the folder that was checked
-// (its path on the volume and the volume's serial number, read on the
+// (its path on the volume, and the device of its volume, read on the
 // handles), since a folder that someone empties can be turned into a
 // junction while it is held. On Windows 95, 98 and Me there are no links,
 // reparse points or ACLs: nothing is held or checked there, and a file is
@@ -41,10 +41,11 @@ enum HoldKind {
 
 // A folder held open by HoldFolder, with what its files are checked against.
 struct HeldFolder {
-    HANDLE handle;          // INVALID_HANDLE_VALUE where nothing is held
-    DWORD volume;           // its volume's serial number
-    DWORD nameLength;       // characters of name
-    WCHAR name[MAX_PATH];   // its path on the volume ("\TELDAX"), as the handle gives it
+    HANDLE handle;            // INVALID_HANDLE_VALUE where nothing is held
+    DWORD nameLength;         // characters of name
+    WCHAR name[MAX_PATH];     // its path on the volume ("\TELDAX"), as its handle names it
+    int deviceLength;         // characters of device
+    WCHAR device[MAX_PATH];   // its volume's device ("\Device\HarddiskVolume2"), as its handle names it
 };
 
 // Opens the folder at path (full, or relative to the current directory: "."
