@@ -158,7 +158,7 @@ bool HoldFolder(LPCSTR path, HeldFolder* folder)
     else if (!(attributes & all.attributes & FILE_ATTRIBUTE_DIRECTORY))
         refusal = "it is not a folder";
     else if (!NamedAs(all, folder->name, folder->nameLength, "nothing written in %s: its handle names \"%s\"", path))
-        refusal = "";
+        refusal = "";  // said by NamedAs
     else if ((folder->deviceLength = DeviceOf(handle, folder->name, folder->nameLength, folder->device)) < 0)
         refusal = "it cannot be checked";
     if (refusal) {
