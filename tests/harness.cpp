@@ -4,6 +4,7 @@
 #include <shlobj.h>
 #include <shellapi.h>
 #include <stdarg.h>
+#include <winternl.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -179,6 +180,12 @@ int CallCount(const char* function)
     return 0;
 }
 
+static bool EndsWithNoCase(const char* text, const char* part)
+{
+    size_t length = strlen(text), n = strlen(part);
+    return length >= n && _stricmp(text + length - n, part) == 0;
+}
+
 static bool ContainsNoCase(const char* text, const char* part)
 {
     if (!part[0])
@@ -298,9 +305,36 @@ static decltype(&DialogBoxParamA) RealDialogBoxParamA;
 static decltype(&ShellExecuteA) RealShellExecuteA;
 static decltype(&CoCreateInstance) RealCoCreateInstance;
 
+OpenRecord Opens[64];
+int OpenCount;
+
+const OpenRecord* CreateWithoutReparseFlag(int* creates)
+{
+    const OpenRecord* first = NULL;
+    *creates = 0;
+    for (int i = 0; i < OpenCount && i < (int)ARRAYSIZE(Opens); ++i) {
+        const OpenRecord& r = Opens[i];
+        if (r.disposition != CREATE_NEW && r.disposition != CREATE_ALWAYS && r.disposition != OPEN_ALWAYS)
+            continue;
+        ++*creates;
+        if (!first && !(r.flags & FILE_FLAG_OPEN_REPARSE_POINT))
+            first = &r;
+    }
+    return first;
+}
+
 static HANDLE WINAPI HookCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                      DWORD disposition, DWORD attributes, HANDLE templateFile)
 {
+    if (OpenCount < (int)ARRAYSIZE(Opens)) {
+        OpenRecord& r = Opens[OpenCount];
+        lstrcpynA(r.path, path ? path : "(null)", sizeof r.path);
+        r.access = access;
+        r.share = share;
+        r.disposition = disposition;
+        r.flags = attributes;
+    }
+    ++OpenCount;
     if (Fails("CreateFileA", path))
         return INVALID_HANDLE_VALUE;
     if ((access & GENERIC_WRITE) && disposition == CREATE_ALWAYS)
@@ -325,6 +359,7 @@ static BOOL WINAPI HookReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD 
             *read = 0;
         return FALSE;
     }
+    RunRace("ReadFile", PathOf(file));
     return RealReadFile(file, buffer, size, read, overlapped);
 }
 
@@ -335,7 +370,25 @@ static BOOL WINAPI HookWriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWOR
             *written = 0;
         return FALSE;
     }
+    RunRace("WriteFile", PathOf(file));
     return RealWriteFile(file, buffer, size, written, overlapped);
+}
+
+static decltype(&SetFilePointer) RealSetFilePointer;
+static decltype(&SetEndOfFile) RealSetEndOfFile;
+
+static DWORD WINAPI HookSetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method)
+{
+    if (Fails("SetFilePointer", PathOf(file)))
+        return INVALID_SET_FILE_POINTER;
+    return RealSetFilePointer(file, distance, distanceHigh, method);
+}
+
+static BOOL WINAPI HookSetEndOfFile(HANDLE file)
+{
+    if (Fails("SetEndOfFile", PathOf(file)))
+        return FALSE;
+    return RealSetEndOfFile(file);
 }
 
 static BOOL WINAPI HookCloseHandle(HANDLE handle)
@@ -397,6 +450,41 @@ static BOOL WINAPI HookSetForegroundWindow(HWND window)
 {
     ForegroundRequest = window;
     return RealSetForegroundWindow(window);
+}
+
+// Names and volumes that a case reports for what the library opened.
+static struct {
+    char pathPart[MAX_PATH];
+    WCHAR name[MAX_PATH];    // empty: the real one
+    WCHAR device[MAX_PATH];  // empty: the real one
+} ReportedFiles[4];
+
+static void ReportFile(const char* pathPart, const WCHAR* name, const WCHAR* device)
+{
+    for (auto& r : ReportedFiles) {
+        if (!r.pathPart[0]) {
+            lstrcpynA(r.pathPart, pathPart, sizeof r.pathPart);
+            lstrcpynW(r.name, name ? name : L"", MAX_PATH);
+            lstrcpynW(r.device, device ? device : L"", MAX_PATH);
+            return;
+        }
+    }
+    ok(false, "more than %d reported files", (int)ARRAYSIZE(ReportedFiles));
+}
+
+void ReportFileName(const char* pathPart, const WCHAR* name)
+{
+    ReportFile(pathPart, name, NULL);
+}
+
+void ReportVolumeDevice(const char* pathPart, const WCHAR* device)
+{
+    ReportFile(pathPart, NULL, device);
+}
+
+void UseRealFileNames()
+{
+    memset(ReportedFiles, 0, sizeof ReportedFiles);
 }
 
 static BOOL WINAPI HookGetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info)
@@ -551,6 +639,33 @@ const char* TraceText()
     return text;
 }
 
+ShellNotice ShellNotices[16];
+int ShellNoticeCount;
+static decltype(&SHChangeNotify) RealSHChangeNotify;
+
+static void WINAPI HookSHChangeNotify(LONG event, UINT flags, LPCVOID first, LPCVOID second)
+{
+    if (ShellNoticeCount < (int)ARRAYSIZE(ShellNotices)) {
+        ShellNotice& n = ShellNotices[ShellNoticeCount];
+        n.event = event;
+        n.flags = flags;
+        lstrcpynA(n.path, (flags & SHCNF_TYPE) == SHCNF_PATHA && first ? (const char*)first : "", sizeof n.path);
+    }
+    ++ShellNoticeCount;
+    RealSHChangeNotify(event, flags, first, second);
+}
+
+static decltype(&CreateStreamOnHGlobal) RealCreateStreamOnHGlobal;
+
+static HRESULT WINAPI HookCreateStreamOnHGlobal(HGLOBAL memory, BOOL deleteOnRelease, LPSTREAM* stream)
+{
+    if (Fails("CreateStreamOnHGlobal", NULL)) {
+        *stream = NULL;
+        return E_OUTOFMEMORY;
+    }
+    return RealCreateStreamOnHGlobal(memory, deleteOnRelease, stream);
+}
+
 static HRESULT WINAPI HookCoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID* object)
 {
     if (Fails("CoCreateInstance", NULL)) {
@@ -575,6 +690,10 @@ void InstallHooks(HMODULE module)
     Hook(module, "CreateFileA", HookCreateFileA, &RealCreateFileA);
     Hook(module, "ReadFile", HookReadFile, &RealReadFile);
     Hook(module, "WriteFile", HookWriteFile, &RealWriteFile);
+    Hook(module, "SetFilePointer", HookSetFilePointer, &RealSetFilePointer);
+    Hook(module, "SetEndOfFile", HookSetEndOfFile, &RealSetEndOfFile);
+    Hook(module, "SHChangeNotify", HookSHChangeNotify, &RealSHChangeNotify);
+    Hook(module, "CreateStreamOnHGlobal", HookCreateStreamOnHGlobal, &RealCreateStreamOnHGlobal);
     Hook(module, "CloseHandle", HookCloseHandle, &RealCloseHandle);
     Hook(module, "SetCurrentDirectoryA", HookSetCurrentDirectoryA, &RealSetCurrentDirectoryA);
     Hook(module, "CreateDirectoryA", HookCreateDirectoryA, &RealCreateDirectoryA);
@@ -652,6 +771,10 @@ void InitHarness(int argc, char** argv)
     RealCreateFileA = CreateFileA;
     RealReadFile = ReadFile;
     RealWriteFile = WriteFile;
+    RealSetFilePointer = SetFilePointer;
+    RealSetEndOfFile = SetEndOfFile;
+    RealSHChangeNotify = SHChangeNotify;
+    RealCreateStreamOnHGlobal = CreateStreamOnHGlobal;
     RealCloseHandle = CloseHandle;
     RealOutputDebugStringA = OutputDebugStringA;
 }
@@ -679,6 +802,8 @@ HMODULE LoadLibraryUnderTest()
     memset(OpenFiles, 0, sizeof OpenFiles);
     PendingRace.action = NULL;
     TraceCount = 0;
+    OpenCount = 0;
+    ShellNoticeCount = 0;
     InstallHooks(Library);
     return Library;
 }
@@ -804,6 +929,8 @@ int CallExport(const char* name, HWND window, LPARAM a2, LPARAM a3, LPARAM a4, L
     TraceCount = 0;
     ShellExecuteCount = 0;
     CreatedDirectoryCount = 0;
+    OpenCount = 0;
+    ShellNoticeCount = 0;
     memset(&Dialog, 0, sizeof Dialog);
     ForegroundRequest = NULL;
     DrivenDialog = NULL;
@@ -1094,7 +1221,8 @@ public:
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
     {
-        if (IsEqualIID(iid, __uuidof(IPersistFile)) && Fails("QueryInterface", NULL)) {
+        if ((IsEqualIID(iid, __uuidof(IPersistFile)) || IsEqualIID(iid, __uuidof(IPersistStream))) &&
+            Fails("QueryInterface", NULL)) {
             *out = NULL;
             return E_NOINTERFACE;
         }
@@ -1300,6 +1428,80 @@ static BOOL WINAPI WrapCheckTokenMembership(HANDLE token, PSID group, PBOOL memb
     return RealCheckTokenMembership(token, group, member);
 }
 
+typedef LONG(WINAPI* FileInformationCall)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, int);
+typedef LONG(WINAPI* ObjectInformationCall)(HANDLE, int, void*, ULONG, ULONG*);
+static FileInformationCall RealNtQueryInformationFile, RealNtSetInformationFile;
+static ObjectInformationCall RealNtQueryObject;
+static const LONG StatusAccessDenied = (LONG)0xC0000022;
+
+// Where a FILE_NAME_INFORMATION lies in what the class gives: alone
+// (FileNameInformation, 9) or at the end of FileAllInformation (18).
+static ULONG NameOffset(int kind)
+{
+    return kind == 9 ? 0 : kind == 18 ? 96 : ~0u;
+}
+
+static LONG WINAPI WrapNtQueryInformationFile(HANDLE file, IO_STATUS_BLOCK* status, void* information, ULONG size,
+                                              int kind)
+{
+    const char* path = PathOf(file);
+    if (Fails("NtQueryInformationFile", path))
+        return StatusAccessDenied;
+    LONG result = RealNtQueryInformationFile(file, status, information, size, kind);
+    ULONG at = NameOffset(kind);
+    for (auto& r : ReportedFiles) {
+        if (result >= 0 && at != ~0u && r.pathPart[0] && r.name[0] && EndsWithNoCase(path, r.pathPart)) {
+            ULONG bytes = (ULONG)lstrlenW(r.name) * sizeof(WCHAR);
+            if (size < at + sizeof(ULONG) + bytes)
+                return (LONG)0x80000005;  // STATUS_BUFFER_OVERFLOW
+            memcpy((BYTE*)information + at, &bytes, sizeof bytes);
+            memcpy((BYTE*)information + at + sizeof(ULONG), r.name, bytes);
+        }
+    }
+    return result;
+}
+
+// ObjectNameInformation: a UNICODE_STRING whose text follows it. A reported
+// device takes the place of the real one, before the real path on the volume.
+static LONG WINAPI WrapNtQueryObject(HANDLE object, int kind, void* information, ULONG size, ULONG* returned)
+{
+    const char* path = PathOf(object);
+    if (Fails("NtQueryObject", path))
+        return StatusAccessDenied;
+    LONG result = RealNtQueryObject(object, kind, information, size, returned);
+    for (auto& r : ReportedFiles) {
+        if (result < 0 || kind != 1 || !r.pathPart[0] || !r.device[0] || !EndsWithNoCase(path, r.pathPart))
+            continue;
+        struct {
+            ULONG bytes;
+            WCHAR name[MAX_PATH];
+        } onVolume;
+        IO_STATUS_BLOCK status;
+        if (RealNtQueryInformationFile(object, &status, &onVolume, sizeof onVolume, 9) < 0)
+            return StatusAccessDenied;
+        UNICODE_STRING* name = (UNICODE_STRING*)information;
+        WCHAR* text = (WCHAR*)(name + 1);
+        ULONG device = (ULONG)lstrlenW(r.device) * sizeof(WCHAR);
+        if (size < sizeof *name + device + onVolume.bytes + sizeof(WCHAR))
+            return (LONG)0x80000005;
+        memcpy(text, r.device, device);
+        memcpy((BYTE*)text + device, onVolume.name, onVolume.bytes);
+        name->Buffer = text;
+        name->Length = (USHORT)(device + onVolume.bytes);
+        name->MaximumLength = (USHORT)(name->Length + sizeof(WCHAR));
+        text[name->Length / sizeof(WCHAR)] = L'\0';
+    }
+    return result;
+}
+
+static LONG WINAPI WrapNtSetInformationFile(HANDLE file, IO_STATUS_BLOCK* status, void* information, ULONG size,
+                                            int kind)
+{
+    if (Fails("NtSetInformationFile", PathOf(file)))
+        return StatusAccessDenied;
+    return RealNtSetInformationFile(file, status, information, size, kind);
+}
+
 static decltype(&GetProcAddress) RealGetProcAddress;
 
 static FARPROC WINAPI HookGetProcAddress(HMODULE module, LPCSTR name)
@@ -1322,6 +1524,18 @@ static FARPROC WINAPI HookGetProcAddress(HMODULE module, LPCSTR name)
     if (strcmp(name, "CheckTokenMembership") == 0) {
         RealCheckTokenMembership = (decltype(RealCheckTokenMembership))(void*)real;
         return (FARPROC)(void*)WrapCheckTokenMembership;
+    }
+    if (strcmp(name, "NtQueryInformationFile") == 0) {
+        RealNtQueryInformationFile = (FileInformationCall)(void*)real;
+        return (FARPROC)(void*)WrapNtQueryInformationFile;
+    }
+    if (strcmp(name, "NtQueryObject") == 0) {
+        RealNtQueryObject = (ObjectInformationCall)(void*)real;
+        return (FARPROC)(void*)WrapNtQueryObject;
+    }
+    if (strcmp(name, "NtSetInformationFile") == 0) {
+        RealNtSetInformationFile = (FileInformationCall)(void*)real;
+        return (FARPROC)(void*)WrapNtSetInformationFile;
     }
     return real;
 }

@@ -57,11 +57,14 @@ void* PatchImport(HMODULE module, const char* function, void* replacement);
 // --- Platform calls made to fail ------------------------------------------------
 // The occurrence-th call (1-based; 0 = every call) of function whose path
 // argument contains pathPart (case-insensitive; NULL = any path) fails with
-// error. Hooked: CreateFileA, ReadFile, WriteFile, SetCurrentDirectoryA,
-// CreateDirectoryA, DeleteFileA, SetFileAttributesA, GetFileAttributesA, GetFileInformationByHandle
-// (matched by the path the handle was opened with), FindFirstFileA,
+// error. Hooked: CreateFileA, ReadFile, WriteFile, SetFilePointer,
+// SetEndOfFile, SetCurrentDirectoryA, CreateDirectoryA, DeleteFileA,
+// SetFileAttributesA, GetFileAttributesA, GetFileInformationByHandle (those
+// on a handle matched by the path it was opened with), FindFirstFileA,
 // SHGetSpecialFolderPathA, GetVersionExA, DialogBoxParamA, MessageBoxA,
-// ShellExecuteA, CoCreateInstance.
+// ShellExecuteA, CoCreateInstance, CreateStreamOnHGlobal; and, found through
+// GetProcAddress (below), ntdll's NtQueryInformationFile, NtQueryObject and
+// NtSetInformationFile (failing with STATUS_ACCESS_DENIED).
 void FailCall(const char* function, int occurrence = 0, const char* pathPart = NULL,
               DWORD error = ERROR_ACCESS_DENIED);
 void ClearFaults();
@@ -74,6 +77,40 @@ void ReportVersion(DWORD major, DWORD minor, DWORD platformId);
 void UseRealVersion();
 // GetSystemTime reports this time from now on.
 void ReportSystemTime(const SYSTEMTIME& time);
+
+// --- Opens -----------------------------------------------------------------------------
+// Every CreateFileA call of the library during the last CallExport (the
+// first 64 are kept, all are counted), with its arguments.
+struct OpenRecord {
+    char path[MAX_PATH];
+    DWORD access, share, disposition, flags;
+};
+extern OpenRecord Opens[64];
+extern int OpenCount;
+
+// --- What the shell was told (SHChangeNotify) ---------------------------------------
+struct ShellNotice {
+    LONG event;
+    UINT flags;
+    char path[MAX_PATH];  // for SHCNF_PATHA
+};
+extern ShellNotice ShellNotices[16];
+extern int ShellNoticeCount;
+
+// --- Where a handle says it lies ----------------------------------------------------------
+// For what the library opened as a path ending in pathPart (case-
+// insensitive): NtQueryInformationFile reports name as its path on the volume
+// (FileNameInformation, and in FileAllInformation), NtQueryObject reports its
+// object's name on device in place of the real one, the path on the volume
+// following it. Until UseRealFileNames().
+void ReportFileName(const char* pathPart, const WCHAR* name);
+void ReportVolumeDevice(const char* pathPart, const WCHAR* device);
+void UseRealFileNames();
+
+// The first open of the last CallExport that may create a file (CREATE_NEW,
+// CREATE_ALWAYS, OPEN_ALWAYS) and does not carry FILE_FLAG_OPEN_REPARSE_POINT,
+// or NULL; creates counts such opens, flag or not.
+const OpenRecord* CreateWithoutReparseFlag(int* creates);
 
 // --- Message boxes ----------------------------------------------------------------
 struct MessageRecord {
@@ -178,11 +215,13 @@ bool MakeFolderLink(const char* link, const char* target);
 void RemoveFolderLink(const char* link);
 // --- Someone swapping a name at the last moment -----------------------------------------
 // action runs once, just before the library's occurrence-th call (1-based)
-// of function whose path contains pathPart (NULL: any): "CreateFileA" (only
-// an open that creates or replaces a file for writing: the write itself,
-// not a check before it), "SetFileAttributesA", or "SetWorkingDirectory",
-// the last call on a shortcut's link object before it is saved (after
-// ProxyLinkObjects). Cleared by every load of the library.
+// of function whose path contains pathPart (NULL: any): "WriteFile" (on a
+// handle opened as such a path: the write through the handle that was
+// checked), "ReadFile" (likewise), "CreateFileA" (only an open that creates
+// or replaces a file for writing), "SetFileAttributesA", or
+// "SetWorkingDirectory", on a
+// shortcut's link object (after ProxyLinkObjects). Cleared by every load of
+// the library.
 void RaceBefore(const char* function, const char* pathPart, void (*action)(), int occurrence = 1);
 // What a user who may write in the folder does in that moment: the file at
 // path renamed away (or deleted), if it is there, and a hard link to victim
@@ -210,9 +249,9 @@ const char* Show(const void* data, int size);
 // --- Link objects behind a proxy --------------------------------------------------------
 // From now until module is loaded again, the shell link objects that module's
 // CoCreateInstance makes come back behind a thin proxy of IShellLinkA: every
-// call reaches the real object, except that a request for IPersistFile counts
-// as a call of "QueryInterface" and, when FailCall says so, is refused with
-// E_NOINTERFACE. Call it after each LoadLibraryUnderTest.
+// call reaches the real object, except that a request for IPersistFile or
+// IPersistStream counts as a call of "QueryInterface" and, when FailCall says
+// so, is refused with E_NOINTERFACE. Call it after each LoadLibraryUnderTest.
 void ProxyLinkObjects(HMODULE module);
 
 // --- Security: what the library reads through advapi32 ------------------------------------

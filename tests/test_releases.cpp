@@ -197,14 +197,16 @@ static void TestRecordHeldByAnotherProgram()
         const char* holder;
         const char* traced;  // after the file's name
     } cases[] = {
-        // The library's own hold of the file cannot share with these two...
+        // The library's handle, which is checked and then written through,
+        // shares writing only, as a plain write does: no reader can share
+        // with it...
         {NoticeRecord, GENERIC_READ, FILE_SHARE_READ, true, "a reader sharing only reading",
          " not written: it cannot be opened to be checked (error 32)"},
         {DetailsRecord, GENERIC_WRITE, FILE_SHARE_READ, true, "a writer sharing only reading",
          " not written: it cannot be opened to be checked (error 32)"},
-        // ...with this one it can, but the write that follows cannot.
         {InstallerRecord, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, true, "a reader sharing writing",
-         " not created (error 32): passed over"},
+         " not written: it cannot be opened to be checked (error 32)"},
+        // ...and a writer that shares writing can.
         {NoticeRecord, GENERIC_WRITE, FILE_SHARE_WRITE, false, "a writer sharing writing", " written: "},
     };
     SYSTEMTIME day = Utc(2019, 3, 5, 12, 0);
@@ -223,17 +225,22 @@ static void TestRecordHeldByAnotherProgram()
         ok(Traced(said) != NULL, "no trace line \"%s\" in:\n%s", said, TraceText());
     }
 
-    SetContext("read-only Update.txt");
-    MakeStaleRecords();
-    if (!ReadOnlyIsEnforced()) {
-        Skip("read-only files can be replaced here (Wine as root)");
-    } else {
-        SetFileAttributesA(RecordPaths[NoticeRecord], FILE_ATTRIBUTE_READONLY);
+    // Windows refuses to replace a read-only, hidden or system file with a
+    // plain create-or-replace, and to open a read-only one for writing; the
+    // library checks the attributes on its handle, so this holds under Wine
+    // as root too, which lets both.
+    static const DWORD kept[] = {FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM};
+    for (DWORD attribute : kept) {
+        SetContext("Update.txt with attribute 0x%lx (as Windows: %s)", attribute,
+                   ReadOnlyIsEnforced() ? "read-only enforced here" : "read-only not enforced here");
+        MakeStaleRecords();
+        SetFileAttributesA(RecordPaths[NoticeRecord], attribute);
         LoadLibraryUnderTest();
         ReportSystemTime(day);
         CallRelease(Update);
         SetFileAttributesA(RecordPaths[NoticeRecord], FILE_ATTRIBUTE_NORMAL);
         ExpectRecords(Update, NoticeFor(Update, day), NoticeRecord);
+        ok(Traced("c:\\teldax\\Update.txt not written: ") != NULL, "trace:\n%s", TraceText());
     }
     SetContext("%s", "");
 }
@@ -300,11 +307,12 @@ static void TestPlantedRecords()
     SetContext("%s", "");
 }
 
-// Someone who may write in C:\TELDAX swaps a name just before the library's
-// write: the record file for a hard link to a file elsewhere, or C:\TELDAX
-// itself for a link to another folder. The checked file or folder is held
-// open across the write, so the swap fails and the file elsewhere keeps its
-// bytes and attributes; nothing lands in the other folder.
+// Someone who may write in C:\TELDAX swaps a name just before the library
+// writes the bytes through the handle it checked: the record file for a hard
+// link to a file elsewhere, or C:\TELDAX itself for a link to another
+// folder. The checked file or folder is held open, so the swap fails and the
+// file elsewhere keeps its bytes and attributes; nothing lands in the other
+// folder.
 static const char RaceVictim[] = "C:\\elsewhere\\notes.txt";
 static const char* RacedRecord;
 
@@ -335,10 +343,10 @@ static void TestRecordSwappedDuringWrite()
         LoadLibraryUnderTest();
         ReportSystemTime(day);
         if (folder) {
-            RaceBefore("CreateFileA", "UpdName.txt", SwapInstallFolder);
+            RaceBefore("WriteFile", "UpdName.txt", SwapInstallFolder);
         } else {
             RacedRecord = RecordPaths[record];
-            RaceBefore("CreateFileA", strrchr(RacedRecord, '\\'), SwapRecord);
+            RaceBefore("WriteFile", strrchr(RacedRecord, '\\'), SwapRecord);
         }
         SwapTries = Swapped = 0;
         CallRelease(Update);
@@ -496,13 +504,20 @@ static void ProgramMissing()
 {
     DeleteFileA("C:\\TELDAX\\install.exe");
 }
+// Windows 98, on the FAT32 volume it would have.
 static void Windows98()
 {
     ReportVersion(4, 10, 1);
+    ReportVolume("FAT32", FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK);
 }
 static void FatVolume()
 {
     ReportVolume("FAT32", FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK);
+}
+static void WindowsNT4OnFat()
+{
+    ReportVersion(4, 0, 2);
+    ReportVolume("FAT", FILE_CASE_PRESERVED_NAMES);
 }
 static void VolumeUnknown()
 {
@@ -594,8 +609,16 @@ static const StartCase StartCases[] = {
      "c:\\teldax\\install.exe: it cannot be opened (error 2)"},
     {"Windows 98, whatever the owner", "O:S-1-5-21-1-2-3-1001D:(A;OICI;FA;;;WD)", NULL, Windows98, true,
      "c:\\teldax\\install.exe not checked: Windows 9x keeps no permissions"},
-    {"FAT32 volume, whatever the owner", "O:S-1-5-21-1-2-3-1001D:(A;OICI;FA;;;WD)", NULL, FatVolume, true,
-     "c:\\teldax\\install.exe not checked: FAT32 keeps no permissions"},
+    {"FAT32 volume on the NT family: anyone may replace it", "O:BA" ADMINS_FOLDER, "O:BA" ADMINS_PROGRAM,
+     FatVolume, false, "c:\\teldax\\install.exe: FAT32 keeps no permissions"},
+    {"NT 4.0 on a FAT volume", "O:BA" ADMINS_FOLDER, "O:BA" ADMINS_PROGRAM, WindowsNT4OnFat, false,
+     "c:\\teldax\\install.exe: FAT keeps no permissions"},
+    {"Users may write install.exe's attributes", "O:BA" ADMINS_FOLDER,
+     "O:BAD:(A;;FA;;;BA)(A;;0x1200a9;;;BU)(A;;0x100;;;BU)", NULL, false,
+     "c:\\teldax\\install.exe: S-1-5-32-545 may change it (rights 0x00000100)"},
+    {"Authenticated Users may write the folder's extended attributes",
+     "O:BAD:(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)(A;;0x10;;;AU)", "O:BA" ADMINS_PROGRAM, NULL, false,
+     "c:\\teldax: S-1-5-11 may change it (rights 0x00000010)"},
     {"file system unknown: checked all the same", "O:S-1-5-21-1-2-3-1001D:(A;OICI;FA;;;WD)", NULL, VolumeUnknown,
      false, "c:\\teldax: S-1-5-21-1-2-3-1001 may change it as its owner"},
 };
@@ -817,6 +840,125 @@ static void TestConverterStarts()
     SetContext("%s", "");
 }
 
+// --- Where the records lie, and how they are made -----------------------------------------
+
+// A record whose handle says that it lies outside C:\TELDAX (another path on
+// the volume, or another volume), or a C:\TELDAX whose handle names another
+// folder: nothing is written there, a record made for the write goes again,
+// and the other records are written.
+static void TestRecordsOutsideTheirFolder()
+{
+    static const struct {
+        const char* name;
+        const char* pathPart;       // of what the library opened
+        const WCHAR* reportedName;  // NULL: the real one
+        bool otherVolume;         // its object's name on another device
+        int record;                 // the one refused; RecordCount: all
+        bool made;                  // the records do not exist before
+        const char* traced;
+    } cases[] = {
+        {"Update.txt's path elsewhere on the volume", "\\Update.txt", L"\\elsewhere\\Update.txt", false, NoticeRecord,
+         false, "c:\\teldax\\Update.txt not written: its handle names \"\\elsewhere\\Update.txt\""},
+        {"UpdName.txt on another volume", "\\UpdName.txt", NULL, true, InstallerRecord, false,
+         "c:\\teldax\\UpdName.txt not written: it lies on another volume"},
+        {"UpdDetails.txt made elsewhere on the volume", "\\UpdDetails.txt", L"\\elsewhere\\UpdDetails.txt", false,
+         DetailsRecord, true, "c:\\teldax\\UpdDetails.txt deleted again: it was made empty to be held"},
+        {"C:\\TELDAX's handle names another folder", "teldax", L"\\elsewhere", false, RecordCount, false,
+         "nothing written in c:\\teldax: its handle names \"\\elsewhere\""},
+        {"C:\\TELDAX's handle names a folder of the same path on another volume", "teldax", NULL, true,
+         RecordCount, false, "c:\\teldax\\Update.txt not written: it lies on another volume"},
+    };
+    SYSTEMTIME day = Utc(2019, 3, 5, 12, 0);
+    for (const auto& c : cases) {
+        SetContext("outside its folder: %s", c.name);
+        MakeStaleRecords();
+        if (c.made) {
+            for (const char* path : RecordPaths)
+                DeleteFileA(path);
+        }
+        LoadLibraryUnderTest();
+        ReportSystemTime(day);
+        if (c.reportedName)
+            ReportFileName(c.pathPart, c.reportedName);
+        if (c.otherVolume)
+            ReportVolumeDevice(c.pathPart, L"\\Device\\AnotherVolume");
+        CallRelease(Update);
+        UseRealFileNames();
+        ok(Traced(c.traced) != NULL, "no trace line \"%s\" in:\n%s", c.traced, TraceText());
+        const char* expected[RecordCount] = {NoticeFor(Update, day), Update.installerAddress, Update.detailsAddress};
+        for (int i = 0; i < RecordCount; ++i) {
+            bool refused = c.record == RecordCount || i == c.record;
+            if (!refused)
+                ExpectFile(RecordPaths[i], expected[i]);
+            else if (c.made)
+                ok(!FileExists(RecordPaths[i]), "%s made for the write stays", RecordPaths[i]);
+            else
+                ExpectFile(RecordPaths[i], OldContent);
+        }
+    }
+    SetContext("%s", "");
+}
+
+// From Windows 2000 on, every open that may make a record carries
+// FILE_FLAG_OPEN_REPARSE_POINT; NT 4.0 has no such flag. Each record is made
+// anew here.
+static void TestRecordCreateFlags()
+{
+    static const struct {
+        const char* name;
+        DWORD major, minor;
+        bool flag;
+    } cases[] = {{"Windows 2000", 5, 0, true}, {"Windows 7", 6, 1, true}, {"NT 4.0", 4, 0, false}};
+    SYSTEMTIME day = Utc(2019, 3, 5, 12, 0);
+    for (const auto& c : cases) {
+        SetContext("records made on %s", c.name);
+        CleanDrive();
+        MakeDirectory("C:\\TELDAX");
+        LoadLibraryUnderTest();
+        ReportSystemTime(day);
+        ReportVersion(c.major, c.minor, VER_PLATFORM_WIN32_NT);
+        CallRelease(MasterLoad);
+        UseRealVersion();
+        ExpectRecords(MasterLoad, NoticeFor(MasterLoad, day));
+        int creates = 0;
+        const OpenRecord* without = CreateWithoutReparseFlag(&creates);
+        ok(creates == RecordCount, "%d opens made a file", creates);
+        if (c.flag)
+            ok(!without, "%s made (disposition %lu) with flags 0x%08lx", without ? without->path : "",
+               without ? without->disposition : 0, without ? without->flags : 0);
+        for (int i = 0; !c.flag && i < OpenCount && i < (int)ARRAYSIZE(Opens); ++i)
+            ok(!(Opens[i].flags & FILE_FLAG_OPEN_REPARSE_POINT), "%s opened with flags 0x%08lx on NT 4.0",
+               Opens[i].path, Opens[i].flags);
+    }
+    SetContext("%s", "");
+}
+
+// On Windows 95, 98 and Me nothing is held or checked: each record is
+// opened once, as a plain write opens it, and written through that handle.
+static void TestRecordsOn9x()
+{
+    SetContext("records on the 9x family");
+    MakeStaleRecords();
+    LoadLibraryUnderTest();
+    SYSTEMTIME day = Utc(2019, 3, 5, 12, 0);
+    ReportSystemTime(day);
+    ReportVersion(4, 10, VER_PLATFORM_WIN32_WINDOWS);
+    CallRelease(Update);
+    UseRealVersion();
+    ExpectRecords(Update, NoticeFor(Update, day));
+    ok(OpenCount == RecordCount, "%d opens", OpenCount);
+    for (int i = 0; i < OpenCount && i < RecordCount; ++i) {
+        const OpenRecord& r = Opens[i];
+        ok(_stricmp(r.path, RecordPaths[i]) == 0 && r.access == GENERIC_WRITE && r.share == FILE_SHARE_WRITE &&
+               r.disposition == CREATE_ALWAYS && r.flags == FILE_ATTRIBUTE_NORMAL,
+           "open %d: %s for 0x%08lx, sharing 0x%lx, disposition %lu, flags 0x%08lx", i + 1, r.path, r.access, r.share,
+           r.disposition, r.flags);
+    }
+    ok(CallCount("GetFileInformationByHandle") + CallCount("NtQueryInformationFile") == 0, "%d files checked",
+       CallCount("GetFileInformationByHandle") + CallCount("NtQueryInformationFile"));
+    SetContext("%s", "");
+}
+
 int main(int argc, char** argv)
 {
     InitHarness(argc, argv);
@@ -825,6 +967,9 @@ int main(int argc, char** argv)
     TestRecordHeldByAnotherProgram();
     TestPlantedRecords();
     TestRecordSwappedDuringWrite();
+    TestRecordsOutsideTheirFolder();
+    TestRecordCreateFlags();
+    TestRecordsOn9x();
     TestWithoutInstallDir();
     ForEachOwnerCase("Chk4TELDAX", "MessageBoxA", CheckNoUpdateNotice);
     ShellExecuteRecordOnly = true;

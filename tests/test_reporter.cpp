@@ -503,9 +503,9 @@ static void test_planted_code_file()
 }
 
 // RC.DAT swapped for a hard link to a file outside C:\TELDAX just before the
-// library's write, on both paths that write it. The file the library checked
-// is held open across the write, so the swap fails: the file elsewhere keeps
-// its bytes and RC.DAT holds the code.
+// library writes the code through the handle it checked, on both paths that
+// write it. That handle holds the file, so the swap fails: the file elsewhere
+// keeps its bytes and RC.DAT holds the code.
 static const char SwapVictim[] = "C:\\elsewhere\\victim.dat";
 
 static int SwapTries, Swapped;
@@ -534,7 +534,7 @@ static void test_code_file_swapped_during_write()
         MakeDirectory("C:\\elsewhere");
         WriteBytes(SwapVictim, kept, sizeof kept);
         FileState victimBefore = StateOf(SwapVictim);
-        RaceBefore("CreateFileA", "RC.DAT", SwapCodeFile);
+        RaceBefore("WriteFile", "RC.DAT", SwapCodeFile);
         SwapTries = Swapped = 0;
         int status = RunBeforeInstall(john, newCode ? 2 : 0);
         ClearFaults();
@@ -544,6 +544,142 @@ static void test_code_file_swapped_during_write()
            Show(StateOf(SwapVictim).bytes, StateOf(SwapVictim).length));
         CheckCodeFile(__LINE__, newCode ? "JOHN" : "JAN");
     }
+    ClearContext();
+}
+
+// --- Where RC.DAT lies, and how it is made --------------------------------------------------
+
+// Before the import writes RC.DAT, the file is gone, so that the write makes
+// it anew.
+static void DeleteCodeFile()
+{
+    DeleteFileA(CodeFile);
+}
+
+// A BeforeInstall that writes RC.DAT: a new code typed into a fresh machine,
+// or the import from TRAN.PIF over a stored RC.DAT that cannot be opened a
+// second time; with made, the import finds no RC.DAT when it writes.
+static int RunWritingCode(bool newCode, bool made)
+{
+    static const DialogAction john[] = {{TypeText, "john"}, {ClickOk, NULL}};
+    static const char stored[24] = "MARY";
+    if (newCode) {
+        PrepareDisk();
+        return RunBeforeInstall(john, 2);
+    }
+    PrepareDisk(stored, sizeof stored);
+    WritePif(900, "C:\\jan");
+    FailCall("CreateFileA", 2, "RC.DAT", ERROR_SHARING_VIOLATION);
+    if (made)
+        RaceBefore("ReadFile", "TRAN.PIF", DeleteCodeFile);
+    int status = RunBeforeInstall(NULL, 0);
+    ClearFaults();
+    return status;
+}
+
+// An RC.DAT whose handle says that it lies outside the folder that was
+// checked, or a folder whose handle names another one: RC.DAT is not written
+// there, one made for the write goes again, the status is that of an RC.DAT
+// that cannot be created.
+static void test_code_file_outside_its_folder()
+{
+    static const struct {
+        const char* name;
+        bool newCode;
+        const char* pathPart;
+        const WCHAR* reportedName;
+        bool otherVolume;
+        const char* traced;
+    } cases[] = {
+        {"a new code's RC.DAT made elsewhere on the volume", true, "RC.DAT", L"\\elsewhere\\RC.DAT", false,
+         "RC.DAT not written: its handle names \"\\elsewhere\\RC.DAT\""},
+        {"a new code's RC.DAT made on another volume", true, "RC.DAT", NULL, true,
+         "RC.DAT not written: it lies on another volume"},
+        {"a new code in a folder whose handle names another one", true, "TELDAX", L"\\elsewhere", false,
+         "nothing written in C:\\TELDAX: its handle names \"\\elsewhere\""},
+        {"the imported code over an RC.DAT on another volume", false, "RC.DAT", NULL, true,
+         "C:\\TELDAX\\RC.DAT not written: it lies on another volume"},
+    };
+    for (const auto& c : cases) {
+        SetContext("RC.DAT outside its folder: %s", c.name);
+        LoadLibraryUnderTest();
+        if (c.reportedName)
+            ReportFileName(c.pathPart, c.reportedName);
+        if (c.otherVolume)
+            ReportVolumeDevice(c.pathPart, L"\\Device\\AnotherVolume");
+        int status = RunWritingCode(c.newCode, false);
+        UseRealFileNames();
+        ok(status == (c.newCode ? 2 : 1), "status %d", status);
+        ok(Traced(c.traced) != NULL, "no trace line \"%s\" in:\n%s", c.traced, TraceText());
+        if (c.newCode) {
+            ok(!FileExists(CodeFile), "RC.DAT made for the write stays");
+        } else {
+            static const char stored[24] = "MARY";
+            CheckCodeFileBytes(__LINE__, stored, sizeof stored);
+        }
+    }
+    ClearContext();
+}
+
+// From Windows 2000 on, every open that may make RC.DAT carries
+// FILE_FLAG_OPEN_REPARSE_POINT, on both paths that write it; NT 4.0 has no
+// such flag. RC.DAT is made anew each time.
+static void test_code_file_create_flags()
+{
+    static const struct {
+        const char* name;
+        DWORD major, minor;
+        bool flag;
+    } versions[] = {{"Windows 2000", 5, 0, true}, {"Windows 7", 6, 1, true}, {"NT 4.0", 4, 0, false}};
+    for (const auto& v : versions) {
+        for (int newCode = 0; newCode < 2; ++newCode) {
+            SetContext("RC.DAT made on %s by %s", v.name, newCode ? "a new code" : "the import");
+            LoadLibraryUnderTest();
+            ReportVersion(v.major, v.minor, VER_PLATFORM_WIN32_NT);
+            int status = RunWritingCode(newCode != 0, true);
+            UseRealVersion();
+            ok(status == (newCode ? 2 : 1), "status %d", status);
+            CheckCodeFile(__LINE__, newCode ? "JOHN" : "JAN");
+            int creates = 0;
+            const OpenRecord* without = CreateWithoutReparseFlag(&creates);
+            ok(creates == 1, "%d opens made a file", creates);
+            if (v.flag)
+                ok(!without, "%s made (disposition %lu) with flags 0x%08lx", without ? without->path : "",
+                   without ? without->disposition : 0, without ? without->flags : 0);
+            for (int i = 0; !v.flag && i < OpenCount && i < (int)ARRAYSIZE(Opens); ++i)
+                ok(!(Opens[i].flags & FILE_FLAG_OPEN_REPARSE_POINT), "%s opened with flags 0x%08lx on NT 4.0",
+                   Opens[i].path, Opens[i].flags);
+        }
+    }
+    ClearContext();
+}
+
+// On Windows 95, 98 and Me nothing is held or checked: RC.DAT is opened
+// once to be written, as a plain write opens it, and written through it.
+static void test_code_file_on_9x()
+{
+    SetContext("RC.DAT on the 9x family");
+    LoadLibraryUnderTest();
+    ReportVersion(4, 10, VER_PLATFORM_WIN32_WINDOWS);
+    int status = RunWritingCode(true, true);
+    UseRealVersion();
+    ok(status == 2, "status %d", status);
+    CheckCodeFile(__LINE__, "JOHN");
+    ok(CallCount("GetFileInformationByHandle") + CallCount("NtQueryInformationFile") == 0, "%d files checked",
+       CallCount("GetFileInformationByHandle") + CallCount("NtQueryInformationFile"));
+    int writes = 0;
+    for (int i = 0; i < OpenCount && i < (int)ARRAYSIZE(Opens); ++i) {
+        const OpenRecord& r = Opens[i];
+        ok(!(r.flags & FILE_FLAG_BACKUP_SEMANTICS), "%s opened as a folder", r.path);
+        if (r.disposition == OPEN_EXISTING && r.access == GENERIC_READ)
+            continue;  // the reads of RC.DAT
+        ++writes;
+        ok(strcmp(r.path, "RC.DAT") == 0 && r.access == GENERIC_WRITE && r.share == FILE_SHARE_WRITE &&
+               r.disposition == CREATE_ALWAYS && r.flags == FILE_ATTRIBUTE_NORMAL,
+           "%s opened for 0x%08lx, sharing 0x%lx, disposition %lu, flags 0x%08lx", r.path, r.access, r.share,
+           r.disposition, r.flags);
+    }
+    ok(writes == 1, "%d opens to write", writes);
     ClearContext();
 }
 
@@ -853,6 +989,9 @@ int main(int argc, char** argv)
     test_legacy_import();
     test_planted_code_file();
     test_code_file_swapped_during_write();
+    test_code_file_outside_its_folder();
+    test_code_file_create_flags();
+    test_code_file_on_9x();
     test_failing_calls();
     test_install_folder_security();
     test_given_code();

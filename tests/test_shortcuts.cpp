@@ -45,6 +45,31 @@ static int AfterInstall()
 
 // --- ReadShortcut and WriteShortcut ------------------------------------------------------
 
+// The shortcut file at path held open as AfterInstall holds one: for reading
+// and writing, reading shared; made empty with CREATE_NEW.
+static HANDLE Hold(const char* path, DWORD disposition = OPEN_EXISTING)
+{
+    HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL, disposition, 0, NULL);
+    ok(h != INVALID_HANDLE_VALUE, "cannot hold %s (error %lu)", path, GetLastError());
+    return h;
+}
+
+static HRESULT ReadHeld(const char* path, ShortcutInfo* info)
+{
+    HANDLE h = Hold(path);
+    HRESULT hr = ReadShortcut(h, info);
+    CloseHandle(h);
+    return hr;
+}
+
+static HRESULT WriteHeld(const char* path, const ShortcutInfo* info, DWORD disposition = OPEN_EXISTING)
+{
+    HANDLE h = Hold(path, disposition);
+    HRESULT hr = WriteShortcut(h, path, info, disposition != OPEN_EXISTING);
+    CloseHandle(h);
+    return hr;
+}
+
 struct Record {
     char target[MAX_PATH], description[MAX_PATH], iconPath[MAX_PATH], workingDirectory[MAX_PATH];
     ShortcutInfo info;
@@ -94,7 +119,7 @@ static void TestReadShortcut()
 
         Record r;
         InitRecord(&r);
-        HRESULT hr = ReadShortcut(path, &r.info);
+        HRESULT hr = ReadHeld(path, &r.info);
         ok(hr == S_OK, "status 0x%08lx", hr);
         ok(strcmp(r.target, ShortTarget(ProgramPath)) == 0, "target \"%s\", expected \"%s\"", r.target,
            ShortTarget(ProgramPath));
@@ -109,7 +134,7 @@ static void TestReadShortcut()
     SetContext("ReadShortcut, no record");
     FileCopy before;
     Keep(path, &before);
-    HRESULT hr = ReadShortcut(path, NULL);
+    HRESULT hr = ReadHeld(path, NULL);
     ok(hr == S_OK, "status 0x%08lx", hr);
     check_unchanged(path, before);
     SetContext("%s", "");
@@ -125,47 +150,48 @@ static HRESULT PlatformLoadStatus(const char* path)
 
 static void TestReadShortcutFailures()
 {
-    char longPath[MAX_PATH + 8];
-    memset(longPath, 'a', MAX_PATH);
-    memcpy(longPath, "C:\\TELDAX\\", 10);
-    longPath[MAX_PATH] = '\0';  // 260 characters: no room for the zero
-
     static const struct {
         const char* name;
-        const char* content;  // NULL: no file
-        bool longPath;
-        HRESULT createFails;  // CoCreateInstance fails with this
+        const char* content;    // NULL: a real shortcut
+        bool invalidHandle;     // no file held at all
+        HRESULT createFails;    // CoCreateInstance fails with this
+        bool streamFails;       // CreateStreamOnHGlobal fails
     } cases[] = {
-        {"not a shortcut", "plain text, not a link", false, S_OK},
-        {"empty file", "", false, S_OK},
-        {"no such file", NULL, false, S_OK},
-        {"path of 260 characters", NULL, true, S_OK},
-        {"no link object", NULL, false, REGDB_E_CLASSNOTREG},
+        {"not a shortcut", "plain text, not a link", false, S_OK, false},
+        {"empty file", "", false, S_OK, false},
+        {"no file held", NULL, true, S_OK, false},
+        {"no link object", NULL, false, REGDB_E_CLASSNOTREG, false},
+        {"no stream in memory", NULL, false, S_OK, true},
     };
     for (const auto& c : cases) {
         SetContext("ReadShortcut, %s", c.name);
         Fresh();
-        const char* path = c.longPath ? longPath : "C:\\TELDAX\\Velloran.lnk";
+        const char* path = "C:\\TELDAX\\Velloran.lnk";
         if (c.content)
             WriteBytes(path, c.content, (int)strlen(c.content));
-        else if (c.createFails)
+        else
             MakeLink(path, Program);
-        HRESULT expected = c.longPath ? E_INVALIDARG : c.createFails ? c.createFails : PlatformLoadStatus(path);
+        HRESULT expected = c.invalidHandle ? HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE)
+                           : c.createFails ? c.createFails
+                           : c.streamFails ? E_OUTOFMEMORY
+                                           : PlatformLoadStatus(path);
         ok(FAILED(expected), "the platform loads the fixture: 0x%08lx", expected);
 
-        int created = CallCount("CoCreateInstance");
         if (c.createFails)
             FailCall("CoCreateInstance", 0, NULL, (DWORD)c.createFails);
+        if (c.streamFails)
+            FailCall("CreateStreamOnHGlobal");
         Record r;
         InitRecord(&r);
-        HRESULT hr = ReadShortcut(path, &r.info);
+        HANDLE h = c.invalidHandle ? INVALID_HANDLE_VALUE : Hold(path);
+        HRESULT hr = ReadShortcut(h, &r.info);
+        if (h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
         ClearFaults();
         ok(hr == expected, "status 0x%08lx, expected 0x%08lx", hr, expected);
         ok(RecordUntouched(r), "record changed: \"%s\" \"%s\" \"%s\" \"%s\" 0x%04x %u", r.target, r.description,
            r.iconPath, r.workingDirectory, r.info.Hotkey, r.info.IconIndex);
         ok(ComClosed(), "COM left open");
-        if (c.longPath)
-            ok(CallCount("CoCreateInstance") == created, "link object made for a path that does not fit");
     }
     SetContext("%s", "");
 }
@@ -180,48 +206,90 @@ static void TestWriteShortcut()
     SetContext("WriteShortcut over a shortcut with arguments");
     Fresh();
     MakeLink(path, Program);
-    HRESULT hr = WriteShortcut(path, &info);
+    ShellNoticeCount = 0;
+    HRESULT hr = WriteHeld(path, &info);
     ok(hr == S_OK, "status 0x%08lx", hr);
     // 65535 is written as such, not as -1.
     check_link(path, {ProgramPath, "", "New description", CtrlAltV, "C:\\TELDAX\\other.ico", 65535, "C:\\MARY", 0});
     ok(ComClosed(), "COM left open");
+    ok(ShellNoticeCount == 1 && ShellNotices[0].event == SHCNE_UPDATEITEM && ShellNotices[0].flags == SHCNF_PATHA &&
+           strcmp(ShellNotices[0].path, path) == 0,
+       "%d notices to the shell, the first event 0x%lx, flags 0x%x, path \"%s\"", ShellNoticeCount,
+       ShellNotices[0].event, ShellNotices[0].flags, ShellNotices[0].path);
 
-    SetContext("relative paths");
+    SetContext("relative paths, a new file");
     SetCwd("C:\\TELDAX");
-    hr = WriteShortcut("Relative.lnk", &info);
+    ShellNoticeCount = 0;
+    hr = WriteHeld("Relative.lnk", &info, CREATE_NEW);
     ok(hr == S_OK, "write status 0x%08lx", hr);
     ok(FileExists("C:\\TELDAX\\Relative.lnk"), "not written in the current directory");
+    ok(ShellNoticeCount == 1 && ShellNotices[0].event == SHCNE_CREATE &&
+           strcmp(ShellNotices[0].path, "C:\\TELDAX\\Relative.lnk") == 0,
+       "%d notices to the shell, the first event 0x%lx, path \"%s\"", ShellNoticeCount, ShellNotices[0].event,
+       ShellNotices[0].path);
     Record r;
     InitRecord(&r);
-    hr = ReadShortcut("Relative.lnk", &r.info);
+    hr = ReadHeld("Relative.lnk", &r.info);
     ok(hr == S_OK && strcmp(r.description, "New description") == 0, "read status 0x%08lx, description \"%s\"", hr,
        r.description);
 
+    SetContext("WriteShortcut over a longer file");
+    Fresh();
+    static char longer[8192];
+    memset(longer, 'x', sizeof longer);
+    WriteBytes(path, longer, sizeof longer);
+    hr = WriteHeld(path, &info);
+    ok(hr == S_OK, "status 0x%08lx", hr);
+    check_link(path, {ProgramPath, "", "New description", CtrlAltV, "C:\\TELDAX\\other.ico", 65535, "C:\\MARY", 0});
+    // Byte for byte what the same write gives in a new file.
+    hr = WriteHeld("C:\\TELDAX\\New.lnk", &info, CREATE_NEW);
+    FileCopy fresh;
+    Keep("C:\\TELDAX\\New.lnk", &fresh);
+    ok(hr == S_OK && SameBytes(path, fresh), "not the bytes of a new file's write (%d bytes there)", fresh.length);
+
     SetContext("WriteShortcut failures");
     Fresh();
+    MakeLink(path, Program);
+    FileCopy before;
+    Keep(path, &before);
     int created = CallCount("CoCreateInstance");
-    hr = WriteShortcut("C:\\TELDAX\\New.lnk", NULL);
+    hr = WriteHeld(path, NULL);
     ok(hr == E_FAIL, "no record: status 0x%08lx", hr);
-    ok(!FileExists("C:\\TELDAX\\New.lnk"), "no record: file written");
+    check_unchanged(path, before);
     ok(CallCount("CoCreateInstance") == created, "no record: link object made");
 
     char longPath[MAX_PATH + 8];
     memset(longPath, 'a', MAX_PATH);
     memcpy(longPath, "C:\\TELDAX\\", 10);
     longPath[MAX_PATH] = '\0';
-    hr = WriteShortcut(longPath, &info);
+    HANDLE h = Hold(path);
+    hr = WriteShortcut(h, longPath, &info, false);
+    CloseHandle(h);
     ok(hr == E_INVALIDARG, "path of 260 characters: status 0x%08lx", hr);
     ok(CallCount("CoCreateInstance") == created, "path of 260 characters: link object made");
-
-    MakeLink(path, Program);
-    FileCopy before;
-    Keep(path, &before);
-    FailCall("CoCreateInstance", 0, NULL, (DWORD)REGDB_E_CLASSNOTREG);
-    hr = WriteShortcut(path, &info);
-    ClearFaults();
-    ok(hr == REGDB_E_CLASSNOTREG, "no link object: status 0x%08lx", hr);
     check_unchanged(path, before);
-    ok(ComClosed(), "no link object: COM left open");
+
+    static const struct {
+        const char* call;
+        DWORD error;
+        HRESULT status;
+    } failing[] = {
+        {"CoCreateInstance", (DWORD)REGDB_E_CLASSNOTREG, REGDB_E_CLASSNOTREG},
+        {"CreateStreamOnHGlobal", ERROR_ACCESS_DENIED, E_OUTOFMEMORY},
+        {"SetFilePointer", ERROR_ACCESS_DENIED, HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)},
+        {"SetEndOfFile", ERROR_ACCESS_DENIED, HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)},
+    };
+    for (const auto& f : failing) {
+        SetContext("WriteShortcut, %s fails", f.call);
+        ShellNoticeCount = 0;
+        FailCall(f.call, 0, NULL, f.error);
+        hr = WriteHeld(path, &info);
+        ClearFaults();
+        ok(hr == f.status, "status 0x%08lx, expected 0x%08lx", hr, f.status);
+        check_unchanged(path, before);
+        ok(ComClosed(), "COM left open");
+        ok(ShellNoticeCount == 0, "the shell told of a change that was not made");
+    }
     SetContext("%s", "");
 }
 
@@ -236,8 +304,8 @@ static void TestCallerApartment()
     ok(CoInitializeEx(NULL, COINIT_MULTITHREADED) == S_OK, "apartment not entered");
     Record r;
     InitRecord(&r);
-    HRESULT read = ReadShortcut(path, &r.info);
-    HRESULT written = WriteShortcut(path, &r.info);
+    HRESULT read = ReadHeld(path, &r.info);
+    HRESULT written = WriteHeld(path, &r.info);
     HRESULT again = CoInitializeEx(NULL, COINIT_MULTITHREADED);
     ok(read == S_OK && written == S_OK, "read 0x%08lx, write 0x%08lx", read, written);
     ok(again == S_FALSE, "the caller's COM was closed: CoInitializeEx gives 0x%08lx", again);
@@ -496,11 +564,11 @@ static void TestPlantedNames()
 }
 
 // The same names swapped in the last moment before the library's write: the
-// shortcut (once its new link object has all its properties, just before the
-// save), the desktop shortcut, and a read-only twin just before it is made
-// writable, each for a hard link to a file outside C:\TELDAX. The checked file
-// is held open across the write, so the swap fails and what lies elsewhere
-// keeps its bytes and attributes.
+// shortcut and the desktop shortcut just before their bytes are written
+// through the handle that was checked, and a read-only twin just before it is
+// made writable, each for a hard link to a file outside C:\TELDAX. The checked
+// file is held open across the write, so the swap fails and what lies
+// elsewhere keeps its bytes and attributes.
 static const char* SwapPath;
 static const char* SwapVictim;
 
@@ -522,8 +590,8 @@ static void TestNamesSwappedDuringWrite()
         const char* before; // the library call the swap comes just before
         int occurrence;
     } cases[] = {
-        {"a shortcut", "C:\\TELDAX\\Velloran.lnk", true, "SetWorkingDirectory", 1},
-        {"the desktop shortcut", NULL, true, "SetWorkingDirectory", 2},
+        {"a shortcut", "C:\\TELDAX\\Velloran.lnk", true, "WriteFile", 1},
+        {"the desktop shortcut", NULL, true, "WriteFile", 2},
         {"a read-only twin", "C:\\TELDAX\\Velloran.PIF", false, "SetFileAttributesA", 1},
     };
     for (const auto& c : cases) {
@@ -548,7 +616,7 @@ static void TestNamesSwappedDuringWrite()
         FileState otherBefore = StateOf(otherPath);
         SwapPath = swapped;
         SwapVictim = otherPath;
-        RaceBefore(c.before, c.isShortcut ? NULL : "Velloran.PIF", SwapNamedFile, c.occurrence);
+        RaceBefore(c.before, c.isShortcut ? "Velloran.lnk" : "Velloran.PIF", SwapNamedFile, c.occurrence);
         SwapTries = Swapped = 0;
 
         int status = AfterInstall();
@@ -785,6 +853,334 @@ static void TestNoLinkObject()
     SetContext("%s", "");
 }
 
+// --- Written as the platform's own save writes it -------------------------------------------
+
+// MS-SHLLINK: what the StringData of the shortcut file at path holds by its
+// LinkFlags: the relative path ("" when HasRelativePath is not set) and the
+// working directory, ASCII texts. False when the bytes do not parse.
+struct StringData {
+    char relativePath[MAX_PATH];
+    char workingDirectory[MAX_PATH];
+};
+
+static bool ReadStringData(const char* path, StringData* out)
+{
+    static BYTE bytes[65536];
+    memset(out, 0, sizeof *out);
+    int length = ReadBytes(path, bytes, sizeof bytes);
+    if (length < 0x4C)
+        return false;
+    DWORD flags;
+    memcpy(&flags, bytes + 0x14, sizeof flags);
+    int at = 0x4C;
+    if (flags & 0x1) {  // HasLinkTargetIDList: its size, then the list
+        WORD size;
+        memcpy(&size, bytes + at, sizeof size);
+        at += 2 + size;
+    }
+    if (flags & 0x2) {  // HasLinkInfo: a structure that starts with its size
+        DWORD size;
+        memcpy(&size, bytes + at, sizeof size);
+        at += (int)size;
+    }
+    // NAME, RELATIVE_PATH, WORKING_DIR, ARGUMENTS, ICON_LOCATION, each a
+    // count of characters and the characters (UTF-16 when IsUnicode).
+    static const DWORD present[] = {0x4, 0x8, 0x10, 0x20, 0x40};
+    int width = (flags & 0x80) ? 2 : 1;
+    for (int i = 0; i < 5; ++i) {
+        if (!(flags & present[i]))
+            continue;
+        if (at + 2 > length)
+            return false;
+        WORD count;
+        memcpy(&count, bytes + at, sizeof count);
+        at += 2;
+        if (at + count * width > length)
+            return false;
+        char* text = i == 1 ? out->relativePath : i == 2 ? out->workingDirectory : NULL;
+        for (int k = 0; text && k < count && k < MAX_PATH - 1; ++k)
+            text[k] = (char)bytes[at + k * width];
+        at += count * width;
+    }
+    return true;
+}
+
+// The five properties saved by the platform's own IPersistFile::Save, on a
+// new link object, as the design's write saved a shortcut.
+static HRESULT SaveAsPlatform(const char* path, const ShortcutInfo& info)
+{
+    CoInitialize(NULL);
+    IShellLinkA* link = NULL;
+    IPersistFile* file = NULL;
+    static const CLSID shellLink = {0x00021401, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+    HRESULT hr = CoCreateInstance(shellLink, NULL, CLSCTX_INPROC_SERVER, __uuidof(IShellLinkA), (void**)&link);
+    if (SUCCEEDED(hr))
+        hr = link->QueryInterface(__uuidof(IPersistFile), (void**)&file);
+    if (SUCCEEDED(hr)) {
+        link->SetPath(info.TargetPath);
+        link->SetDescription(info.Description);
+        link->SetHotkey(info.Hotkey);
+        link->SetIconLocation(info.IconPath, info.IconIndex);
+        link->SetWorkingDirectory(info.WorkingDirectory);
+        WCHAR wide[MAX_PATH];
+        MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH);
+        hr = file->Save(wide, TRUE);
+    }
+    if (file)
+        file->Release();
+    if (link)
+        link->Release();
+    CoUninitialize();
+    return hr;
+}
+
+// A shortcut written through a handle from the link object's stream is the
+// one the platform's own save of the file writes: every property read back
+// through the link object, and the relative path and working directory in
+// the file's bytes.
+static void TestSameAsPlatformSave()
+{
+    static char program[] = "C:\\TELDAX\\Velloran Program.exe", tool[] = "C:\\other\\Tool.exe";
+    static char none[] = "", reporting[] = "Velloran reporting", icon[] = "c:\\teldax\\velloran.ico";
+    static char mary[] = "C:\\MARY", old[] = "C:\\OLD";
+    static const struct {
+        const char* name;
+        ShortcutInfo info;
+    } cases[] = {
+        {"the desktop shortcut", {program, none, 0, icon, 0, mary}},
+        {"every property", {program, reporting, CtrlAltV, icon, 65535, old}},
+        {"a target in another folder, empty texts", {tool, none, 0, none, 0, none}},
+    };
+    for (const auto& c : cases) {
+        SetContext("written as the platform's save writes it: %s", c.name);
+        Fresh();
+        MakeDirectory("C:\\other");
+        WriteBytes(tool, "MZ", 2);
+        const char* ours = "C:\\TELDAX\\Ours.lnk";
+        const char* platforms = "C:\\TELDAX\\Platform's.lnk";
+        HRESULT hr = WriteHeld(ours, &c.info, CREATE_NEW);
+        ok(hr == S_OK, "WriteShortcut: 0x%08lx", hr);
+        hr = SaveAsPlatform(platforms, c.info);
+        ok(hr == S_OK, "IPersistFile::Save: 0x%08lx", hr);
+
+        LinkRead a, b;
+        ReadLink(ours, &a);
+        ReadLink(platforms, &b);
+        ok(a.status == S_OK && b.status == S_OK, "loads 0x%08lx and 0x%08lx", a.status, b.status);
+        ok(strcmp(a.target, b.target) == 0, "target \"%s\", the platform's \"%s\"", a.target, b.target);
+        ok(strcmp(a.arguments, b.arguments) == 0, "arguments \"%s\", the platform's \"%s\"", a.arguments, b.arguments);
+        ok(strcmp(a.description, b.description) == 0, "description \"%s\", the platform's \"%s\"", a.description,
+           b.description);
+        ok(a.hotkey == b.hotkey, "hotkey 0x%04x, the platform's 0x%04x", a.hotkey, b.hotkey);
+        ok(strcmp(a.iconPath, b.iconPath) == 0 && a.iconIndex == b.iconIndex, "icon %s,%d, the platform's %s,%d",
+           a.iconPath, a.iconIndex, b.iconPath, b.iconIndex);
+        ok(strcmp(a.workingDirectory, b.workingDirectory) == 0 &&
+               strcmp(a.workingDirectory, c.info.WorkingDirectory) == 0,
+           "working directory \"%s\", the platform's \"%s\"", a.workingDirectory, b.workingDirectory);
+        ok(a.showCommand == b.showCommand, "show command %d, the platform's %d", a.showCommand, b.showCommand);
+
+        StringData ourData, platformData;
+        ok(ReadStringData(ours, &ourData) && ReadStringData(platforms, &platformData), "the bytes do not parse");
+        ok(strcmp(ourData.relativePath, platformData.relativePath) == 0,
+           "relative path \"%s\" in the bytes, the platform's \"%s\"", ourData.relativePath,
+           platformData.relativePath);
+        ok(strcmp(ourData.workingDirectory, c.info.WorkingDirectory) == 0,
+           "working directory \"%s\" in the bytes, expected \"%s\"", ourData.workingDirectory,
+           c.info.WorkingDirectory);
+    }
+    SetContext("%s", "");
+}
+
+// --- What the shell asks for when it opens a shortcut ----------------------------------------
+
+// Wine's shell opens a .lnk through shcore.dll's CreateFileW. Here each such
+// open asks for exclusive access, as ReactOS's shell does: no public document
+// says what each Windows version's shell asks for.
+static decltype(&CreateFileW) ShellCreateFileW;
+static int ShellShortcutOpens;
+
+static HANDLE WINAPI ExclusiveCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                          DWORD disposition, DWORD flags, HANDLE templateFile)
+{
+    int length = path ? lstrlenW(path) : 0;
+    if (length > 4 && lstrcmpiW(path + length - 4, L".lnk") == 0) {
+        ++ShellShortcutOpens;
+        share = 0;
+    }
+    return ShellCreateFileW(path, access, share, security, disposition, flags, templateFile);
+}
+
+// Every shortcut is still rewritten and the desktop shortcut written: the
+// shell never opens them by name.
+static void TestShellOpensExclusive()
+{
+    SetContext("the shell's opens of shortcuts exclusive");
+    Fresh();
+    WriteCode("MARY", 24);
+    const Link dictionary = {ProgramPath, "-d", "Velloran Dictionary", 0, "C:\\TELDAX\\velloran.ico", 1, "C:\\OLD",
+                             0};
+    MakeLink("C:\\TELDAX\\Velloran.lnk", Program);
+    MakeLink("C:\\TELDAX\\Velloran Dictionary.lnk", dictionary);
+    MakeLink(InFolder(CommonDesktop, "Shortcut to Velloran.lnk"), Program);
+    HMODULE shcore = GetModuleHandleA("shcore.dll");
+    void* shellOpen = shcore ? PatchImport(shcore, "CreateFileW", (void*)ExclusiveCreateFileW) : NULL;
+    if (!shellOpen) {
+        Skip("the shell's own opens of shortcuts are not reached here (no shcore.dll importing CreateFileW)");
+        SetContext("%s", "");
+        return;
+    }
+    ShellCreateFileW = (decltype(&CreateFileW))shellOpen;
+    ShellShortcutOpens = 0;
+    int status = AfterInstall();
+    PatchImport(shcore, "CreateFileW", shellOpen);
+    ok(status == 1, "status %d", status);
+    check_link("C:\\TELDAX\\Velloran.lnk", Rewritten(Program, "C:\\MARY"));
+    check_link("C:\\TELDAX\\Velloran Dictionary.lnk", Rewritten(dictionary, "C:\\MARY"));
+    check_link(InFolder(CommonDesktop, "Velloran.lnk"), DesktopLink("C:\\MARY"));
+    ok(ShellShortcutOpens == 0, "the shell opened shortcuts %d times", ShellShortcutOpens);
+    SetContext("%s", "");
+}
+
+// --- Where the held files lie ---------------------------------------------------------------
+
+// A file whose handle says that it lies outside the folder that was checked
+// (another path on the volume, or another volume), or a folder whose handle
+// names another path: nothing is written there, a file made for the write
+// goes again, and the rest is done.
+static void TestFilesOutsideTheirFolder()
+{
+    static const WCHAR ElsewhereProduct[] = L"\\elsewhere\\Velloran Dictionary.lnk";
+    static const struct {
+        const char* name;
+        const char* pathPart;      // of what the library opened
+        const WCHAR* reportedName; // NULL: the real one
+        bool otherVolume;         // its object's name on another device
+        bool productWritten, desktopWritten;
+        const char* traced;
+    } cases[] = {
+        {"a shortcut's path elsewhere on the volume", "\\TELDAX\\Velloran Dictionary.lnk", ElsewhereProduct, 0,
+         false, true,
+         "C:\\TELDAX\\Velloran Dictionary.lnk not written: its handle names "
+         "\"\\elsewhere\\Velloran Dictionary.lnk\""},
+        {"a shortcut on another volume", "\\TELDAX\\Velloran Dictionary.lnk", NULL, true, false, true,
+         "C:\\TELDAX\\Velloran Dictionary.lnk not written: it lies on another volume"},
+        {"the desktop shortcut made on another volume", "Velloran.lnk", NULL, true, true, false,
+         "Velloran.lnk not written: it lies on another volume"},
+        {"the desktop shortcut made elsewhere on the volume", "Velloran.lnk", L"\\elsewhere\\Velloran.lnk", false, true,
+         false, "Velloran.lnk not written: its handle names \"\\elsewhere\\Velloran.lnk\""},
+        {"C:\\TELDAX's handle names another folder", "TELDAX", L"\\elsewhere", false, false, true,
+         "nothing written in C:\\TELDAX: its handle names \"\\elsewhere\""},
+    };
+    const Link dictionary = {ProgramPath, "-d", "Velloran Dictionary", 0, "C:\\TELDAX\\velloran.ico", 1, "C:\\OLD",
+                             0};
+    for (const auto& c : cases) {
+        SetContext("outside its folder: %s", c.name);
+        Fresh();
+        WriteCode("MARY", 24);
+        const char* product = "C:\\TELDAX\\Velloran Dictionary.lnk";
+        MakeLink(product, dictionary);
+        FileCopy before;
+        Keep(product, &before);
+        if (c.reportedName)
+            ReportFileName(c.pathPart, c.reportedName);
+        if (c.otherVolume)
+            ReportVolumeDevice(c.pathPart, L"\\Device\\AnotherVolume");
+        int status = AfterInstall();
+        UseRealFileNames();
+        ok(status == 1, "status %d", status);
+        if (c.productWritten)
+            check_link(product, Rewritten(dictionary, "C:\\MARY"));
+        else
+            check_unchanged(product, before);
+        if (c.desktopWritten) {
+            check_link(InFolder(CommonDesktop, "Velloran.lnk"), DesktopLink("C:\\MARY"));
+        } else {
+            ok(!FileExists(InFolder(CommonDesktop, "Velloran.lnk")), "the desktop shortcut made for it stays");
+            ok(Traced("Velloran.lnk deleted again: it was made empty to be held") != NULL, "trace:\n%s",
+               TraceText());
+        }
+        ok(Traced(c.traced) != NULL, "no trace line \"%s\" in:\n%s", c.traced, TraceText());
+    }
+    SetContext("%s", "");
+}
+
+// --- How names are made -----------------------------------------------------------------------
+
+// From Windows 2000 on, every open that may make a file carries
+// FILE_FLAG_OPEN_REPARSE_POINT: a name is made, never what a link put at it
+// leads to. NT 4.0 has no reparse points and no such flag. The desktop
+// shortcut is made anew; the install folder's shortcuts are rewritten.
+static void TestCreateFlags()
+{
+    static const struct {
+        const char* name;
+        DWORD major, minor;
+        bool flag;
+    } cases[] = {
+        {"Windows 2000", 5, 0, true},
+        {"Windows 7", 6, 1, true},
+        {"NT 4.0", 4, 0, false},
+    };
+    for (const auto& c : cases) {
+        SetContext("names made on %s", c.name);
+        Fresh();
+        ReportVersion(c.major, c.minor, VER_PLATFORM_WIN32_NT);
+        WriteCode("MARY", 24);
+        MakeLink("C:\\TELDAX\\Velloran.lnk", Program);
+        int status = AfterInstall();
+        UseRealVersion();
+        ok(status == 1, "status %d", status);
+        check_link("C:\\TELDAX\\Velloran.lnk", Rewritten(Program, "C:\\MARY"));
+        check_link(InFolder(CommonDesktop, "Velloran.lnk"), DesktopLink("C:\\MARY"));
+        int creates = 0;
+        const OpenRecord* without = CreateWithoutReparseFlag(&creates);
+        ok(creates > 0, "no open made a file");
+        if (c.flag)
+            ok(!without, "%s made (disposition %lu) with flags 0x%08lx", without ? without->path : "",
+               without ? without->disposition : 0, without ? without->flags : 0);
+        for (int i = 0; !c.flag && i < OpenCount && i < (int)ARRAYSIZE(Opens); ++i)
+            ok(!(Opens[i].flags & FILE_FLAG_OPEN_REPARSE_POINT), "%s opened with flags 0x%08lx on NT 4.0",
+               Opens[i].path, Opens[i].flags);
+    }
+    SetContext("%s", "");
+}
+
+// On Windows 95, 98 and Me there are no links: nothing is held or checked,
+// no folder opened, and each shortcut opened once, to be read and written.
+static void TestNothingHeldOn9x()
+{
+    SetContext("nothing held on the 9x family");
+    Fresh();
+    ReportVersion(4, 10, VER_PLATFORM_WIN32_WINDOWS);
+    MakeDirectory(WindowsDesktop);
+    WriteCode("MARY", 24);
+    MakeLink("C:\\TELDAX\\Velloran.lnk", Program);
+    int status = AfterInstall();
+    UseRealVersion();
+    ok(status == 1, "status %d", status);
+    check_link("C:\\TELDAX\\Velloran.lnk", Rewritten(Program, "C:\\MARY"));
+    check_link(InFolder(WindowsDesktop, "Velloran.lnk"), DesktopLink("C:\\MARY"));
+    ok(CallCount("GetFileInformationByHandle") + CallCount("NtQueryInformationFile") == 0, "%d files checked",
+       CallCount("GetFileInformationByHandle") + CallCount("NtQueryInformationFile"));
+    int product = 0, desktop = 0;
+    for (int i = 0; i < OpenCount && i < (int)ARRAYSIZE(Opens); ++i) {
+        const OpenRecord& r = Opens[i];
+        ok(!(r.flags & (FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT)), "%s opened with flags 0x%08lx",
+           r.path, r.flags);
+        if (_stricmp(r.path, "C:\\TELDAX\\Velloran.lnk") == 0) {
+            ++product;
+            ok(r.access == (GENERIC_READ | GENERIC_WRITE) && r.disposition == OPEN_EXISTING,
+               "the shortcut opened for 0x%08lx, disposition %lu", r.access, r.disposition);
+        } else if (_stricmp(r.path, "Velloran.lnk") == 0) {
+            ++desktop;
+            ok(r.access == (GENERIC_READ | GENERIC_WRITE) && r.disposition == OPEN_ALWAYS,
+               "the desktop shortcut opened for 0x%08lx, disposition %lu", r.access, r.disposition);
+        }
+    }
+    ok(product == 1 && desktop == 1, "the shortcut opened %d times, the desktop shortcut %d times", product, desktop);
+    SetContext("%s", "");
+}
+
 int main(int argc, char** argv)
 {
     InitHarness(argc, argv);
@@ -810,6 +1206,11 @@ int main(int argc, char** argv)
     TestSystemFiles();
     TestDesktopUnknown();
     TestNoLinkObject();
+    TestSameAsPlatformSave();
+    TestShellOpensExclusive();
+    TestFilesOutsideTheirFolder();
+    TestCreateFlags();
+    TestNothingHeldOn9x();
 
     CleanPlaces();
     DestroyWindow(SetupWindow);

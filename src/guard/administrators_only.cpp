@@ -56,11 +56,13 @@ static FARPROC FindCall(LPCSTR name)
 #define FIND_CALL(function) reinterpret_cast<decltype(&function)>(reinterpret_cast<void*>(FindCall(#function)))
 
 // Rights by which someone could change a file or what a folder holds:
-// write or append data (add a file or a subfolder), delete, delete what is
-// inside, change the DACL or the owner; with their generic forms, which
-// inheritable ACEs carry.
-static const ACCESS_MASK ChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
-                                        WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+// write or append data (add a file or a subfolder), write its extended
+// attributes or its attributes (which alone can turn an empty folder into a
+// junction), delete, delete what is inside, change the DACL or the owner;
+// with their generic forms, which inheritable ACEs carry.
+static const ACCESS_MASK ChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES |
+                                        FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
+                                        GENERIC_ALL;
 
 struct SecurityCalls {
     decltype(&GetKernelObjectSecurity) getObjectSecurity;
@@ -232,23 +234,31 @@ static bool CheckAndHold(LPCSTR folder, LPCSTR program, HeldProgram* held)
 bool HoldProgramToStart(LPCSTR folder, LPCSTR program, HeldProgram* held)
 {
     held->folder = held->program = INVALID_HANDLE_VALUE;
+    // The 9x family has no elevation: the setup program's rights are
+    // everyone's there, and a program is started as designed.
+    if (IsWindows9x()) {
+        Trace("%s%s: %s keeps no permissions", program, " not checked", "Windows 9x");
+        return true;
+    }
     char root[4] = {folder[0], folder[1], folder[2], '\0'};
-    char fileSystem[32] = "Windows 9x";
+    char fileSystem[32] = "";
     DWORD flags = 0;
-    if (!IsWindows9x() && !GetVolumeInformationA(root, NULL, 0, NULL, NULL, &flags, fileSystem, ARRAYSIZE(fileSystem))) {
+    if (!GetVolumeInformationA(root, NULL, 0, NULL, NULL, &flags, fileSystem, ARRAYSIZE(fileSystem))) {
         Trace("%s: its file system is unknown (error %lu)", root, GetLastError());
         flags = FS_PERSISTENT_ACLS;
     }
+    bool trusted = false;
     if (!(flags & FS_PERSISTENT_ACLS)) {
-        Trace("%s not checked: %s keeps no permissions", program, fileSystem);
-        return true;
+        // FAT and FAT32 on the NT family: anyone may replace the program,
+        // and the elevated setup program would start theirs.
+        Trace("%s%s: %s keeps no permissions", program, "", fileSystem);
+    } else {
+        Advapi = LoadLibraryA("advapi32.dll");
+        trusted = CheckAndHold(folder, program, held);
+        if (Advapi)
+            FreeLibrary(Advapi);
+        Advapi = NULL;
     }
-
-    Advapi = LoadLibraryA("advapi32.dll");
-    bool trusted = CheckAndHold(folder, program, held);
-    if (Advapi)
-        FreeLibrary(Advapi);
-    Advapi = NULL;
     if (trusted) {
         Trace("%s and %s: only administrators may change them", folder, program);
     } else {

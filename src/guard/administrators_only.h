@@ -16,14 +16,15 @@ struct HeldProgram {
 };
 
 // True when program, in folder (full paths, the folder's first three
-// characters its drive's root), may be started: on the NT family, on a
-// volume that keeps ACLs, the folder and the program itself are real (not
+// characters its drive's root), may be started: on the NT family, the
+// volume keeps ACLs, and the folder and the program itself are real (not
 // reparse points), are owned by SYSTEM, Administrators, TrustedInstaller or
 // the setup program's own user when that user is an administrator, and let
-// no one else write, delete, or change their permissions or owner. On the
-// 9x family and on volumes without ACLs there is nothing to check and it is
-// true. held gets the open handles (or none); release them with
-// ReleaseProgram once the program has been started. The trace says what was
-// found and, on false, why.
+// no one else write, delete, or change their data, attributes, permissions
+// or owner. On an NT volume without ACLs (FAT) anyone could replace it: it
+// is false. On the 9x family there is nothing to check and it is true. held
+// gets the open handles (or none); release them with ReleaseProgram once
+// the program has been started. The trace says what was found and, on
+// false, why.
 bool HoldProgramToStart(LPCSTR folder, LPCSTR program, HeldProgram* held);
 void ReleaseProgram(HeldProgram* held);

@@ -1,16 +1,118 @@
 #include "hold.h"
+#include "../interface/state.h"
 #include "../interface/trace.h"
 #include "platform.h"
 
-#include <strsafe.h>
+#include <stddef.h>
+#include <string.h>
+#include <winternl.h>
 
-// Deletion is never shared: while a hold is open its name can be neither
-// deleted nor renamed, nor can a folder above it be renamed.
-static const DWORD HoldShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+// A folder's hold shares reading and writing, a file's what its kind
+// allows; deletion is never shared: while a hold is open its name can be
+// neither deleted nor renamed, nor can a folder above it be renamed.
+static const DWORD FolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-bool HoldFolder(LPCSTR path, HANDLE* held)
+// The native calls a check needs, found by name in ntdll.dll: documented
+// for drivers, and exported by ntdll on the whole NT family (NT 4.0's
+// kernel32 reads a handle's information through the first). A handle's
+// attributes, names and path on its volume are FileAllInformation (18); its
+// object's name, which starts with its volume's device, ObjectNameInformation
+// (1); a file is deleted through its handle with FileDispositionInformation
+// (13). None of them reads the volume itself, which under Wine costs more
+// than the rest of a write.
+typedef LONG(WINAPI* FileInformationCall)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, int);
+typedef LONG(WINAPI* ObjectInformationCall)(HANDLE, int, void*, ULONG, ULONG*);
+enum { ObjectNameInformationClass = 1, FileDispositionInformationClass = 13, FileAllInformationClass = 18 };
+
+static FARPROC NativeCall(LPCSTR name)
 {
-    *held = INVALID_HANDLE_VALUE;
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll ? GetProcAddress(ntdll, name) : NULL;
+}
+#define NATIVE_CALL(type, name) reinterpret_cast<type>(reinterpret_cast<void*>(NativeCall(name)))
+
+// FILE_ALL_INFORMATION as far as it is read, with room for a path of
+// MAX_PATH characters.
+struct AllInformation {
+    LARGE_INTEGER times[4];
+    ULONG attributes;
+    LARGE_INTEGER allocationSize, endOfFile;
+    ULONG links;
+    BOOLEAN deletePending, directory;
+    LARGE_INTEGER index;
+    ULONG eaSize, access;
+    LARGE_INTEGER position;
+    ULONG mode, alignment;
+    ULONG nameBytes;
+    WCHAR name[MAX_PATH];
+};
+static_assert(offsetof(AllInformation, attributes) == 32 && offsetof(AllInformation, links) == 56 &&
+                  offsetof(AllInformation, nameBytes) == 96 && offsetof(AllInformation, name) == 100,
+              "laid out as FILE_ALL_INFORMATION");
+
+// The attributes, number of names and path on its volume ("\TELDAX\RC.DAT")
+// of what handle holds; false when they cannot be read.
+static bool ReadAll(HANDLE handle, AllInformation* all)
+{
+    FileInformationCall query = NATIVE_CALL(FileInformationCall, "NtQueryInformationFile");
+    IO_STATUS_BLOCK status;
+    return query && query(handle, &status, all, sizeof *all, FileAllInformationClass) >= 0 &&
+           all->nameBytes <= sizeof all->name;
+}
+
+// ASCII letters compare without case, every other character exactly.
+static bool SameText(const WCHAR* a, const WCHAR* b, DWORD length)
+{
+    for (DWORD i = 0; i < length; ++i) {
+        WCHAR x = a[i] >= L'a' && a[i] <= L'z' ? a[i] - (L'a' - L'A') : a[i];
+        WCHAR y = b[i] >= L'a' && b[i] <= L'z' ? b[i] - (L'a' - L'A') : b[i];
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+// Whether all holds the path expected, length characters; else says so in
+// the trace, after lead.
+static bool NamedAs(const AllInformation& all, const WCHAR* expected, DWORD length, LPCSTR lead, LPCSTR path)
+{
+    if (all.nameBytes == length * sizeof(WCHAR) && SameText(all.name, expected, length))
+        return true;
+    // The path as the handle names it: ASCII as it is, anything else '?'.
+    char shown[MAX_PATH];
+    DWORD i = 0;
+    for (; i < all.nameBytes / sizeof(WCHAR) && i + 1 < MAX_PATH; ++i)
+        shown[i] = all.name[i] >= 0x20 && all.name[i] < 0x7f ? (char)all.name[i] : '?';
+    shown[i] = '\0';
+    Trace(lead, path, shown);
+    return false;
+}
+
+// The name of handle's object: its volume's device, then its path on that
+// volume ("\Device\HarddiskVolume2\TELDAX"), which must be the path of
+// length characters. The device's length in characters, or -1 when the name
+// cannot be read or ends otherwise.
+static int DeviceOf(HANDLE handle, const WCHAR* path, DWORD length, WCHAR (&device)[MAX_PATH])
+{
+    struct {
+        UNICODE_STRING name;
+        WCHAR text[2 * MAX_PATH];
+    } object;
+    ULONG size;
+    ObjectInformationCall query = NATIVE_CALL(ObjectInformationCall, "NtQueryObject");
+    if (!query || query(handle, ObjectNameInformationClass, &object, sizeof object, &size) < 0)
+        return -1;
+    DWORD total = object.name.Length / sizeof(WCHAR);
+    DWORD deviceLength = total - length;
+    if (total < length || deviceLength >= MAX_PATH || !SameText(object.name.Buffer + deviceLength, path, length))
+        return -1;
+    CopyMemory(device, object.name.Buffer, deviceLength * sizeof(WCHAR));
+    return (int)deviceLength;
+}
+
+bool HoldFolder(LPCSTR path, HeldFolder* folder)
+{
+    folder->handle = INVALID_HANDLE_VALUE;
     Platform platform = CurrentPlatform();
     if (!platform.ntFamily)
         return true;
@@ -18,88 +120,147 @@ bool HoldFolder(LPCSTR path, HANDLE* held)
     // The trace names the folder in full, the current one too.
     char shown[MAX_PATH];
     DWORD length = GetFullPathNameA(path, MAX_PATH, shown, NULL);
-    if (length == 0 || length >= MAX_PATH)
-        StringCchCopyA(shown, ARRAYSIZE(shown), path);
-    path = shown;
+    if (length && length < MAX_PATH)
+        path = shown;
 
     // Listing the folder is data access, so that the share mode counts.
-    HANDLE folder = CreateFileA(path, FILE_LIST_DIRECTORY, HoldShare, NULL, OPEN_EXISTING, platform.openFlags, NULL);
-    if (folder == INVALID_HANDLE_VALUE) {
+    HANDLE handle = CreateFileA(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FolderShare, NULL, OPEN_EXISTING,
+                                platform.openFlags, NULL);
+    if (handle == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-            Trace("nothing written in %s: there is no such folder (error %lu)", path, error);
-        else
-            Trace("nothing written in %s: it cannot be opened to be checked (error %lu)", path, error);
+        Trace("nothing written in %s: %s (error %lu)", path,
+              error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? "there is no such folder"
+                                                                            : "it cannot be opened to be checked",
+              error);
         return false;
     }
-    // Asked of the name once the folder is held: the name cannot lead
-    // anywhere else then, and this costs far less than the handle's full
-    // information (which also reads the volume). Wine, too, shows a Unix
-    // link to a folder as a reparse point by name only.
+    // What its handle must name: the full path without its drive ("C:") or
+    // the first '\' of a network path, and without a closing '\' but for
+    // the volume's root.
+    LPCSTR onVolume = path[0] && path[1] == ':' ? path + 2 : path[0] == '\\' && path[1] == '\\' ? path + 1 : path;
+    int expected = MultiByteToWideChar(CP_ACP, 0, onVolume, -1, folder->name, MAX_PATH) - 1;
+    if (expected > 1 && folder->name[expected - 1] == L'\\')
+        --expected;
+    folder->nameLength = expected > 0 ? (DWORD)expected : 0;
+    // The name's attributes as well as the handle's: Wine shows a Unix link
+    // to a folder as a reparse point by name only.
     DWORD attributes = GetFileAttributesA(path);
-    const char* refusal = NULL;
-    if (attributes == INVALID_FILE_ATTRIBUTES)
+    AllInformation all;
+    LPCSTR refusal = NULL;
+    // Without these calls nothing could tell where a file lies, or delete
+    // one made in the wrong place: refused rather than written unchecked.
+    if (!NativeCall("NtQueryInformationFile") || !NativeCall("NtQueryObject") || !NativeCall("NtSetInformationFile"))
+        refusal = "ntdll.dll lacks the calls to check it";
+    else if (attributes == INVALID_FILE_ATTRIBUTES || !ReadAll(handle, &all))
         refusal = "it cannot be checked";
-    else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    else if ((attributes | all.attributes) & FILE_ATTRIBUTE_REPARSE_POINT)
         refusal = "it is a reparse point";
-    else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    else if (!(attributes & all.attributes & FILE_ATTRIBUTE_DIRECTORY))
         refusal = "it is not a folder";
+    else if (!NamedAs(all, folder->name, folder->nameLength, "nothing written in %s: its handle names \"%s\"", path))
+        refusal = "";  // said by NamedAs
+    else if ((folder->deviceLength = DeviceOf(handle, folder->name, folder->nameLength, folder->device)) < 0)
+        refusal = "it cannot be checked";
     if (refusal) {
-        Trace("nothing written in %s: %s", path, refusal);
-        CloseHandle(folder);
+        if (refusal[0])
+            Trace("nothing written in %s: %s", path, refusal);
+        CloseHandle(handle);
         return false;
     }
-    *held = folder;
+    folder->handle = handle;
     return true;
 }
 
-bool HoldFile(LPCSTR path, HoldKind kind, bool create, HANDLE* held, bool* created)
+// True when the file held by file may be written; otherwise says why in the
+// trace. path names it in folder.
+static bool MayWrite(const HeldFolder& folder, HANDLE file, LPCSTR path, HoldKind kind)
+{
+    AllInformation all;
+    LPCSTR refusal = NULL;
+    if (!ReadAll(file, &all))
+        refusal = "it cannot be checked";
+    else if (all.attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        refusal = "it is a reparse point";
+    else if (all.attributes & FILE_ATTRIBUTE_DIRECTORY)
+        refusal = "it is a folder";
+    else if (kind != ForAttributes &&
+             (all.attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+        refusal = "it is read-only, hidden or a system file";
+    if (refusal) {
+        Trace("%s not written: %s", path, refusal);
+        return false;
+    }
+    if (all.links > 1) {
+        Trace("%s not written: it has %lu names (a hard link)", path, all.links);
+        return false;
+    }
+    // Its path on the volume is the folder's, '\' and its own name (the
+    // root's path "\" is its files' own first character); its volume is the
+    // folder's: the same device starts both objects' names.
+    WCHAR expected[2 * MAX_PATH];
+    DWORD length = folder.nameLength == 1 ? 0 : folder.nameLength;
+    CopyMemory(expected, folder.name, length * sizeof(WCHAR));
+    expected[length++] = L'\\';
+    LPCSTR last = strrchr(path, '\\');
+    int name = MultiByteToWideChar(CP_ACP, 0, last ? last + 1 : path, -1, expected + length, MAX_PATH) - 1;
+    if (name <= 0 || !NamedAs(all, expected, length + (DWORD)name, "%s not written: its handle names \"%s\"", path))
+        return false;
+    WCHAR device[MAX_PATH];
+    int deviceLength = DeviceOf(file, expected, length + (DWORD)name, device);
+    if (deviceLength == folder.deviceLength && SameText(device, folder.device, (DWORD)deviceLength))
+        return true;
+    Trace("%s not written: %s", path, deviceLength < 0 ? "it cannot be checked" : "it lies on another volume");
+    return false;
+}
+
+bool HoldFile(const HeldFolder& folder, LPCSTR path, HoldKind kind, bool create, HANDLE* held, bool* created)
 {
     *held = INVALID_HANDLE_VALUE;
     if (created)
         *created = false;
     Platform platform = CurrentPlatform();
-    // Writing data for a write that shares writing only; reading data for
-    // the others, which share reading. Either way the share mode is
-    // recorded, which an open without data access would not do.
-    DWORD access = kind == ForCreateFile ? GENERIC_WRITE : GENERIC_READ;
-    // A folder of that name opens too, to be refused as one.
-    HANDLE file = CreateFileA(path, access, HoldShare, NULL, OPEN_EXISTING, platform.openFlags, NULL);
-    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
-        if (!create)
-            return false;
-        // CREATE_NEW makes a new file or fails: it never follows a link
-        // that someone put there in the meantime.
-        file = CreateFileA(path, access, HoldShare, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
-        if (file != INVALID_HANDLE_VALUE && created)
-            *created = true;
+    HANDLE file;
+    bool made = false;
+    if (!platform.ntFamily) {
+        // Nothing is held or checked: the file is opened for kind as a
+        // plain write opens it.
+        if (kind == ForAttributes)
+            return true;
+        file = kind == ForWriting ? CreateForWriting(path)
+                                  : CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
+                                                create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        made = create && GetLastError() != ERROR_ALREADY_EXISTS;
+    } else {
+        // Whatever the kind, the handle has data access, so that its share
+        // mode is recorded, which an open without data access would not do.
+        DWORD access = FILE_READ_ATTRIBUTES | (kind == ForWriting    ? GENERIC_WRITE
+                                               : kind == ForShortcut ? GENERIC_READ | GENERIC_WRITE
+                                                                     : GENERIC_READ);
+        DWORD share = kind == ForWriting ? FILE_SHARE_WRITE : kind == ForShortcut ? FILE_SHARE_READ : FolderShare;
+        // A folder of that name opens too, to be refused as one.
+        file = CreateFileA(path, access, share, NULL, OPEN_EXISTING, platform.openFlags, NULL);
+        if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+            if (!create)
+                return false;
+            // The name itself is made, never what a link put there meanwhile
+            // leads to; with the right to delete it again through this handle.
+            file = CreateFileA(path, access | DELETE, share, NULL, CREATE_NEW,
+                               platform.openFlags | FILE_ATTRIBUTE_NORMAL, NULL);
+            made = true;
+        }
     }
     if (file == INVALID_HANDLE_VALUE) {
-        Trace("%s not written: it cannot be opened to be checked (error %lu)", path, GetLastError());
+        Trace("%s not written: it cannot be opened%s (error %lu)", path, platform.ntFamily ? " to be checked" : "",
+              GetLastError());
         return false;
     }
-
-    BY_HANDLE_FILE_INFORMATION info;
-    const char* refusal = NULL;
-    if (!GetFileInformationByHandle(file, &info))
-        refusal = "it cannot be checked";
-    else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        refusal = "it is a reparse point";
-    else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        refusal = "it is a folder";
-    if (refusal) {
-        Trace("%s not written: %s", path, refusal);
-        ReleaseUnwritten(file, path, created && *created);
-        if (created)
-            *created = false;
-        return false;
-    }
-    if (info.nNumberOfLinks > 1) {
-        Trace("%s not written: it has %lu names (a hard link)", path, info.nNumberOfLinks);
-        CloseHandle(file);
+    if (platform.ntFamily && !MayWrite(folder, file, path, kind)) {
+        ReleaseUnwritten(file, path, made);
         return false;
     }
     *held = file;
+    if (created)
+        *created = made;
     return true;
 }
 
@@ -111,11 +272,23 @@ void ReleaseHold(HANDLE held)
 
 void ReleaseUnwritten(HANDLE held, LPCSTR path, bool created)
 {
-    ReleaseHold(held);
-    if (!created)
+    if (!created || held == INVALID_HANDLE_VALUE) {
+        ReleaseHold(held);
         return;
-    // The hold kept others from touching the name until now; deleting it
-    // removes a name only, whatever it may lead to by then.
-    if (DeleteFileA(path))
-        Trace("%s deleted again: it was made empty to be held", path);
+    }
+    bool deleted;
+    if (CurrentPlatform().ntFamily) {
+        // Marked for deletion on the handle that made it, which goes on its
+        // close: no name is looked up again, so nothing else can go.
+        FileInformationCall set = NATIVE_CALL(FileInformationCall, "NtSetInformationFile");
+        IO_STATUS_BLOCK status;
+        BOOLEAN deleteFile = TRUE;
+        deleted = set && set(held, &status, &deleteFile, sizeof deleteFile, FileDispositionInformationClass) >= 0;
+        ReleaseHold(held);
+    } else {
+        // There are no links on the 9x family: the name is the file.
+        ReleaseHold(held);
+        deleted = DeleteFileA(path) != FALSE;
+    }
+    Trace("%s %s again: it was made empty to be held", path, deleted ? "deleted" : "not deleted");
 }

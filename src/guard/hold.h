@@ -2,57 +2,94 @@
 // that ordinary users may be able to write too. Someone could put a hard
 // link, a symbolic link or a junction where the library writes, to have the
 // setup program overwrite a file elsewhere, and could do it between a check
-// and the write that follows it. So a check is made on an open handle, and
-// that handle stays open across the write, with a share mode that does not
-// let anyone delete or rename what was checked: while it is held, the name
-// stays bound to the checked object.
+// and the write that follows it. So a file is opened once, checked on that
+// handle, and read and written through that same handle only: what was
+// checked is what is used. The handle's share mode lets no one delete or
+// rename what it holds while it is open.
 //
-//   HANDLE folder, file;
+//   HeldFolder folder;
+//   HANDLE file;
 //   if (HoldFolder(InstallDir, &folder)) {
-//       if (HoldFile(path, ForCreateFile, &file)) {
-//           ... the write, by path ...
+//       if (HoldFile(folder, path, ForWriting, true, &file)) {
+//           ... EmptyHeld(file), WriteFile(file, ...) ...
 //           ReleaseHold(file);
 //       }
-//       ReleaseHold(folder);
+//       ReleaseHold(folder.handle);
 //   }
 //
-// On Windows 95, 98 and Me there are no links, reparse points or ACLs, and
-// folders cannot be opened: the folder is not held there, files are.
+// On the NT family a file is checked to lie in the folder that was checked
+// (its path on the volume, and the device of its volume, read on the
+// handles), since a folder that someone empties can be turned into a
+// junction while it is held. On Windows 95, 98 and Me there are no links,
+// reparse points or ACLs: nothing is held or checked there, and a file is
+// opened as a plain write would open it.
 #pragma once
 #include <windows.h>
 
-// How the write that follows reaches the file. The holding handle takes
-// access of the kind that lets that write through and nothing else that
-// the share mode would stop: a CreateFileA for writing (RC.DAT, the record
-// files) shares writing only, IPersistFile::Save (a shortcut) and
-// SetFileAttributesA (a twin) share reading.
+// What the handle is for, which decides its access and share mode.
 enum HoldKind {
-    ForCreateFile,
-    ForSave,
+    // Replaced through the handle (RC.DAT, the record files): write access,
+    // writing shared, as a plain create-or-replace shares it.
+    ForWriting,
+    // Read and then replaced through the handle (a shortcut): read and write
+    // access, reading shared.
+    ForShortcut,
+    // Made writable by name while held (a shortcut's twin): read access,
+    // reading and writing shared.
     ForAttributes,
+};
+
+// A folder held open by HoldFolder, with what its files are checked against.
+struct HeldFolder {
+    HANDLE handle;            // INVALID_HANDLE_VALUE where nothing is held
+    DWORD nameLength;         // characters of name
+    WCHAR name[MAX_PATH];     // its path on the volume ("\TELDAX"), as its handle names it
+    int deviceLength;         // characters of device
+    WCHAR device[MAX_PATH];   // its volume's device ("\Device\HarddiskVolume2"), as its handle names it
 };
 
 // Opens the folder at path (full, or relative to the current directory: "."
 // is the current directory itself) and keeps it open, so that it cannot be
-// renamed, deleted or replaced until ReleaseHold. False, said in the trace,
-// when nothing may be written in it: it does not exist, is a reparse point
-// (a junction, a symbolic link, a mount point) or not a directory, or
-// cannot be opened to be checked.
-bool HoldFolder(LPCSTR path, HANDLE* held);
+// renamed or deleted until ReleaseHold(folder->handle). False, said in the
+// trace, when nothing may be written in it: it does not exist, is a reparse
+// point (a junction, a symbolic link, a mount point) or not a directory, its
+// handle names another path than path does, or it cannot be opened or
+// checked (ntdll.dll lacking the call that reads a handle's path included).
+// On the 9x family it is true and nothing is held.
+bool HoldFolder(LPCSTR path, HeldFolder* folder);
 
-// Opens the file at path and keeps it open until ReleaseHold. A name that
-// does not exist yet is created, empty, so that the file that is checked
-// and held is the one the write reaches (with create false it is not, and
-// the call is false). False, said in the trace, when the file may not be
-// written: a reparse point, a directory, a file with more than one name (a
-// hard link), or a name that cannot be opened to be checked (in use, no
-// access, no such path). *created tells whether this call made the file.
-bool HoldFile(LPCSTR path, HoldKind kind, bool create, HANDLE* held, bool* created = NULL);
+// Opens the file at path, which names a file in folder, for kind, checks it
+// on that handle and keeps it open until ReleaseHold. A name that does not
+// exist yet is created, empty, when create is true, without following a
+// link put at the name meanwhile (FILE_FLAG_OPEN_REPARSE_POINT from Windows
+// 2000 on; NT 4.0 has no reparse points); with create false the call is
+// then false. False, said in the trace, when the file may not be written: a
+// reparse point, a directory, a file with more than one name (a hard link),
+// a read-only, hidden or system file (which a create that replaces a file
+// refuses) when it is to be written, a file outside folder (another path on
+// the volume, or another volume), or a name that cannot be opened to be
+// checked (in use, no access, no such path). A file this call made and then
+// refused is deleted again. *created tells whether this call made the file.
+//
+// On the 9x family nothing is checked: the file is opened for kind as a
+// plain write opens it (ForWriting: CreateForWriting), and for
+// ForAttributes nothing is opened at all (true, *held invalid).
+bool HoldFile(const HeldFolder& folder, LPCSTR path, HoldKind kind, bool create, HANDLE* held,
+              bool* created = NULL);
+
+// Empties the held file, so that what is then written through it replaces
+// what it held, as a create that replaces a file would. False (the last
+// error tells why) when it could not be emptied.
+inline bool EmptyHeld(HANDLE held)
+{
+    return SetFilePointer(held, 0, NULL, FILE_BEGIN) != INVALID_SET_FILE_POINTER && SetEndOfFile(held);
+}
 
 // Closes what HoldFolder or HoldFile held; INVALID_HANDLE_VALUE is fine.
 void ReleaseHold(HANDLE held);
 
 // Closes the hold of a file whose write failed. When the hold made the file
-// (created), the empty file is deleted again rather than left in place of
-// one that was never written.
+// (created), the file is deleted again rather than left in place of one
+// that was never written: through the handle on the NT family, so that
+// only the file this call made can go; by name on the 9x family.
 void ReleaseUnwritten(HANDLE held, LPCSTR path, bool created);

@@ -18,20 +18,21 @@ static_assert(sizeof UpdateInstallerAddress <= WorkPathSize && sizeof UpdateDeta
                   sizeof MasterLoadDetailsAddress <= WorkPathSize,
               "every download address fits WorkPath");
 
-// Creates or replaces one record file holding exactly the bytes of text: no
-// line end, no terminating zero. With a date, text is a notice format filled
-// with its month, day and year. A file that cannot be created is passed over
-// and keeps what it held.
-static void WriteRecordFile(LPCSTR path, LPCSTR text, const SYSTEMTIME* date)
+// Creates or replaces one record file in folder holding exactly the bytes of
+// text: no line end, no terminating zero. With a date, text is a notice
+// format filled with its month, day and year. The file is checked and then
+// written through the same handle (emptied first, as a create that replaces
+// a file would); one that cannot be held is passed over and keeps what it
+// held.
+static void WriteRecordFile(const HeldFolder& folder, LPCSTR path, LPCSTR text, const SYSTEMTIME* date)
 {
-    HANDLE held;
+    HANDLE file;
     bool created;
-    if (!HoldFile(path, ForCreateFile, true, &held, &created))
+    if (!HoldFile(folder, path, ForWriting, true, &file, &created))
         return;
-    HANDLE file = CreateForWriting(path);
-    if (file == INVALID_HANDLE_VALUE) {
+    if (!EmptyHeld(file)) {
         Trace("%s not created (error %lu): passed over", path, GetLastError());
-        ReleaseUnwritten(held, path, created);
+        ReleaseUnwritten(file, path, created);
         return;
     }
     HRESULT placed = date ? StringCchPrintfA(WorkPath, ARRAYSIZE(WorkPath), text, date->wMonth,
@@ -45,8 +46,7 @@ static void WriteRecordFile(LPCSTR path, LPCSTR text, const SYSTEMTIME* date)
         Trace("%s written: %lu bytes", path, BytesWritten);
     else
         Trace("%s not written (error %lu)", path, GetLastError());
-    CloseHandle(file);
-    ReleaseHold(held);
+    ReleaseHold(file);
 }
 
 // One reading of the clock, in UTC, dates the notice. The files are written
@@ -56,13 +56,13 @@ static void WriteReleaseRecords(LPCSTR noticeFormat, LPCSTR installerAddress, LP
 {
     SYSTEMTIME now;
     GetSystemTime(&now);
-    HANDLE folder;
+    HeldFolder folder;
     if (!HoldFolder("c:\\teldax", &folder))
         return;
-    WriteRecordFile("c:\\teldax\\Update.txt", noticeFormat, &now);
-    WriteRecordFile("c:\\teldax\\UpdName.txt", installerAddress, NULL);
-    WriteRecordFile("c:\\teldax\\UpdDetails.txt", detailsAddress, NULL);
-    ReleaseHold(folder);
+    WriteRecordFile(folder, "c:\\teldax\\Update.txt", noticeFormat, &now);
+    WriteRecordFile(folder, "c:\\teldax\\UpdName.txt", installerAddress, NULL);
+    WriteRecordFile(folder, "c:\\teldax\\UpdDetails.txt", detailsAddress, NULL);
+    ReleaseHold(folder.handle);
 }
 
 VINSTALL_EXPORT UpdateInfo(HWND window, LPARAM, LPARAM, LPARAM, LPARAM)

@@ -53,33 +53,41 @@ static void ShowStopMessage(LPCSTR text, LPCSTR title, UINT style, HWND owner)
 
 // RC.DAT as written: the code's characters, zero bytes up to the 24th byte.
 // A longer code keeps its first 24 characters; one of exactly 24 has no
-// terminating zero. path is in folder (".": the current directory), and
-// both are held across the write.
+// terminating zero. path is in folder (".": the current directory): the
+// folder is held while the file is checked and written through the one
+// handle that was checked.
 static void WriteCodeFile(LPCSTR folder, LPCSTR path)
 {
     char record[CodeRecordSize] = {};
     size_t length = strnlen(ReporterCode, sizeof ReporterCode);
     memcpy(record, ReporterCode, length < sizeof record ? length : sizeof record);
 
-    HANDLE heldFolder, heldFile;
+    HeldFolder heldFolder;
     bool created;
     if (!HoldFolder(folder, &heldFolder))
         return;
-    if (HoldFile(path, ForCreateFile, true, &heldFile, &created)) {
-        CodeFileHandle = CreateForWriting(path);
-        if (CodeFileHandle == INVALID_HANDLE_VALUE) {
+    // Written through the handle that was checked: emptied, then written.
+    if (HoldFile(heldFolder, path, ForWriting, true, &CodeFileHandle, &created)) {
+        if (!EmptyHeld(CodeFileHandle)) {
             Trace("%s not created (error %lu)", path, GetLastError());
-            ReleaseUnwritten(heldFile, path, created);
+            ReleaseUnwritten(CodeFileHandle, path, created);
         } else {
             if (WriteFile(CodeFileHandle, record, sizeof record, &BytesWritten, NULL))
                 Trace("%s written: %lu bytes", path, BytesWritten);
             else
                 Trace("%s not written (error %lu)", path, GetLastError());
-            CloseHandle(CodeFileHandle);
-            ReleaseHold(heldFile);
+            ReleaseHold(CodeFileHandle);
         }
+        CodeFileHandle = INVALID_HANDLE_VALUE;
     }
-    ReleaseHold(heldFolder);
+    ReleaseHold(heldFolder.handle);
+}
+
+// CodeFileHandle is process-wide: a closed handle's value is not kept in it.
+static void CloseCodeFile()
+{
+    CloseHandle(CodeFileHandle);
+    CodeFileHandle = INVALID_HANDLE_VALUE;
 }
 
 static void ShowMissingFileMessage()
@@ -105,7 +113,7 @@ static int ImportLegacyCode()
     char pif[PifImportSize];
     BytesRead = 0;
     ReadFile(CodeFileHandle, pif, sizeof pif, &BytesRead, NULL);
-    CloseHandle(CodeFileHandle);
+    CloseCodeFile();
 
     if (BytesRead == PifImportSize) {
         char startupDir[PifStartupDirSize + 1] = {};
@@ -245,7 +253,7 @@ static int RunBeforeInstall(HWND window, LPCSTR givenCode)
             Trace("%s cannot be opened (error %lu): a new code is needed", WorkPath, GetLastError());
             NeedNewCode = 1;
         } else {
-            CloseHandle(CodeFileHandle);
+            CloseCodeFile();
         }
     }
 
@@ -269,7 +277,7 @@ static int RunBeforeInstall(HWND window, LPCSTR givenCode)
     ReadCodeFile(CodeFileHandle);
     bool pathForm = ReporterDir[1] == ':';
     StringCchCopyA(ReporterCode, ARRAYSIZE(ReporterCode), pathForm ? ReporterDir + 3 : ReporterDir);
-    CloseHandle(CodeFileHandle);
+    CloseCodeFile();
     Trace("stored code read from %s (%lu bytes, %s form): \"%s\"", WorkPath, BytesRead, pathForm ? "path" : "short",
           ReporterCode);
     // The reporter's data folder is named after the stored code: it stays.

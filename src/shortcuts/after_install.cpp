@@ -92,12 +92,12 @@ static bool IsSkipped(LPCSTR lowerCaseName)
     return false;
 }
 
-// The obsolete program information file of a shortcut: its path cut before
-// the first '.', with ".PIF". Made writable first so that a read-only one
-// goes too, while it is held, and only when it is a file of its own: the
-// attributes of a file it leads to are not the library's to change. Deleting
-// the name removes that name only.
-static void DeleteTwin(LPCSTR shortcutPath)
+// The obsolete program information file of a shortcut in folder: its path
+// cut before the first '.', with ".PIF". Made writable first so that a
+// read-only one goes too, while it is held, and only when it is a file of
+// its own in folder: the attributes of a file it leads to are not the
+// library's to change. Deleting the name removes that name only.
+static void DeleteTwin(const HeldFolder& folder, LPCSTR shortcutPath)
 {
     char twin[MAX_PATH];
     StringCchCopyA(twin, ARRAYSIZE(twin), shortcutPath);
@@ -107,18 +107,19 @@ static void DeleteTwin(LPCSTR shortcutPath)
     if (FAILED(StringCchCatA(twin, ARRAYSIZE(twin), ".PIF")))
         return;
     HANDLE held;
-    if (HoldFile(twin, ForAttributes, false, &held)) {
+    if (HoldFile(folder, twin, ForAttributes, false, &held)) {
         SetFileAttributesA(twin, FILE_ATTRIBUTE_NORMAL);
         ReleaseHold(held);
     }
     DeleteAndTell(twin);
 }
 
-// Rewrites one found shortcut so that it starts in reporterDir, keeping its
-// target, description and icon and dropping everything else. A shortcut that
-// cannot be read, or that names no target file, is left as it is rather than
-// written with empty values; a name too long for a path is passed over.
-static void RewriteShortcut(LPCSTR name, char* reporterDir)
+// Rewrites one found shortcut of folder so that it starts in reporterDir,
+// keeping its target, description and icon and dropping everything else. A
+// shortcut that cannot be read, or that names no target file, is left as it
+// is rather than written with empty values; a name too long for a path is
+// passed over.
+static void RewriteShortcut(const HeldFolder& folder, LPCSTR name, char* reporterDir)
 {
     char lowerCaseName[MAX_PATH];
     StringCchCopyA(lowerCaseName, ARRAYSIZE(lowerCaseName), name);
@@ -133,12 +134,11 @@ static void RewriteShortcut(LPCSTR name, char* reporterDir)
         Trace("%s passed over: its path is longer than %d characters", name, MAX_PATH - 1);
         return;
     }
-    DeleteTwin(path);
+    DeleteTwin(folder, path);
 
-    // Held from before it is read until it is written, so that the file
-    // rewritten is the one that was read and checked.
+    // Read and written through the one handle on which it was checked.
     HANDLE held;
-    if (!HoldFile(path, ForSave, false, &held)) {
+    if (!HoldFile(folder, path, ForShortcut, false, &held)) {
         Trace("%s passed over: it may not be rewritten", name);
         return;
     }
@@ -148,14 +148,14 @@ static void RewriteShortcut(LPCSTR name, char* reporterDir)
     char iconPath[MAX_PATH] = "";
     char workingDirectory[MAX_PATH] = "";
     ShortcutInfo read = {target, description, 0, iconPath, 0, workingDirectory};
-    HRESULT hr = ReadShortcut(path, &read);
+    HRESULT hr = ReadShortcut(held, &read);
     if (FAILED(hr)) {
         Trace("%s passed over: cannot be read (0x%08lX)", name, (unsigned long)hr);
     } else if (!target[0]) {
         Trace("%s passed over: names no target file", name);
     } else {
         ShortcutInfo rewritten = {target, description, 0, iconPath, read.IconIndex, reporterDir};
-        hr = WriteShortcut(path, &rewritten);
+        hr = WriteShortcut(held, path, &rewritten, false);
         if (FAILED(hr))
             Trace("%s not rewritten: the write failed (0x%08lX)", name, (unsigned long)hr);
         else
@@ -168,7 +168,7 @@ static void RewriteShortcut(LPCSTR name, char* reporterDir)
 // shortcuts are not the product's.
 static void RewriteInstallFolderShortcuts(char* reporterDir)
 {
-    HANDLE folder;
+    HeldFolder folder;
     if (!HoldFolder(InstallDir, &folder)) {
         Trace("%s may not be written in: its shortcuts are left alone", InstallDir);
         return;
@@ -181,11 +181,11 @@ static void RewriteInstallFolderShortcuts(char* reporterDir)
         Trace("no shortcut found as %s (error %lu)", pattern, GetLastError());
     } else {
         do {
-            RewriteShortcut(found.cFileName, reporterDir);
+            RewriteShortcut(folder, found.cFileName, reporterDir);
         } while (FindNextFileA(search, &found));
         FindClose(search);
     }
-    ReleaseHold(folder);
+    ReleaseHold(folder.handle);
 }
 
 // Removes the old desktop files and writes "Velloran.lnk" into the current
@@ -202,17 +202,18 @@ static void ReplaceDesktopShortcut(LPCSTR desktop, char* reporterDir)
     if (JoinPath(path, desktop, "\\Shortcut to Velloran.lnk"))
         DeleteAndTell(path);
 
-    HANDLE folder, held;
+    HeldFolder folder;
+    HANDLE held;
     bool created = false;
     if (!HoldFolder(".", &folder))
         return;
-    if (HoldFile("Velloran.lnk", ForSave, true, &held, &created)) {
+    if (HoldFile(folder, "Velloran.lnk", ForShortcut, true, &held, &created)) {
         char target[MAX_PATH];
         char description[] = "";
         char iconPath[] = "c:\\teldax\\velloran.ico";
         JoinPath(target, InstallDir, "\\vell.exe");
         ShortcutInfo info = {target, description, 0, iconPath, 0, reporterDir};
-        HRESULT hr = WriteShortcut("Velloran.lnk", &info);
+        HRESULT hr = WriteShortcut(held, "Velloran.lnk", &info, created);
         if (SUCCEEDED(hr)) {
             ReleaseHold(held);
             Trace("desktop shortcut Velloran.lnk written");
@@ -221,7 +222,7 @@ static void ReplaceDesktopShortcut(LPCSTR desktop, char* reporterDir)
             ReleaseUnwritten(held, "Velloran.lnk", created);
         }
     }
-    ReleaseHold(folder);
+    ReleaseHold(folder.handle);
 }
 
 // Nothing is touched on a desktop that could not be determined.
