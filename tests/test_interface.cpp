@@ -326,7 +326,7 @@ static void test_version_gate()
 // The process in a window station that is not visible, as a service or a
 // deployment agent running as SYSTEM is: no export shows a dialog or a
 // message box, each box passed over is said with its title and text, and
-// every export returns the status the design gives after that box.
+// every export returns the status it gives after that box.
 struct UnseenCase {
     const char* what;
     const char* exportName;

@@ -906,7 +906,7 @@ static bool ReadStringData(const char* path, StringData* out)
 }
 
 // The five properties saved by the platform's own IPersistFile::Save, on a
-// new link object, as the design's write saved a shortcut.
+// new link object, as the plain write saved a shortcut.
 static HRESULT SaveAsPlatform(const char* path, const ShortcutInfo& info)
 {
     CoInitialize(NULL);
