@@ -56,6 +56,27 @@ static bool IsWineHelper(DWORD processId)
     return false;
 }
 
+bool StartInJob(const char* commandLine, char* desktop, HANDLE* job, PROCESS_INFORMATION* process)
+{
+    *job = CreateJobObjectA(NULL, NULL);
+    char line[4 * MAX_PATH];
+    lstrcpynA(line, commandLine, sizeof line);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.lpDesktop = desktop;
+    ZeroMemory(process, sizeof *process);
+    if (!*job || !CreateProcessA(NULL, line, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, NULL, &startup, process)) {
+        DWORD error = GetLastError();
+        if (*job)
+            CloseHandle(*job);
+        SetLastError(error);
+        return false;
+    }
+    AssignProcessToJobObject(*job, process->hProcess);
+    ResumeThread(process->hThread);
+    return true;
+}
+
 bool JobRunning(HANDLE job)
 {
     JobProcessIds list;
@@ -269,19 +290,10 @@ bool RunSetup(const char* commandLine, DialogAnswer answer, const char* code, DW
 
     // Programs the setup program starts join its job, so that the run ends
     // only when the PDF converter's installer has ended too.
-    HANDLE job = CreateJobObjectA(NULL, NULL);
-    char line[2 * MAX_PATH];
-    lstrcpynA(line, commandLine, sizeof line);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!job || !CreateProcessA(NULL, line, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, NULL, &startup, &process)) {
-        if (job)
-            CloseHandle(job);
+    HANDLE job;
+    PROCESS_INFORMATION process;
+    if (!StartInJob(commandLine, NULL, &job, &process))
         return false;
-    }
-    AssignProcessToJobObject(job, process.hProcess);
-    ResumeThread(process.hThread);
     run->started = TRUE;
 
     Hand hand = {};

@@ -81,22 +81,13 @@ bool RunUnseen(const char* commandLine, DWORD timeLimitMs, UnseenRun* run)
 
     // The command and every program it starts, to wait for them all and to
     // end them all at the limit.
-    HANDLE job = CreateJobObjectA(NULL, NULL);
-    char line[4 * MAX_PATH];
-    lstrcpynA(line, commandLine, sizeof line);
+    HANDLE job;
+    PROCESS_INFORMATION process;
     char desktopName[] = UNSEEN_DESKTOP;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.lpDesktop = desktopName;
-    PROCESS_INFORMATION process = {};
-    if (!job || !CreateProcessA(NULL, line, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, NULL, &startup, &process)) {
+    if (!StartInJob(commandLine, desktopName, &job, &process)) {
         run->error = GetLastError();
-        if (job)
-            CloseHandle(job);
         return false;
     }
-    AssignProcessToJobObject(job, process.hProcess);
-    ResumeThread(process.hThread);
     run->started = TRUE;
 
     Watch watch = {};
