@@ -1499,6 +1499,7 @@ static LONG WINAPI WrapNtSetInformationFile(HANDLE file, IO_STATUS_BLOCK* status
 {
     if (Fails("NtSetInformationFile", PathOf(file)))
         return StatusAccessDenied;
+    RunRace("NtSetInformationFile", PathOf(file));
     return RealNtSetInformationFile(file, status, information, size, kind);
 }
 

@@ -218,7 +218,9 @@ void RemoveFolderLink(const char* link);
 // of function whose path contains pathPart (NULL: any): "WriteFile" (on a
 // handle opened as such a path: the write through the handle that was
 // checked), "ReadFile" (likewise), "CreateFileA" (only an open that creates
-// or replaces a file for writing), "SetFileAttributesA", or
+// or replaces a file for writing), "SetFileAttributesA",
+// "NtSetInformationFile" (on a handle opened as such a path: a twin made
+// writable and deleted through the handle that was checked), or
 // "SetWorkingDirectory", on a
 // shortcut's link object (after ProxyLinkObjects). Cleared by every load of
 // the library.

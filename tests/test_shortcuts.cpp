@@ -512,7 +512,7 @@ static void TestPlantedNames()
          "C:\\TELDAX\\Planted.lnk not written: it has 2 names (a hard link)"},
         {"the desktop shortcut", NULL, true, "Velloran.lnk not written: it has 2 names (a hard link)"},
         {"a read-only twin", "C:\\TELDAX\\Velloran.PIF", false,
-         "C:\\TELDAX\\Velloran.PIF not written: it has 2 names (a hard link)"},
+         "C:\\TELDAX\\Velloran.PIF not deleted: it is read-only and a hard link"},
         {"C:\\TELDAX leads to another folder", NULL, false,
          "nothing written in C:\\TELDAX: it is a reparse point"},
     };
@@ -566,9 +566,9 @@ static void TestPlantedNames()
 // The same names swapped in the last moment before the library's write: the
 // shortcut and the desktop shortcut just before their bytes are written
 // through the handle that was checked, and a read-only twin just before it is
-// made writable, each for a hard link to a file outside C:\TELDAX. The checked
-// file is held open across the write, so the swap fails and what lies
-// elsewhere keeps its bytes and attributes.
+// made writable through its checked handle, each for a hard link to a file
+// outside C:\TELDAX. The checked file is held open across the write, so the
+// swap fails and what lies elsewhere keeps its bytes and attributes.
 static const char* SwapPath;
 static const char* SwapVictim;
 
@@ -592,7 +592,7 @@ static void TestNamesSwappedDuringWrite()
     } cases[] = {
         {"a shortcut", "C:\\TELDAX\\Velloran.lnk", true, "WriteFile", 1},
         {"the desktop shortcut", NULL, true, "WriteFile", 2},
-        {"a read-only twin", "C:\\TELDAX\\Velloran.PIF", false, "SetFileAttributesA", 1},
+        {"a read-only twin", "C:\\TELDAX\\Velloran.PIF", false, "NtSetInformationFile", 1},
     };
     for (const auto& c : cases) {
         SetContext("swapped just before the write: %s", c.name);
@@ -1104,6 +1104,54 @@ static void TestFilesOutsideTheirFolder()
     SetContext("%s", "");
 }
 
+// A shortcut's twin is deleted through a handle on which it was checked to
+// lie in C:\TELDAX: when that handle says it lies elsewhere (the folder made
+// a junction meanwhile), nothing is deleted, and the shortcut is still
+// rewritten.
+static void TestTwinOutsideItsFolder()
+{
+    static const struct {
+        const char* name;
+        const WCHAR* reportedName;  // NULL: the real one
+        bool otherVolume;
+        DWORD attributes;           // the twin's
+        const char* traced;
+    } cases[] = {
+        {"a twin's path elsewhere on the volume", L"\\elsewhere\\Velloran.PIF", false, FILE_ATTRIBUTE_NORMAL,
+         "C:\\TELDAX\\Velloran.PIF not deleted: its handle names \"\\elsewhere\\Velloran.PIF\""},
+        {"a read-only twin's path elsewhere on the volume", L"\\elsewhere\\Velloran.PIF", false,
+         FILE_ATTRIBUTE_READONLY,
+         "C:\\TELDAX\\Velloran.PIF not deleted: its handle names \"\\elsewhere\\Velloran.PIF\""},
+        {"a twin on another volume", NULL, true, FILE_ATTRIBUTE_NORMAL,
+         "C:\\TELDAX\\Velloran.PIF not deleted: it lies on another volume"},
+    };
+    for (const auto& c : cases) {
+        SetContext("outside its folder: %s", c.name);
+        Fresh();
+        WriteCode("MARY", 24);
+        MakeLink("C:\\TELDAX\\Velloran.lnk", Program);
+        Touch("C:\\TELDAX\\Velloran.PIF");
+        SetFileAttributesA("C:\\TELDAX\\Velloran.PIF", c.attributes);
+        DWORD attributesBefore = GetFileAttributesA("C:\\TELDAX\\Velloran.PIF");
+        if (c.reportedName)
+            ReportFileName("Velloran.PIF", c.reportedName);
+        if (c.otherVolume)
+            ReportVolumeDevice("Velloran.PIF", L"\\Device\\AnotherVolume");
+        int status = AfterInstall();
+        UseRealFileNames();
+        ok(status == 1, "status %d", status);
+        // What the name leads to is not the checked file: it stays as it was.
+        ok(FileExists("C:\\TELDAX\\Velloran.PIF"), "the twin was deleted");
+        ok(GetFileAttributesA("C:\\TELDAX\\Velloran.PIF") == attributesBefore,
+           "the twin's attributes are 0x%lx, were 0x%lx", GetFileAttributesA("C:\\TELDAX\\Velloran.PIF"),
+           attributesBefore);
+        check_link("C:\\TELDAX\\Velloran.lnk", Rewritten(Program, "C:\\MARY"));
+        ok(Traced(c.traced) != NULL, "no trace line \"%s\" in:\n%s", c.traced, TraceText());
+        SetFileAttributesA("C:\\TELDAX\\Velloran.PIF", FILE_ATTRIBUTE_NORMAL);
+    }
+    SetContext("%s", "");
+}
+
 // --- How names are made -----------------------------------------------------------------------
 
 // From Windows 2000 on, every open that may make a file carries
@@ -1209,6 +1257,7 @@ int main(int argc, char** argv)
     TestSameAsPlatformSave();
     TestShellOpensExclusive();
     TestFilesOutsideTheirFolder();
+    TestTwinOutsideItsFolder();
     TestCreateFlags();
     TestNothingHeldOn9x();
 

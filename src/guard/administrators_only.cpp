@@ -1,4 +1,5 @@
 #include "administrators_only.h"
+#include "hold.h"
 #include "../interface/trace.h"
 #include "platform.h"
 #include "security_ids.h"
@@ -184,7 +185,6 @@ static HANDLE OpenToCheck(LPCSTR path, bool folder, DWORD access, DWORD share)
     // own attributes below are what counts.
     DWORD attributes = GetFileAttributesA(path);
     HANDLE object = INVALID_HANDLE_VALUE;
-    BY_HANDLE_FILE_INFORMATION info;
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         object = CreateFileA(path, access | READ_CONTROL, share, NULL, OPEN_EXISTING,
                              FILE_FLAG_OPEN_REPARSE_POINT | (folder ? FILE_FLAG_BACKUP_SEMANTICS : 0), NULL);
@@ -192,7 +192,7 @@ static HANDLE OpenToCheck(LPCSTR path, bool folder, DWORD access, DWORD share)
             Trace("%s: it cannot be opened (error %lu)", path, GetLastError());
             return object;
         }
-        if (GetFileInformationByHandle(object, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        if (HandleAttributes(object, &attributes) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
             return object;
         CloseHandle(object);
     }

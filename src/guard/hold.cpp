@@ -5,6 +5,7 @@
 
 #include <stddef.h>
 #include <string.h>
+#include <strsafe.h>
 #include <winternl.h>
 
 // A folder's hold shares reading and writing, a file's what its kind
@@ -22,7 +23,12 @@ static const DWORD FolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 // than the rest of a write.
 typedef LONG(WINAPI* FileInformationCall)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, int);
 typedef LONG(WINAPI* ObjectInformationCall)(HANDLE, int, void*, ULONG, ULONG*);
-enum { ObjectNameInformationClass = 1, FileDispositionInformationClass = 13, FileAllInformationClass = 18 };
+enum {
+    ObjectNameInformationClass = 1,
+    FileBasicInformationClass = 4,
+    FileDispositionInformationClass = 13,
+    FileAllInformationClass = 18,
+};
 
 static FARPROC NativeCall(LPCSTR name)
 {
@@ -58,6 +64,15 @@ static bool ReadAll(HANDLE handle, AllInformation* all)
     IO_STATUS_BLOCK status;
     return query && query(handle, &status, all, sizeof *all, FileAllInformationClass) >= 0 &&
            all->nameBytes <= sizeof all->name;
+}
+
+bool HandleAttributes(HANDLE handle, DWORD* attributes)
+{
+    AllInformation all;
+    if (!ReadAll(handle, &all))
+        return false;
+    *attributes = all.attributes;
+    return true;
 }
 
 // ASCII letters compare without case, every other character exactly.
@@ -171,9 +186,33 @@ bool HoldFolder(LPCSTR path, HeldFolder* folder)
     return true;
 }
 
+// True when file, which path names, lies in folder; otherwise says in the
+// trace why "<path> not <done>". Its path on the volume is the folder's, '\'
+// and its own name (the root's path "\" is its files' own first character);
+// its volume is the folder's: the same device starts both objects' names.
+static bool LiesIn(const HeldFolder& folder, HANDLE file, const AllInformation& all, LPCSTR path, LPCSTR done)
+{
+    WCHAR expected[2 * MAX_PATH];
+    DWORD length = folder.nameLength == 1 ? 0 : folder.nameLength;
+    CopyMemory(expected, folder.name, length * sizeof(WCHAR));
+    expected[length++] = L'\\';
+    LPCSTR last = strrchr(path, '\\');
+    int name = MultiByteToWideChar(CP_ACP, 0, last ? last + 1 : path, -1, expected + length, MAX_PATH) - 1;
+    char lead[64];
+    StringCchPrintfA(lead, ARRAYSIZE(lead), "%%s not %s: its handle names \"%%s\"", done);
+    if (name <= 0 || !NamedAs(all, expected, length + (DWORD)name, lead, path))
+        return false;
+    WCHAR device[MAX_PATH];
+    int deviceLength = DeviceOf(file, expected, length + (DWORD)name, device);
+    if (deviceLength == folder.deviceLength && SameText(device, folder.device, (DWORD)deviceLength))
+        return true;
+    Trace("%s not %s: %s", path, done, deviceLength < 0 ? "it cannot be checked" : "it lies on another volume");
+    return false;
+}
+
 // True when the file held by file may be written; otherwise says why in the
 // trace. path names it in folder.
-static bool MayWrite(const HeldFolder& folder, HANDLE file, LPCSTR path, HoldKind kind)
+static bool MayWrite(const HeldFolder& folder, HANDLE file, LPCSTR path)
 {
     AllInformation all;
     LPCSTR refusal = NULL;
@@ -183,8 +222,7 @@ static bool MayWrite(const HeldFolder& folder, HANDLE file, LPCSTR path, HoldKin
         refusal = "it is a reparse point";
     else if (all.attributes & FILE_ATTRIBUTE_DIRECTORY)
         refusal = "it is a folder";
-    else if (kind != ForAttributes &&
-             (all.attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+    else if (all.attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
         refusal = "it is read-only, hidden or a system file";
     if (refusal) {
         Trace("%s not written: %s", path, refusal);
@@ -194,23 +232,7 @@ static bool MayWrite(const HeldFolder& folder, HANDLE file, LPCSTR path, HoldKin
         Trace("%s not written: it has %lu names (a hard link)", path, all.links);
         return false;
     }
-    // Its path on the volume is the folder's, '\' and its own name (the
-    // root's path "\" is its files' own first character); its volume is the
-    // folder's: the same device starts both objects' names.
-    WCHAR expected[2 * MAX_PATH];
-    DWORD length = folder.nameLength == 1 ? 0 : folder.nameLength;
-    CopyMemory(expected, folder.name, length * sizeof(WCHAR));
-    expected[length++] = L'\\';
-    LPCSTR last = strrchr(path, '\\');
-    int name = MultiByteToWideChar(CP_ACP, 0, last ? last + 1 : path, -1, expected + length, MAX_PATH) - 1;
-    if (name <= 0 || !NamedAs(all, expected, length + (DWORD)name, "%s not written: its handle names \"%s\"", path))
-        return false;
-    WCHAR device[MAX_PATH];
-    int deviceLength = DeviceOf(file, expected, length + (DWORD)name, device);
-    if (deviceLength == folder.deviceLength && SameText(device, folder.device, (DWORD)deviceLength))
-        return true;
-    Trace("%s not written: %s", path, deviceLength < 0 ? "it cannot be checked" : "it lies on another volume");
-    return false;
+    return LiesIn(folder, file, all, path, "written");
 }
 
 bool HoldFile(const HeldFolder& folder, LPCSTR path, HoldKind kind, bool create, HANDLE* held, bool* created)
@@ -224,8 +246,6 @@ bool HoldFile(const HeldFolder& folder, LPCSTR path, HoldKind kind, bool create,
     if (!platform.ntFamily) {
         // Nothing is held or checked: the file is opened for kind as a
         // plain write opens it.
-        if (kind == ForAttributes)
-            return true;
         file = kind == ForWriting ? CreateForWriting(path)
                                   : CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
                                                 create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
@@ -234,9 +254,8 @@ bool HoldFile(const HeldFolder& folder, LPCSTR path, HoldKind kind, bool create,
         // Whatever the kind, the handle has data access, so that its share
         // mode is recorded, which an open without data access would not do.
         DWORD access = FILE_READ_ATTRIBUTES | (kind == ForWriting    ? GENERIC_WRITE
-                                               : kind == ForShortcut ? GENERIC_READ | GENERIC_WRITE
-                                                                     : GENERIC_READ);
-        DWORD share = kind == ForWriting ? FILE_SHARE_WRITE : kind == ForShortcut ? FILE_SHARE_READ : FolderShare;
+                                                                     : GENERIC_READ | GENERIC_WRITE);
+        DWORD share = kind == ForWriting ? FILE_SHARE_WRITE : FILE_SHARE_READ;
         // A folder of that name opens too, to be refused as one.
         file = CreateFileA(path, access, share, NULL, OPEN_EXISTING, platform.openFlags, NULL);
         if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
@@ -254,7 +273,7 @@ bool HoldFile(const HeldFolder& folder, LPCSTR path, HoldKind kind, bool create,
               GetLastError());
         return false;
     }
-    if (platform.ntFamily && !MayWrite(folder, file, path, kind)) {
+    if (platform.ntFamily && !MayWrite(folder, file, path)) {
         ReleaseUnwritten(file, path, made);
         return false;
     }
@@ -291,4 +310,59 @@ void ReleaseUnwritten(HANDLE held, LPCSTR path, bool created)
         deleted = DeleteFileA(path) != FALSE;
     }
     Trace("%s %s again: it was made empty to be held", path, deleted ? "deleted" : "not deleted");
+}
+
+void DeleteFromFolder(const HeldFolder& folder, LPCSTR path)
+{
+    if (!CurrentPlatform().ntFamily) {
+        // There are no links on the 9x family: the name is the file.
+        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+        if (DeleteFileA(path))
+            Trace("%s deleted", path);
+        else if (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND)
+            Trace("%s not deleted (error %lu)", path, GetLastError());
+        return;
+    }
+    // Deleting and changing attributes only; deletion not shared, so that
+    // the name stays bound to what is checked until it goes.
+    HANDLE file = CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, CurrentPlatform().openFlags, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        if (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND)
+            Trace("%s not deleted (error %lu)", path, GetLastError());
+        return;
+    }
+    AllInformation all;
+    LPCSTR refusal = NULL;
+    if (!ReadAll(file, &all))
+        refusal = "it cannot be checked";
+    else if (all.attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))
+        refusal = "it is a reparse point or a folder";
+    // The attributes belong to the file, not to the name: those of a file
+    // with other names elsewhere are not the library's to change.
+    else if (all.links > 1 && (all.attributes & FILE_ATTRIBUTE_READONLY))
+        refusal = "it is read-only and a hard link";
+    if (refusal)
+        Trace("%s not deleted: %s", path, refusal);
+    FileInformationCall set = NATIVE_CALL(FileInformationCall, "NtSetInformationFile");
+    IO_STATUS_BLOCK status;
+    if (!refusal && LiesIn(folder, file, all, path, "deleted") && set) {
+        // A read-only file is made writable first, so that it can go.
+        struct {
+            LARGE_INTEGER times[4];  // 0: left as they are
+            ULONG attributes;
+        } basic = {};
+        basic.attributes = FILE_ATTRIBUTE_NORMAL;
+        BOOLEAN deleteFile = TRUE;
+        LONG result = 0;
+        if (all.attributes & FILE_ATTRIBUTE_READONLY)
+            result = set(file, &status, &basic, sizeof basic, FileBasicInformationClass);
+        if (result >= 0)
+            result = set(file, &status, &deleteFile, sizeof deleteFile, FileDispositionInformationClass);
+        if (result >= 0)
+            Trace("%s deleted", path);
+        else
+            Trace("%s not deleted (0x%08lX)", path, (unsigned long)result);
+    }
+    CloseHandle(file);
 }

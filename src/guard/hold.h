@@ -34,9 +34,6 @@ enum HoldKind {
     // Read and then replaced through the handle (a shortcut): read and write
     // access, reading shared.
     ForShortcut,
-    // Made writable by name while held (a shortcut's twin): read access,
-    // reading and writing shared.
-    ForAttributes,
 };
 
 // A folder held open by HoldFolder, with what its files are checked against.
@@ -72,8 +69,7 @@ bool HoldFolder(LPCSTR path, HeldFolder* folder);
 // refused is deleted again. *created tells whether this call made the file.
 //
 // On the 9x family nothing is checked: the file is opened for kind as a
-// plain write opens it (ForWriting: CreateForWriting), and for
-// ForAttributes nothing is opened at all (true, *held invalid).
+// plain write opens it (ForWriting: CreateForWriting).
 bool HoldFile(const HeldFolder& folder, LPCSTR path, HoldKind kind, bool create, HANDLE* held,
               bool* created = NULL);
 
@@ -84,6 +80,19 @@ inline bool EmptyHeld(HANDLE held)
 {
     return SetFilePointer(held, 0, NULL, FILE_BEGIN) != INVALID_SET_FILE_POINTER && SetEndOfFile(held);
 }
+
+// Deletes the file at path, which names a file in folder, read-only or not,
+// through a handle on which it was checked to lie there: a folder turned
+// into a junction meanwhile cannot lead the delete elsewhere. A name of a
+// file that has others goes alone; when that file is read-only it stays,
+// since its attributes are those of every name. Says in the trace what
+// became of it, leaving out a file that is not there. On the 9x family it
+// is made writable and deleted by name.
+void DeleteFromFolder(const HeldFolder& folder, LPCSTR path);
+
+// The attributes of what handle holds (it needs FILE_READ_ATTRIBUTES), read
+// on the handle; false when they cannot be read.
+bool HandleAttributes(HANDLE handle, DWORD* attributes);
 
 // Closes what HoldFolder or HoldFile held; INVALID_HANDLE_VALUE is fine.
 void ReleaseHold(HANDLE held);

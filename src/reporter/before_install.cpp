@@ -118,7 +118,7 @@ static int ImportLegacyCode()
     if (BytesRead == PifImportSize) {
         char startupDir[PifStartupDirSize + 1] = {};
         memcpy(startupDir, pif + PifStartupDirOffset, PifStartupDirSize);
-        if (strlen(startupDir) <= PifCodeOffset) {
+        if ((size_t)lstrlenA(startupDir) <= PifCodeOffset) {
             Trace("required file missing: %s gives no code (start-up directory \"%s\")", WorkPath, startupDir);
             ShowMissingFileMessage();
             return 0;
@@ -197,8 +197,8 @@ static bool ObtainNewCode(LPCSTR givenCode)
         return AcceptGivenCode(givenCode);
     LPCSTR why = WhyNoWindows();
     if (why) {
-        Trace("no reporter code: none was given and the dialog is not shown (%s): give the code to "
-              "BeforeInstallWithCode (the setup program's /CODE=<code> or REPORTERCODE=<code>)",
+        Trace("no reporter code: none was given and the dialog is not shown (%s): pass one to "
+              "BeforeInstallWithCode",
               why);
         SetOutcome("%s", NoCodeOutcome);
         return false;
@@ -282,7 +282,6 @@ static int RunBeforeInstall(HWND window, LPCSTR givenCode)
           ReporterCode);
     // The reporter's data folder is named after the stored code: it stays.
     if (givenCode && givenCode[0]) {
-        Trace("the code given, \"%s\", is not used: the stored one is kept", givenCode);
         SetOutcome("stored reporter code %s kept: the given code %s was not used", ReporterCode, givenCode);
     } else {
         SetOutcome("stored reporter code %s kept", ReporterCode);
@@ -299,11 +298,13 @@ VINSTALL_EXPORT BeforeInstall(HWND window, LPARAM, LPARAM, LPARAM, LPARAM)
 VINSTALL_EXPORT BeforeInstallWithCode(HWND window, LPCSTR code, DWORD options, LPSTR message, DWORD messageSize)
 {
     TraceCall("BeforeInstallWithCode", window);
-    Trace("BeforeInstallWithCode: %s, %s", code && code[0] ? "a code given" : "no code given",
-          options & VINSTALL_SILENT ? "silent" : "not silent");
+    Trace("BeforeInstallWithCode: %s code, options %lu", code && code[0] ? "a" : "no", (unsigned long)options);
     SetupIsSilent = (options & VINSTALL_SILENT) ? 1 : 0;
     int status = RunBeforeInstall(window, code);
     SetupIsSilent = 0;
+    // The log line is said in the trace too, where it says what no other
+    // line does (a given code that was not used).
+    Trace("log line: %s", Outcome);
     if (message && messageSize > 0)
         StringCchCopyA(message, messageSize, Outcome);
     return TraceReturn("BeforeInstallWithCode", status);

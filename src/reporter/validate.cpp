@@ -30,8 +30,8 @@ LPCSTR BrokenNameRule(LPCSTR name, char* text, size_t size)
 
     // Split at the last '.': a name without one is all base name.
     LPCSTR dot = strrchr(name, '.');
-    size_t baseLength = dot ? (size_t)(dot - name) : strlen(name);
-    size_t typeLength = dot ? strlen(dot + 1) : 0;
+    size_t baseLength = dot ? (size_t)(dot - name) : (size_t)lstrlenA(name);
+    size_t typeLength = dot ? (size_t)lstrlenA(dot + 1) : 0;
 
     if (baseLength > MaxBaseNameLength) {
         StringCchPrintfA(text, size, NameTooLongFormat, (int)MaxBaseNameLength);

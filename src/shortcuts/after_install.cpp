@@ -94,9 +94,9 @@ static bool IsSkipped(LPCSTR lowerCaseName)
 
 // The obsolete program information file of a shortcut in folder: its path
 // cut before the first '.', with ".PIF". Made writable first so that a
-// read-only one goes too, while it is held, and only when it is a file of
-// its own in folder: the attributes of a file it leads to are not the
-// library's to change. Deleting the name removes that name only.
+// read-only one goes too, and deleted, both through a handle on which it was
+// checked to lie in folder: the attributes of a file elsewhere are not the
+// library's to change.
 static void DeleteTwin(const HeldFolder& folder, LPCSTR shortcutPath)
 {
     char twin[MAX_PATH];
@@ -106,12 +106,7 @@ static void DeleteTwin(const HeldFolder& folder, LPCSTR shortcutPath)
         *dot = '\0';
     if (FAILED(StringCchCatA(twin, ARRAYSIZE(twin), ".PIF")))
         return;
-    HANDLE held;
-    if (HoldFile(folder, twin, ForAttributes, false, &held)) {
-        SetFileAttributesA(twin, FILE_ATTRIBUTE_NORMAL);
-        ReleaseHold(held);
-    }
-    DeleteAndTell(twin);
+    DeleteFromFolder(folder, twin);
 }
 
 // Rewrites one found shortcut of folder so that it starts in reporterDir,
