@@ -308,19 +308,21 @@ static decltype(&CoCreateInstance) RealCoCreateInstance;
 OpenRecord Opens[64];
 int OpenCount;
 
-const OpenRecord* CreateWithoutReparseFlag(int* creates)
+int CheckCreateFlagsAt(const char* file, int line, bool flagExpected)
 {
-    const OpenRecord* first = NULL;
-    *creates = 0;
+    int creates = 0;
     for (int i = 0; i < OpenCount && i < (int)ARRAYSIZE(Opens); ++i) {
         const OpenRecord& r = Opens[i];
-        if (r.disposition != CREATE_NEW && r.disposition != CREATE_ALWAYS && r.disposition != OPEN_ALWAYS)
-            continue;
-        ++*creates;
-        if (!first && !(r.flags & FILE_FLAG_OPEN_REPARSE_POINT))
-            first = &r;
+        bool flagged = (r.flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
+        bool creating = r.disposition == CREATE_NEW || r.disposition == CREATE_ALWAYS || r.disposition == OPEN_ALWAYS;
+        if (creating)
+            ++creates;
+        if (flagExpected && creating)
+            OkAt(file, line, flagged, "%s made (disposition %lu) with flags 0x%08lx", r.path, r.disposition, r.flags);
+        else if (!flagExpected)
+            OkAt(file, line, !flagged, "%s opened with flags 0x%08lx on NT 4.0", r.path, r.flags);
     }
-    return first;
+    return creates;
 }
 
 static HANDLE WINAPI HookCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
@@ -1025,6 +1027,13 @@ int ReadBytes(const char* path, void* buffer, int size)
     RealReadFile(h, buffer, size, &read, NULL);
     RealCloseHandle(h);
     return (int)read;
+}
+
+int ReadText(const char* path, char* text, int size)
+{
+    int length = ReadBytes(path, text, size - 1);
+    text[length < 0 ? 0 : length] = '\0';
+    return length;
 }
 
 bool WriteBytes(const char* path, const void* data, int size)

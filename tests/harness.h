@@ -107,10 +107,13 @@ void ReportFileName(const char* pathPart, const WCHAR* name);
 void ReportVolumeDevice(const char* pathPart, const WCHAR* device);
 void UseRealFileNames();
 
-// The first open of the last CallExport that may create a file (CREATE_NEW,
-// CREATE_ALWAYS, OPEN_ALWAYS) and does not carry FILE_FLAG_OPEN_REPARSE_POINT,
-// or NULL; creates counts such opens, flag or not.
-const OpenRecord* CreateWithoutReparseFlag(int* creates);
+// The opens of the last CallExport, held against what a platform asks: with
+// flagExpected (Windows 2000 and later), every open that may create a file
+// (CREATE_NEW, CREATE_ALWAYS, OPEN_ALWAYS) carries FILE_FLAG_OPEN_REPARSE_POINT;
+// without (NT 4.0, which has no such flag), no open carries it. A failed test
+// otherwise. Returns how many opens may have created a file, flag or not.
+#define CheckCreateFlags(flagExpected) CheckCreateFlagsAt(__FILE__, __LINE__, flagExpected)
+int CheckCreateFlagsAt(const char* file, int line, bool flagExpected);
 
 // --- Message boxes ----------------------------------------------------------------
 struct MessageRecord {
@@ -195,6 +198,9 @@ bool FileExists(const char* path);
 bool DirectoryExists(const char* path);
 // Reads at most size bytes; returns the file's length read, or -1.
 int ReadBytes(const char* path, void* buffer, int size);
+// The file as text: at most size - 1 bytes and a zero (empty when there is
+// no file); returns the length read, or -1.
+int ReadText(const char* path, char* text, int size);
 bool WriteBytes(const char* path, const void* data, int size);
 // The file holds exactly the text expected (no terminating zero); a failed
 // test otherwise.

@@ -137,8 +137,7 @@ void CheckMessageAt(const char* file, int line, const SetupRun& run, int index, 
 const char* CheckConverterParametersAt(const char* file, int line)
 {
     static char received[512];
-    int length = ReadBytes(ReceivedFile, received, sizeof received - 1);
-    received[length < 0 ? 0 : length] = '\0';
+    int length = ReadText(ReceivedFile, received, sizeof received);
     OkAt(file, line, StartsWith(received, "parameters: " VINSTALL_PDF_PARAMETERS "\r\n"),
          "the PDF converter's installer received %s, expected the parameters %s",
          length < 0 ? "nothing" : Show(received, length), VINSTALL_PDF_PARAMETERS);

@@ -53,8 +53,7 @@ static void RunSetupProgram(const char* program, const char* arguments, DialogAn
     bool started = RunSetup(line, answer, code, TimeLimitMs, run, buttons);
     ok(started, "cannot start %s: error %lu", line, GetLastError());
     ok(!run->timedOut, "%s still running after %lu ms", line, TimeLimitMs);
-    int length = ReadBytes(LogPath, log, logSize - 1);
-    log[length < 0 ? 0 : length] = '\0';
+    ReadText(LogPath, log, logSize);
 }
 
 // A first installation through the wizard: after Install the dialog opens,
@@ -275,8 +274,7 @@ static void RunUnseenSetup(const char* program, const char* arguments, UnseenRun
     snprintf(line, sizeof line, "\"%s\\%s\" %s /STATUSLOG=%s", SetupFolder, program, arguments, LogPath);
     DeleteFileA(LogPath);
     RunUnseenChecked(line, UnseenLimitMs, true, run);
-    int length = ReadBytes(LogPath, log, logSize - 1);
-    log[length < 0 ? 0 : length] = '\0';
+    ReadText(LogPath, log, logSize);
 }
 
 // Where nobody sees the screen a silent run ends by itself within seconds,

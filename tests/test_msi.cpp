@@ -58,9 +58,7 @@ static void RunMsiexec(const char* arguments, DialogAnswer answer, const char* c
 static void ReadStatuses(char* statuses, int size)
 {
     static char log[512 * 1024];
-    int length = ReadBytes(LogPath, log, sizeof log - 1);
-    ok(length > 0, "no log in %s", LogPath);
-    log[length < 0 ? 0 : length] = '\0';
+    ok(ReadText(LogPath, log, sizeof log) > 0, "no log in %s", LogPath);
     int used = 0;
     statuses[0] = '\0';
     for (const char* line = log; *line;) {

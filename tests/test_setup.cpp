@@ -40,8 +40,7 @@ static void RunSetupProgram(const char* program, const char* arguments, DialogAn
     bool started = RunSetup(line, answer, code, TimeLimitMs, run);
     ok(started, "cannot start %s: error %lu", line, GetLastError());
     ok(!run->timedOut, "%s still running after %lu ms", line, TimeLimitMs);
-    int length = ReadBytes(LogPath, log, logSize - 1);
-    log[length < 0 ? 0 : length] = '\0';
+    ReadText(LogPath, log, logSize);
 }
 
 // Update.txt holds the notice format filled with the UTC date of the run,
@@ -50,8 +49,7 @@ static void RunSetupProgram(const char* program, const char* arguments, DialogAn
 static void CheckNotice(int line, const char* format, const SYSTEMTIME& before, const SYSTEMTIME& after)
 {
     char actual[256];
-    int length = ReadBytes("c:\\teldax\\Update.txt", actual, sizeof actual - 1);
-    actual[length < 0 ? 0 : length] = '\0';
+    int length = ReadText("c:\\teldax\\Update.txt", actual, sizeof actual);
     char expected[2][256];
     const SYSTEMTIME* dates[2] = {&before, &after};
     for (int i = 0; i < 2; ++i)
@@ -305,8 +303,7 @@ static void RunUnseenSetup(const char* program, const char* arguments, bool sile
     snprintf(line, sizeof line, "\"%s\\%s\" %s /LOG=%s", SetupFolder, program, arguments, LogPath);
     DeleteFileA(LogPath);
     RunUnseenChecked(line, UnseenLimitMs, silent, run);
-    int length = ReadBytes(LogPath, log, logSize - 1);
-    log[length < 0 ? 0 : length] = '\0';
+    ReadText(LogPath, log, logSize);
 }
 
 // Where nobody sees the screen, a run ends by itself within seconds and

@@ -312,15 +312,20 @@ void ReleaseUnwritten(HANDLE held, LPCSTR path, bool created)
     Trace("%s %s again: it was made empty to be held", path, deleted ? "deleted" : "not deleted");
 }
 
+void DeleteByName(LPCSTR path)
+{
+    if (DeleteFileA(path))
+        Trace("%s deleted", path);
+    else if (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND)
+        Trace("%s not deleted (error %lu)", path, GetLastError());
+}
+
 void DeleteFromFolder(const HeldFolder& folder, LPCSTR path)
 {
     if (!CurrentPlatform().ntFamily) {
         // There are no links on the 9x family: the name is the file.
         SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-        if (DeleteFileA(path))
-            Trace("%s deleted", path);
-        else if (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND)
-            Trace("%s not deleted (error %lu)", path, GetLastError());
+        DeleteByName(path);
         return;
     }
     // Deleting and changing attributes only; deletion not shared, so that

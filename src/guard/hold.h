@@ -81,6 +81,12 @@ inline bool EmptyHeld(HANDLE held)
     return SetFilePointer(held, 0, NULL, FILE_BEGIN) != INVALID_SET_FILE_POINTER && SetEndOfFile(held);
 }
 
+// Deletes the file named path by its name, unchecked: only for places that
+// ordinary users cannot write (the desktop common to all users, the system
+// folder) or a family without links. Says in the trace what became of it,
+// leaving out the usual case of a file that is not there.
+void DeleteByName(LPCSTR path);
+
 // Deletes the file at path, which names a file in folder, read-only or not,
 // through a handle on which it was checked to lie there: a folder turned
 // into a junction meanwhile cannot lead the delete elsewhere. A name of a

@@ -73,16 +73,6 @@ static bool FindDesktopFolder(HWND owner, char (&desktop)[MAX_PATH])
     return false;
 }
 
-// Tells what became of a file to delete, leaving out the usual case of a
-// file that is not there.
-static void DeleteAndTell(LPCSTR path)
-{
-    if (DeleteFileA(path))
-        Trace("%s deleted", path);
-    else if (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND)
-        Trace("%s not deleted (error %lu)", path, GetLastError());
-}
-
 static bool IsSkipped(LPCSTR lowerCaseName)
 {
     for (int i = 0; SkipList[i][0]; ++i) {
@@ -190,12 +180,12 @@ static void ReplaceDesktopShortcut(LPCSTR desktop, char* reporterDir)
 {
     char path[MAX_PATH];
     if (JoinPath(path, desktop, "\\Shortcut to Pellitor.pif"))
-        DeleteAndTell(path);
+        DeleteByName(path);
     if (!SetCurrentDirectoryA(desktop))
         Trace("%s cannot be entered (error %lu): Velloran.lnk goes into the current directory", desktop,
               GetLastError());
     if (JoinPath(path, desktop, "\\Shortcut to Velloran.lnk"))
-        DeleteAndTell(path);
+        DeleteByName(path);
 
     HeldFolder folder;
     HANDLE held;
@@ -245,7 +235,7 @@ static void DeleteObsoleteSystemFile(LPCSTR name)
     char windows[MAX_PATH];
     char path[MAX_PATH];
     if (GetWindowsFolder(windows) && JoinPath(path, windows, folder, name))
-        DeleteAndTell(path);
+        DeleteByName(path);
     else
         Trace("%s not looked for: the Windows folder is unknown", name);
 }
