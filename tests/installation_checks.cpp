@@ -194,6 +194,12 @@ void RunUnseenCheckedAt(const char* file, int line, const char* commandLine, DWO
     }
 }
 
+void CheckStoppedQuicklyAt(const char* file, int line, const UnseenRun& run)
+{
+    OkAt(file, line, run.elapsedMs <= UnseenStopMs, "it stopped after %lu ms, not within %lu ms", run.elapsedMs,
+         UnseenStopMs);
+}
+
 void CheckInstalledForAt(const char* file, int line, const char* code, const char* productFolder)
 {
     CheckCodeFileAt(file, line, code);

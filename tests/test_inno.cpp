@@ -312,6 +312,7 @@ static void test_unseen_first_installations()
         } else {
             CheckLogHasLine(log, "stopped");
             CheckNothingInstalled();
+            CheckStoppedQuickly(run);
         }
         CheckSetupTemporaryFolderRemoved(__LINE__);
     }

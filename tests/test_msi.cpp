@@ -409,10 +409,12 @@ static void test_unseen_installations()
         }
         ok(ProductInstalled() == (c.exitCode == 0), "the package is%s registered as installed",
            ProductInstalled() ? "" : " not");
-        if (c.exitCode == 0)
+        if (c.exitCode == 0) {
             CheckInstalledFor("JOHN", product);
-        else
+        } else {
             CheckNothingInstalled();
+            CheckStoppedQuickly(run);
+        }
         CheckTemporaryFolderRemoved(__LINE__);
     }
     ClearContext();

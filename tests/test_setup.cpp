@@ -342,6 +342,7 @@ static void test_unseen_first_installations()
         } else {
             CheckLogHasLine(log, "stopped");
             CheckNothingInstalled();
+            CheckStoppedQuickly(run);
         }
     }
     ClearContext();
