@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Reads the shipped 32-bit DLL's own instructions: each of the seven exports,
+# Reads the shipped 32-bit DLL's own instructions: each of the nine exports,
 # found by name in its export directory, must end with "ret $0x14", removing
 # its five 32-bit arguments (20 bytes) as __stdcall requires. A caller that
 # pushes five arguments would otherwise be left with a broken stack. Works on
@@ -21,7 +21,8 @@ while read -r index export; do name[$export]=$index; done < <(
   sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/s/^\s*\[ *\([0-9]*\)\] \([A-Za-z0-9_@]*\)$/\1 \2/p' <<<"$headers")
 
 status=0
-for export in BeforeInstall AfterInstall UpdateInfo MLDInfo Chk4TELDAX InstallPDF BeforeInstallWithCode; do
+for export in BeforeInstall AfterInstall UpdateInfo MLDInfo Chk4TELDAX InstallPDF BeforeInstallWithCode \
+              ProtectInstallFolder RemoveLibraryFiles; do
   index=${name[$export]:-}
   if [ -z "$index" ] || [ -z "${rva[$index]:-}" ]; then
     echo "FAIL $export: not in the export directory by its plain name"

@@ -11,7 +11,7 @@
 #include <string.h>
 
 // A budget to keep: raise it only on purpose.
-static const int SizeBudget = 32 * 1024;
+static const int SizeBudget = 40 * 1024;
 
 static const char* const SystemDlls[] = {"kernel32.dll", "user32.dll", "shell32.dll", "ole32.dll",
                                          "msvcrt.dll",   "advapi32.dll"};
