@@ -75,11 +75,9 @@ VINSTALL_EXPORT RemoveLibraryFiles(HWND window, LPCSTR code, DWORD options, LPST
 #define VINSTALL_SILENT 0x1
 // Decide only: nothing is made, written or deleted. BeforeInstallWithCode
 // then puts into message, for status 1 and 2, the code it would keep or
-// store in place of the log line (which goes to the trace), and holds a
-// typed code against the command line's rules too, since the setup program
-// passes it on later as a given code. ProtectInstallFolder only checks the
-// owner: 2 when the folder does not exist, 1 when its owner is an
-// administrator, 0 otherwise.
+// store in place of the log line (which goes to the trace); the dialog may
+// still ask for it. ProtectInstallFolder only checks the owner: 2 when the
+// folder does not exist, 1 when its owner is an administrator, 0 otherwise.
 #define VINSTALL_CHECK_ONLY 0x2
 // BeforeInstallWithCode: a given code that differs from the stored one
 // replaces it (status 2), checked by the same rules and written through the
@@ -90,6 +88,10 @@ VINSTALL_EXPORT RemoveLibraryFiles(HWND window, LPCSTR code, DWORD options, LPST
 #define VINSTALL_SAME_CODE 0x8
 // RemoveLibraryFiles: also take back what storing code made.
 #define VINSTALL_TAKE_BACK 0x10
+// BeforeInstallWithCode: code was typed by a person into the reporter code
+// dialog of an earlier VINSTALL_CHECK_ONLY call, and is passed on to be
+// stored: it is held against the dialog's rules only, as a typed code is.
+#define VINSTALL_TYPED_CODE 0x20
 
 #define VINSTALL_EXPORT_NAME(name) #name,
 inline constexpr const char* ExportNames[] = {VINSTALL_EXPORT_LIST(VINSTALL_EXPORT_NAME) "BeforeInstallWithCode",
