@@ -61,14 +61,17 @@ VINSTALL_EXPORT ProtectInstallFolder(HWND window, LPARAM reserved, DWORD options
 
 // Removal: deletes what the library wrote that the setup program does not
 // know, Velloran.lnk on the desktop common to all users and the three
-// release records in C:\TELDAX, each through a handle on which it was
-// checked to lie in its folder. With VINSTALL_TAKE_BACK it also takes back
-// what storing code made (a rollback): RC.DAT when it holds exactly code,
-// then C:\<code> and C:\TELDAX when they are empty; a stored RC.DAT with
-// another code stays. Status 1 when C:\TELDAX does not exist or only
-// administrators may change it, so that the setup program may delete its
-// own files there; 0 otherwise (the line says why: leave the folder alone).
-VINSTALL_EXPORT RemoveLibraryFiles(HWND window, LPCSTR code, DWORD options, LPSTR message, DWORD messageSize);
+// release records in C:\TELDAX, and the setup program's own files named in
+// files ("vell.exe|install.exe|Velloran.lnk": names in C:\TELDAX separated
+// by '|'; NULL or empty for none), each through a handle on which it was
+// checked to lie in its folder, never by name; then C:\TELDAX itself when it
+// is empty. RC.DAT and the reporter's folder stay, unless VINSTALL_TAKE_BACK
+// says that this installation made them (a rollback of an installation that
+// found no RC.DAT): then RC.DAT goes too, and the reporter's folder it
+// names when that is empty. Status 1; 0 when C:\TELDAX exists but may not be
+// deleted in (a reparse point, not a folder): nothing in it is touched. The
+// line for the log says what was deleted.
+VINSTALL_EXPORT RemoveLibraryFiles(HWND window, LPCSTR files, DWORD options, LPSTR message, DWORD messageSize);
 
 // The options of the three exports above, or-ed together.
 // The setup program runs silently: the library shows no window in this call.
@@ -86,7 +89,8 @@ VINSTALL_EXPORT RemoveLibraryFiles(HWND window, LPCSTR code, DWORD options, LPST
 // BeforeInstallWithCode: a given code that differs from the stored one stops
 // the installation (status 0, nothing written) rather than being passed over.
 #define VINSTALL_SAME_CODE 0x8
-// RemoveLibraryFiles: also take back what storing code made.
+// RemoveLibraryFiles: also take back RC.DAT and the reporter's folder, which
+// this installation made.
 #define VINSTALL_TAKE_BACK 0x10
 // BeforeInstallWithCode: code was typed by a person into the reporter code
 // dialog of an earlier VINSTALL_CHECK_ONLY call, and is passed on to be
