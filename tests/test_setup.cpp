@@ -18,13 +18,14 @@
 //     exit code 2 and the library's owner line, having changed nothing;
 //   - InstallPDF never starts C:\TELDAX\install.exe, as no entry there is
 //     one that only administrators may change;
-//   - only a machine without C:\TELDAX installs.
+//   - only a machine without C:\TELDAX installs; the one exception is a
+//     setup program told that it runs on Windows 98, where the library
+//     protects nothing, which is how a code given over a stored one is
+//     reached here (test_stored_code_on_9x).
 // The acceptance of a folder that administrators own, an update over an
-// earlier installation, a stored code kept, replaced (/REPLACECODE) or
-// refused as another one ("another reporter code is stored"), and the start
-// of the PDF converter's installer belong to the library's own tests, which
-// load it in their process and choose, through its imports, the security
-// it reads.
+// earlier installation on the NT family and the start of the PDF
+// converter's installer belong to the library's own tests, which load it in
+// their process and choose, through its imports, the security it reads.
 //
 //   test_setup.exe <VINSTALLDLL.dll> <folder of VelloranSetup.exe>
 #include "harness.h"
@@ -464,6 +465,55 @@ static void test_code_options()
     ClearContext();
 }
 
+// A code given for a machine whose RC.DAT holds another one (MARY). Under
+// Wine only a setup program told that it runs on Windows 98 gets that far:
+// the library protects nothing on the 9x family (status 1), while it
+// refuses an existing C:\TELDAX everywhere else (see the top of this file).
+// Without /REPLACECODE the run stops with the failure code, and the log says
+// what to pass; with it the given code is stored in place of MARY; the same
+// code goes on.
+struct StoredCodeCase {
+    const char* arguments;
+    DWORD exitCode;
+    const char* line;    // BeforeInstallWithCode's in the log
+    const char* stored;  // RC.DAT afterwards
+};
+
+static const StoredCodeCase StoredCodeCases[] = {
+    {"/S /CODE=john", Failed,
+     "another reporter code is stored: MARY is kept and the given code john was not used: run with /REPLACECODE "
+     "to replace it",
+     "MARY"},
+    {"/S /CODE=john /REPLACECODE", 0, "reporter code JOHN stored in place of MARY", "JOHN"},
+    {"/S /CODE=mary", 0, "stored reporter code MARY kept", "MARY"},
+};
+
+static void test_stored_code_on_9x()
+{
+    for (const StoredCodeCase& c : StoredCodeCases) {
+        SetContext("Windows 98, RC.DAT holding MARY: VelloranSetup.exe %s", c.arguments);
+        PrepareStoredCodeMachine();
+        ReportWindowsVersion("win98");
+        UnseenRun run;
+        char log[1024];
+        RunUnseenSetup("VelloranSetup.exe", c.arguments, true, &run, log, sizeof log);
+        ReportWindowsVersion(NULL);
+        ok(run.exitCode == c.exitCode, "exit code %lu, expected %lu", run.exitCode, c.exitCode);
+        char expected[512];
+        snprintf(expected, sizeof expected,
+                 "ProtectInstallFolder 1\r\nC:\\TELDAX: Windows 9x keeps no permissions: nothing to protect\r\n"
+                 "BeforeInstallWithCode %d\r\n%s\r\n",
+                 c.exitCode == 0 ? (strcmp(c.stored, "MARY") == 0 ? 1 : 2) : 0, c.line);
+        ok(StartsWith(log, expected), "log %s, expected it to start with %s", Show(log, strlen(log)),
+           Show(expected, strlen(expected)));
+        CheckLogHasLine(log, c.exitCode == 0 ? "completed" : "stopped");
+        CheckCodeFile(c.stored);
+        ok(FileExists("C:\\TELDAX\\vell.exe") == (c.exitCode == 0), "the product is %s",
+           FileExists("C:\\TELDAX\\vell.exe") ? "installed" : "missing");
+    }
+    ClearContext();
+}
+
 // A second name of a victim file (a hard link) planted at name; the victim
 // holds "victim".
 static void PlantHardLink(const char* name, const char* victim)
@@ -777,6 +827,7 @@ int main(int argc, char** argv)
     test_foreign_install_folder();
     test_command_lines();
     test_code_options();
+    test_stored_code_on_9x();
     test_logs_made_new();
     test_unseen_first_installations();
     test_unseen_update_and_removal();
