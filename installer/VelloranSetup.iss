@@ -16,7 +16,9 @@
 ;      /PDF is on the command line.
 ;   4. The uninstaller deletes what the library wrote (the desktop
 ;      Velloran.lnk, the release records) through RemoveLibraryFiles, then
-;      removes what Setup installed; RC.DAT and C:\<code> stay.
+;      removes what Setup installed; RC.DAT and C:\<code> stay. When the
+;      library finds that C:\TELDAX may not be deleted in (a reparse point),
+;      the uninstaller removes nothing and gives 1.
 ;
 ; Every export is declared in the code section by its plain name, with five
 ; 32-bit arguments and stdcall. Setup extracts the library from [Files] into
@@ -474,12 +476,15 @@ end;
 // are left to the uninstaller (files ''): it removes them from C:\TELDAX,
 // which only administrators may change. The library is then unloaded so
 // that the uninstaller can delete its copy. Status and line go to Inno
-// Setup's own log (/LOG=); a library that cannot be loaded is said there,
-// and the rest is still removed.
+// Setup's own log (/LOG=). Status 0 says that C:\TELDAX may not be deleted
+// in (a reparse point, not a folder): the uninstaller, which deletes its
+// files there by name, then stops and removes nothing (Abort, which ends
+// the uninstaller from here without a message; exit code 1). A library
+// that cannot be loaded is said in the log, and the rest is still removed.
 procedure CurUninstallStepChanged(CurUninstallStep: TUninstallStep);
 var
   Line: AnsiString;
-  Options: Integer;
+  Options, Status: Integer;
 begin
   if CurUninstallStep <> usUninstall then
     Exit;
@@ -487,11 +492,19 @@ begin
   if UninstallSilent then
     Options := VinstallSilent;
   SetLength(Line, 512);
+  Status := -1;
   try
-    Log('RemoveLibraryFiles ' + IntToStr(VRemoveLibraryFiles(0, '', Options, Line, 512)));
-    Log(LibraryLine(Line));
+    Status := VRemoveLibraryFiles(0, '', Options, Line, 512);
   except
     Log('RemoveLibraryFiles not called: ' + GetExceptionMessage);
   end;
   UnloadDLL(ExpandConstant('{app}\VINSTALLDLL.dll'));
+  if Status <> -1 then begin
+    Log('RemoveLibraryFiles ' + IntToStr(Status));
+    Log(LibraryLine(Line));
+  end;
+  if Status = 0 then begin
+    Log(InstallFolder + ' may not be deleted in: nothing removed');
+    Abort;
+  end;
 end;
