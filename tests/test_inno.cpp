@@ -470,7 +470,8 @@ static void RunQuietRemoval(UnseenRun* run)
 // line gives, and the first installation stays as it was. Then Inno Setup's
 // registration, whose quiet command removes the product through the
 // library's RemoveLibraryFiles and keeps the reporter's data; while another
-// setup program runs it removes nothing and fails.
+// setup program runs, or where C:\TELDAX has become a link, it removes
+// nothing and fails.
 static void test_unseen_update_and_removal()
 {
     PrepareMachine();
@@ -516,6 +517,32 @@ static void test_unseen_update_and_removal()
     ok(run.exitCode == 1, "removal while another setup program runs: exit code %lu, expected 1", run.exitCode);
     ok(FileExists("C:\\TELDAX\\vell.exe") && FileExists("c:\\teldax\\UpdName.txt"),
        "removed while another setup program runs");
+
+    // C:\TELDAX a link to the folder that holds the installation: whoever
+    // could put it there could lead every deletion by name elsewhere. The
+    // library refuses to delete in it (status 0), and the uninstaller then
+    // removes nothing, through the link or in the folder it leads to.
+    SetContext("C:\\TELDAX a link to the installation's folder");
+    bool moved = MoveFileA("C:\\TELDAX", "C:\\ELSEWHERE") != FALSE;
+    ok(moved, "cannot move C:\\TELDAX aside: error %lu", GetLastError());
+    if (moved && MakeFolderLink("C:\\TELDAX", "C:\\ELSEWHERE")) {
+        RunQuietRemoval(&run);
+        ok(run.exitCode == 1, "exit code %lu, expected 1", run.exitCode);
+        CheckInnoLogHas("   RemoveLibraryFiles 0\r\n");
+        static const char* const Kept[] = {"C:\\ELSEWHERE\\vell.exe", "C:\\ELSEWHERE\\UpdName.txt",
+                                           "C:\\ELSEWHERE\\Velloran.lnk", "C:\\ELSEWHERE\\unins000.exe",
+                                           "C:\\ELSEWHERE\\VINSTALLDLL.dll"};
+        for (const char* path : Kept)
+            ok(FileExists(path), "%s was deleted through the link", path);
+        ReadUninstallValue(UninstallKey, "DisplayName", value, sizeof value);
+        ok(strcmp(value, "Velloran") == 0, "no longer registered in Programs and Features");
+    }
+    if (moved) {
+        RemoveFolderLink("C:\\TELDAX");
+        ok(MoveFileA("C:\\ELSEWHERE", "C:\\TELDAX") != FALSE, "cannot move C:\\TELDAX back: error %lu",
+           GetLastError());
+    }
+    ClearContext();
 
     RunQuietRemoval(&run);
     ok(run.exitCode == 0, "removal: exit code %lu, expected 0", run.exitCode);
