@@ -205,6 +205,7 @@ var
   StatusLogOpen: Boolean;
   MadeInstallFolder: Boolean;
   BeforeInstallCalled: Boolean;
+  StopMessage: String;
 
 // A file made new at Path, not through a link at that name: the handle, or
 // -1 when anything is at the name (or it cannot be made).
@@ -407,20 +408,23 @@ begin
 end;
 
 // After the Ready page, before anything is installed: a non-empty result
-// stops the setup here.
+// stops the setup here. After a stop the wizard still offers Back, and
+// Install again calls this once more: the library is not called twice, and
+// the stop stands.
 function PrepareToInstall(var NeedsRestart: Boolean): String;
 var
   Line: AnsiString;
   Status: Integer;
 begin
-  Result := '';
+  Result := StopMessage;
   if BeforeInstallCalled then
     Exit;
   BeforeInstallCalled := True;
   Status := ProtectInstallFolder(Line);
   if Status = 0 then begin
     LogLine('stopped');
-    Result := Stop('Setup stopped: ' + Line, ExitFailed);
+    StopMessage := Stop('Setup stopped: ' + Line, ExitFailed);
+    Result := StopMessage;
     Exit;
   end;
   MadeInstallFolder := Status = 2;
@@ -433,9 +437,10 @@ begin
     end;
     LogLine('stopped');
     if Line = CancelledLine then
-      Result := Stop('Setup stopped: nothing was installed.', ExitCancelled)
+      StopMessage := Stop('Setup stopped: nothing was installed.', ExitCancelled)
     else
-      Result := Stop('Setup stopped: ' + Line, ExitFailed);
+      StopMessage := Stop('Setup stopped: ' + Line, ExitFailed);
+    Result := StopMessage;
   end;
 end;
 
