@@ -185,8 +185,6 @@ struct ExistingFolderCase {
 
 static const ExistingFolderCase ExistingFolderCases[] = {
     {"an earlier installation, an Update release", PrepareEarlierInstallation, "VelloranInnoUpdate.exe", ""},
-    {"an earlier installation, a new code", PrepareEarlierInstallation, "VelloranInnoSetup.exe",
-     "/REPLACECODE /CODE=john /PDF"},
     {"another user's folder", PrepareForeignFolder, "VelloranInnoSetup.exe", "/PDF /CODE=john"},
 };
 
