@@ -74,20 +74,37 @@ static void RunSetupProgram(const char* program, const char* arguments, DialogAn
     ReadText(LogPath, log, logSize);
 }
 
-// The status log: "ProtectInstallFolder <status>", then the library's line
-// for that call, then exactly rest. The line's wording is the library's and
-// is held in the library's own tests; here it must be there.
-#define CheckFolderLog(log, status, rest) CheckFolderLogAt(__LINE__, log, status, rest)
-static void CheckFolderLogAt(int line, const char* log, int status, const char* rest)
+// ProtectInstallFolder's lines: C:\TELDAX made, and how a refusal ends.
+static const char MadeLine[] = "C:\\TELDAX made, writable by administrators only";
+static const char RefusalAdvice[] = ": nothing installed; an administrator should look at what the folder holds, "
+                                    "then delete it or make Administrators its owner, and run Setup again";
+// The Wine user, whom Wine names as the owner of every file it makes.
+static const char WineUser[] = "S-1-5-21-0-0-0-1000";
+
+// The status log of a run that found no C:\TELDAX: "ProtectInstallFolder 2"
+// and the library's line for it, then exactly rest.
+#define CheckMadeLog(log, rest) CheckMadeLogAt(__LINE__, log, rest)
+static void CheckMadeLogAt(int line, const char* log, const char* rest)
 {
-    char first[64];
-    snprintf(first, sizeof first, "ProtectInstallFolder %d\r\n", status);
-    const char* folderLine = StartsWith(log, first) ? log + strlen(first) : NULL;
-    const char* after = folderLine ? strstr(folderLine, "\r\n") : NULL;
-    OkAt(__FILE__, line, after && after > folderLine, "log %s, expected \"%s\" and the library's line first",
-         Show(log, (int)strlen(log)), first);
-    if (after)
-        CheckLogAt(__FILE__, line, after + 2, rest);
+    char expected[1024];
+    snprintf(expected, sizeof expected, "ProtectInstallFolder 2\r\n%s\r\n%s", MadeLine, rest);
+    CheckLogAt(__FILE__, line, log, expected);
+}
+
+// The status log of a run that ProtectInstallFolder stopped because owner
+// may change C:\TELDAX: its status, its line (the rights it names are
+// Wine's), then "stopped".
+#define CheckRefusedLog(log, owner) CheckRefusedLogAt(__LINE__, log, owner)
+static void CheckRefusedLogAt(int line, const char* log, const char* owner)
+{
+    char start[128], end[512];
+    snprintf(start, sizeof start, "ProtectInstallFolder 0\r\nC:\\TELDAX: %s may change it", owner);
+    snprintf(end, sizeof end, "%s\r\nstopped\r\n", RefusalAdvice);
+    size_t length = strlen(log), endLength = strlen(end);
+    OkAt(__FILE__, line,
+         StartsWith(log, start) && length > endLength && strcmp(log + length - endLength, end) == 0 &&
+             strstr(log + strlen(start), "\r\n") == log + length - endLength + strlen(RefusalAdvice),
+         "log %s, expected \"%s...%s\"", Show(log, (int)length), start, end);
 }
 
 // The file at path holds the same bytes as the file at built.
@@ -111,9 +128,9 @@ static void test_first_installation()
     RunSetupProgram("VelloranInnoSetup.exe", "/PDF", AnswerWithCode, "john", &run, log, sizeof log, WizardButtons);
 
     ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
-    CheckFolderLog(log, 2,
-                   "BeforeInstallWithCode 2\r\nreporter code JOHN typed and stored\r\n"
-                   "AfterInstall 1\r\nMLDInfo 1\r\nInstallPDF 1\r\ncompleted\r\n");
+    CheckMadeLog(log,
+                 "BeforeInstallWithCode 2\r\nreporter code JOHN typed and stored\r\n"
+                 "AfterInstall 1\r\nMLDInfo 1\r\nInstallPDF 1\r\ncompleted\r\n");
     ok(run.dialogsShown == 1 && strcmp(run.dialogCaption, "Reporter Code") == 0,
        "%d dialogs shown, the last \"%s\"; expected one \"Reporter Code\"", run.dialogsShown, run.dialogCaption);
     ok(StartsWith(run.dialogOwner, WizardCaption), "dialog owned by \"%s\", not the wizard's window",
@@ -181,11 +198,13 @@ struct ExistingFolderCase {
     PrepareExisting prepare;
     const char* program;
     const char* arguments;
+    const char* owner;  // whom the refusal names
 };
 
 static const ExistingFolderCase ExistingFolderCases[] = {
-    {"an earlier installation, an Update release", PrepareEarlierInstallation, "VelloranInnoUpdate.exe", ""},
-    {"another user's folder", PrepareForeignFolder, "VelloranInnoSetup.exe", "/PDF /CODE=john"},
+    {"an earlier installation, an Update release", PrepareEarlierInstallation, "VelloranInnoUpdate.exe", "",
+     WineUser},
+    {"another user's folder", PrepareForeignFolder, "VelloranInnoSetup.exe", "/PDF /CODE=john", "S-1-5-7"},
 };
 
 // A silent run over an existing C:\TELDAX: under Wine ProtectInstallFolder
@@ -208,7 +227,7 @@ static void test_existing_install_folder()
         RunSetupProgram(c.program, c.arguments, AnswerWithCode, "john", &run, log, sizeof log);
         ok(run.exitCode == StoppedBeforeInstalling, "exit code %lu, expected %lu", run.exitCode,
            StoppedBeforeInstalling);
-        CheckFolderLog(log, 0, "stopped\r\n");
+        CheckRefusedLog(log, c.owner);
         ok(run.dialogsShown == 0 && run.messageCount == 0, "%d dialogs and %d message boxes shown",
            run.dialogsShown, run.messageCount);
         for (int i = 0; keep[i]; ++i)
@@ -249,7 +268,7 @@ static void test_refusal_on_windows10()
        StoppedBeforeInstalling);
     char expected[512];
     snprintf(expected, sizeof expected, "BeforeInstallWithCode 0\r\n%s\r\nstopped\r\n", VersionRefusalLine);
-    CheckFolderLog(log, 2, expected);
+    CheckMadeLog(log, expected);
     ok(run.dialogsShown == 0 && run.messageCount == 0, "%d dialogs and %d message boxes shown", run.dialogsShown,
        run.messageCount);
     ok(!DirectoryExists("C:\\TELDAX") && !DirectoryExists("C:\\JOHN"), "something was installed");
@@ -320,7 +339,7 @@ static void test_cancelled()
     char log[1024];
     RunSetupProgram("VelloranInnoSetup.exe", "/PDF", AnswerCancel, NULL, &run, log, sizeof log, WizardButtons);
     ok(run.exitCode == Cancelled, "exit code %lu, expected %lu", run.exitCode, Cancelled);
-    CheckFolderLog(log, 2, "BeforeInstallWithCode 0\r\ncancelled at the reporter code dialog\r\nstopped\r\n");
+    CheckMadeLog(log, "BeforeInstallWithCode 0\r\ncancelled at the reporter code dialog\r\nstopped\r\n");
     ok(run.dialogsShown == 1, "%d dialogs shown, expected 1", run.dialogsShown);
     CheckNothingInstalled();
     CheckSetupTemporaryFolderRemoved(__LINE__);
@@ -370,6 +389,7 @@ static void test_unseen_first_installations()
         RunUnseenSetup("VelloranInnoSetup.exe", c.arguments, &run, log, sizeof log);
         ok(run.exitCode == c.exitCode, "exit code %lu, expected %lu", run.exitCode, c.exitCode);
         CheckLogHasLine(log, "ProtectInstallFolder 2");
+        CheckLogHasLine(log, MadeLine);
         CheckLogHasLine(log, c.line);
         if (c.exitCode == 0) {
             CheckLogHasLine(log, "completed");
@@ -487,7 +507,7 @@ static void test_unseen_update_and_removal()
         RunUnseenSetup("VelloranInnoUpdate.exe", arguments, &run, log, sizeof log);
         ok(run.exitCode == StoppedBeforeInstalling, "exit code %lu, expected %lu", run.exitCode,
            StoppedBeforeInstalling);
-        CheckFolderLog(log, 0, "stopped\r\n");
+        CheckRefusedLog(log, WineUser);
         CheckInstalledFor("JOHN", product);
         ok(!DirectoryExists("C:\\MARY"), "C:\\MARY was made");
     }
@@ -527,6 +547,7 @@ static void test_unseen_update_and_removal()
         RunQuietRemoval(&run);
         ok(run.exitCode == 1, "exit code %lu, expected 1", run.exitCode);
         CheckInnoLogHas("   RemoveLibraryFiles 0\r\n");
+        CheckInnoLogHas("C:\\TELDAX: it is a reparse point: nothing in it deleted\r\n");
         static const char* const Kept[] = {"C:\\ELSEWHERE\\vell.exe", "C:\\ELSEWHERE\\UpdName.txt",
                                            "C:\\ELSEWHERE\\Velloran.lnk", "C:\\ELSEWHERE\\unins000.exe",
                                            "C:\\ELSEWHERE\\VINSTALLDLL.dll"};
@@ -546,6 +567,7 @@ static void test_unseen_update_and_removal()
     ok(run.exitCode == 0, "removal: exit code %lu, expected 0", run.exitCode);
     CheckRemovedKeeping("JOHN");
     CheckInnoLogHas("   RemoveLibraryFiles 1\r\n");
+    CheckInnoLogHas(" files deleted; C:\\TELDAX kept: it is not empty\r\n");
     ok(!FileExists("C:\\TELDAX\\unins000.exe"), "the uninstaller is still there");
     ok(!FileExists(UninstallersLibrary), "the uninstaller's library is still there");
     ReadUninstallValue(UninstallKey, "DisplayName", value, sizeof value);
