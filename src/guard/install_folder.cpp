@@ -29,16 +29,26 @@ static const WORD FolderDaclSize = sizeof(FolderSecurity) - offsetof(FolderSecur
 
 // The ACEs inherit only in the folder's own. SE_DACL_PROTECTED is added to a
 // copy where the platform knows it.
-#define ADMINISTRATORS_ONLY(inherit)                                                                       \
-    {{SECURITY_DESCRIPTOR_REVISION, 0, SE_SELF_RELATIVE | SE_DACL_PRESENT, offsetof(FolderSecurity, owner), 0, \
-      0, offsetof(FolderSecurity, dacl)},                                                                  \
-     ADMINISTRATORS_SID,                                                                                   \
-     {ACL_REVISION, 0, FolderDaclSize, 3, 0},                                                              \
-     FOLDER_ACE(FILE_ALL_ACCESS, 1, SYSTEM_SID, inherit),                                                  \
-     FOLDER_ACE(FILE_ALL_ACCESS, 2, ADMINISTRATORS_SID, inherit),                                          \
-     FOLDER_ACE(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, 2, USERS_SID, inherit)}
-static const FolderSecurity FolderDescriptor = ADMINISTRATORS_ONLY(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
-static const FolderSecurity FileDescriptor = ADMINISTRATORS_ONLY(0);
+#define SELF_RELATIVE_HEADER                                                                                \
+    {SECURITY_DESCRIPTOR_REVISION, 0, SE_SELF_RELATIVE | SE_DACL_PRESENT, offsetof(FolderSecurity, owner), 0, 0, \
+     offsetof(FolderSecurity, dacl)}
+#define INHERITED (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)
+static const FolderSecurity FolderDescriptor = {
+    SELF_RELATIVE_HEADER,
+    ADMINISTRATORS_SID,
+    {ACL_REVISION, 0, FolderDaclSize, 3, 0},
+    FOLDER_ACE(FILE_ALL_ACCESS, 1, SYSTEM_SID, INHERITED),
+    FOLDER_ACE(FILE_ALL_ACCESS, 2, ADMINISTRATORS_SID, INHERITED),
+    FOLDER_ACE(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, 2, USERS_SID, INHERITED),
+};
+static const FolderSecurity FileDescriptor = {
+    SELF_RELATIVE_HEADER,
+    ADMINISTRATORS_SID,
+    {ACL_REVISION, 0, FolderDaclSize, 3, 0},
+    FOLDER_ACE(FILE_ALL_ACCESS, 1, SYSTEM_SID, 0),
+    FOLDER_ACE(FILE_ALL_ACCESS, 2, ADMINISTRATORS_SID, 0),
+    FOLDER_ACE(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, 2, USERS_SID, 0),
+};
 // The one handed out, until the next call.
 static FolderSecurity Descriptor;
 
