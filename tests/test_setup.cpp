@@ -22,10 +22,12 @@
 //     setup program told that it runs on Windows 98, where the library
 //     protects nothing, which is how a code given over a stored one is
 //     reached here (test_stored_code_on_9x).
-// The acceptance of a folder that administrators own, an update over an
-// earlier installation on the NT family and the start of the PDF
-// converter's installer belong to the library's own tests, which load it in
-// their process and choose, through its imports, the security it reads.
+// The acceptance of a folder that administrators own (test_install_folder),
+// an update over an earlier installation on the NT family (test_reporter,
+// test_shortcuts) and the start of the PDF converter's installer
+// (test_releases) belong to the library's own tests, which load it in their
+// process and play, through its imports, the owners and tokens that Windows
+// would show.
 //
 //   test_setup.exe <VINSTALLDLL.dll> <folder of VelloranSetup.exe>
 #include "harness.h"
