@@ -788,6 +788,41 @@ static void test_removal_then_reinstallation()
     ok(pending[0] == '\0', "the restart is to delete %s", pending);
 }
 
+// A C:\TELDAX that leads to another folder (a link put in its place after
+// the installation) may not be deleted in: the uninstaller deletes nothing
+// there, keeps the registration and ends with the failure code.
+static void test_removal_refused()
+{
+    PrepareMachine();
+    UnseenRun run;
+    char log[1024];
+    RunUnseenSetup("VelloranSetup.exe", "/S /CODE=john", true, &run, log, sizeof log);
+    ok(run.exitCode == 0, "installation: exit code %lu, expected 0", run.exitCode);
+    ok(MoveFileA("C:\\TELDAX", "C:\\elsewhere"), "cannot move C:\\TELDAX away: error %lu", GetLastError());
+    if (!MakeFolderLink("C:\\TELDAX", "C:\\elsewhere"))
+        return;
+    char temp[MAX_PATH], uninstallLog[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    snprintf(uninstallLog, sizeof uninstallLog, "%sVelloranUninstall.log", temp);
+    char quiet[MAX_PATH];
+    ReadUninstallValue(UninstallKey, "QuietUninstallString", quiet, sizeof quiet);
+    RunUnseenChecked(quiet, UnseenLimitMs, true, &run);
+    RemoveFolderLink("C:\\TELDAX");
+    ok(run.exitCode == Failed, "removal: exit code %lu, expected %lu", run.exitCode, Failed);
+    ReadText(uninstallLog, log, sizeof log);
+    CheckLogHasLine(log, "RemoveLibraryFiles 0");
+    CheckLogHasLine(log, "stopped");
+    static const char* const Kept[] = {"vell.exe", "install.exe", "Velloran.lnk", "Uninstall.exe", "RC.DAT"};
+    for (const char* name : Kept) {
+        char path[MAX_PATH];
+        PathIn(path, sizeof path, "C:\\elsewhere", name);
+        ok(FileExists(path), "%s was deleted through the link", path);
+    }
+    char value[MAX_PATH];
+    ReadUninstallValue(UninstallKey, "DisplayName", value, sizeof value);
+    ok(strcmp(value, "Velloran") == 0, "no longer registered in Programs and Features");
+}
+
 // While another setup program or uninstaller of Velloran runs, or Windows
 // Installer runs an installation, the setup program installs nothing and
 // ends with 1618, which deployment tools retry.
@@ -834,6 +869,7 @@ int main(int argc, char** argv)
     test_unseen_first_installations();
     test_unseen_update_and_removal();
     test_removal_then_reinstallation();
+    test_removal_refused();
     test_another_installation_running();
     CleanDrive();
     return FinishTests("setup");
