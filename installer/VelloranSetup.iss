@@ -2,50 +2,66 @@
 ; the way a first installation does, in the same order, with the same
 ; statuses honoured as in the NSIS one (VelloranSetup.nsi).
 ;
-;   1. C:\TELDAX made writable by administrators only (an existing one not
-;      owned by an administrator stops the setup), then
+;   1. In PrepareToInstall, before any file is copied: ProtectInstallFolder,
+;      which makes C:\TELDAX a folder that only administrators may change
+;      (or refuses an existing one, status 0: Setup stops), then
 ;      BeforeInstallWithCode with the wizard's window, the reporter code
-;      from the command line and whether the run is silent, both in
-;      PrepareToInstall, before any file is copied. Status 0 stops the setup
-;      (the folder made for it goes again), 1 and 2 go on.
+;      from the command line and the options the command line asks for.
+;      Status 0 stops the setup (a C:\TELDAX made for it goes again), 1 and
+;      2 go on.
 ;   2. The product's files and shortcuts are copied into C:\TELDAX, with
-;      Inno Setup's uninstaller.
+;      Inno Setup's uninstaller and a copy of the library for it.
 ;   3. In CurStepChanged(ssPostInstall): AfterInstall, then MLDInfo
 ;      (UpdateInfo when built with /DUPDATE_RELEASE), then InstallPDF when
 ;      /PDF is on the command line.
+;   4. The uninstaller deletes what the library wrote (the desktop
+;      Velloran.lnk, the release records) through RemoveLibraryFiles, then
+;      removes what Setup installed; RC.DAT and C:\<code> stay. When the
+;      library finds that C:\TELDAX may not be deleted in (a reparse point),
+;      the uninstaller removes nothing and gives 1.
 ;
-; Every export is declared in [Code] by its plain name, with five 32-bit
-; arguments and stdcall. Setup extracts the library from [Files] into its
-; own temporary folder and keeps it loaded from one call to the next, as
+; Every export is declared in the code section by its plain name, with five
+; 32-bit arguments and stdcall. Setup extracts the library from [Files] into
+; its own temporary folder and keeps it loaded from one call to the next, as
 ; AfterInstall relies on what BeforeInstallWithCode recorded. Each status
-; goes to a text file of "<export> <status>" lines (BeforeInstallWithCode's
-; followed by the line it gave for the log), after a line that says what
-; became of C:\TELDAX's DACL, and to Inno Setup's own log (/LOG=).
+; goes to a text file of "<export> <status>" lines (ProtectInstallFolder's
+; and BeforeInstallWithCode's followed by the line each gave for the log),
+; and to Inno Setup's own log (/LOG=).
 ;
-; Command line (besides /SILENT or /VERYSILENT):
+; Command line (besides /SILENT or /VERYSILENT, with /SUPPRESSMSGBOXES):
 ;   /CODE=<code>      the reporter code, for a machine that has none stored
-;                     yet (a stored one is kept); without it a silent run,
-;                     or one where nobody sees the screen, stops: nobody
-;                     could type it
+;                     yet; a different stored code stops the setup (exit
+;                     code 7) unless /REPLACECODE is given; without a code a
+;                     silent run, or one where nobody sees the screen, stops:
+;                     nobody could type it
+;   /REPLACECODE      a code given with /CODE= replaces a different stored one
 ;   /PDF              also start the PDF converter's installer (InstallPDF)
 ;   /CHECK            only show the no-update notice (Chk4TELDAX), install
 ;                     nothing
 ;   /STATUSLOG=<path> where the status lines go; VelloranSetup.log beside
-;                     the program by default (/LOG= is Inno Setup's own)
+;                     the program by default (/LOG= is Inno Setup's own).
+;                     The file is always made new: the name is deleted (a
+;                     link or second name there goes, never what it leads
+;                     to) and created anew without following a link; if
+;                     something is at the name again, the lines go to
+;                     <name>-<process id>-<n><extension> beside it, and Inno
+;                     Setup's log says where.
 ; Exit codes:
 ;   0     installed
 ;   1     after /CHECK (Setup ends in InitializeSetup)
 ;   2     cancelled by the person: the reporter code dialog, or Inno
 ;         Setup's own Cancel before installing (5: during the copying)
 ;   7     failed, nothing installed: no reporter code where nobody can type
-;         one, a code the name rules refuse, Windows refused, a required
-;         file missing, or C:\TELDAX exists and is not owned by an
-;         administrator (Inno Setup's code for a stop before installing)
+;         one, a code the name rules refuse, another code stored (without
+;         /REPLACECODE), Windows refused, a required file missing, or
+;         ProtectInstallFolder refused C:\TELDAX (Inno Setup's code for a
+;         stop before installing)
 ;   1618  another Velloran setup program or uninstaller, or a Windows
 ;         Installer installation, is running: try again later
-; The uninstaller (C:\TELDAX\unins000.exe, /SILENT or /VERYSILENT) gives 0
-; when it has removed the product and 1 otherwise, also while another
-; installation runs: Inno Setup's uninstaller passes on no other code.
+; The uninstaller (C:\TELDAX\unins000.exe, /SILENT or /VERYSILENT, with
+; /SUPPRESSMSGBOXES) gives 0 when it has removed the product and 1
+; otherwise, also while another installation runs: Inno Setup's uninstaller
+; passes on no other code.
 ; Inno Setup itself can end only with its own codes (GetCustomSetupExitCode
 ; is asked only after a successful installation), and in a silent run it
 ; shows a message box for a stop on the Preparing to Install step unless
@@ -79,8 +95,13 @@ OutputBaseFilename=VelloranSetup
 WizardStyle=modern
 
 [Files]
-; Not installed: extracted for the calls in [Code] only.
+; Not installed: extracted for Setup's calls ("files:") only.
 Source: "{#VINSTALLDLL}"; Flags: dontcopy
+; The uninstaller's copy: Inno Setup's uninstaller cannot extract ("files:"),
+; so it loads the library from the folder it removes. That folder is the
+; one ProtectInstallFolder left changeable by administrators only, where the
+; uninstaller itself lies.
+Source: "{#VINSTALLDLL}"; DestDir: "{app}"; DestName: "VINSTALLDLL.dll"; Flags: ignoreversion
 Source: "{#VELL_EXE}"; DestDir: "{app}"; DestName: "vell.exe"; Flags: ignoreversion
 Source: "{#VELLORAN_ICO}"; DestDir: "{app}"; DestName: "velloran.ico"; Flags: ignoreversion
 Source: "{#PDF_SETUP_EXE}"; DestDir: "{app}"; DestName: "install.exe"; Flags: ignoreversion
@@ -93,14 +114,6 @@ Name: "{app}\Velloran"; Filename: "{app}\vell.exe"; WorkingDir: "{app}"; IconFil
 Name: "{app}\Velloran Dictionary"; Filename: "{app}\vell.exe"; Parameters: "/dictionary"; WorkingDir: "{app}"; IconFilename: "{app}\velloran.ico"; IconIndex: 0; Comment: "Velloran dictionary"
 Name: "{app}\WinNT"; Filename: "{sys}\cmd.exe"; WorkingDir: "{app}"; IconFilename: "{sys}\cmd.exe"; IconIndex: 0; Comment: "Command prompt in the Velloran folder"
 Name: "{app}\User's Manual"; Filename: "{app}\vell.exe"; Parameters: "/manual"; WorkingDir: "{app}"; IconFilename: "{app}\velloran.ico"; IconIndex: 0; Comment: "Velloran user's manual"
-
-[UninstallDelete]
-; What the library wrote: the desktop shortcut and the release records. The
-; reporter's own data, C:\TELDAX\RC.DAT and C:\<code>, stay.
-Type: files; Name: "{commondesktop}\Velloran.lnk"
-Type: files; Name: "{app}\Update.txt"
-Type: files; Name: "{app}\UpdName.txt"
-Type: files; Name: "{app}\UpdDetails.txt"
 
 [Code]
 // The library's six exports: the setup program's window, four arguments the
@@ -118,64 +131,36 @@ function VInstallPDF(Wnd: HWND; A, B, C, D: Integer): Integer;
 function VChk4TELDAX(Wnd: HWND; A, B, C, D: Integer): Integer;
   external 'Chk4TELDAX@files:VINSTALLDLL.dll stdcall';
 // BeforeInstall with the reporter code from the command line (or ''), the
-// options (1: silent) and a buffer of Size bytes for one log line.
+// options and a buffer of Size bytes for one log line.
 function VBeforeInstallWithCode(Wnd: HWND; Code: AnsiString; Options: Integer; Msg: AnsiString;
   Size: Integer): Integer;
   external 'BeforeInstallWithCode@files:VINSTALLDLL.dll stdcall';
+// C:\TELDAX made, or checked and protected on a handle, so that only
+// administrators may change it; the second argument is reserved (0).
+function VProtectInstallFolder(Wnd: HWND; Reserved: Integer; Options: Integer; Msg: AnsiString;
+  Size: Integer): Integer;
+  external 'ProtectInstallFolder@files:VINSTALLDLL.dll stdcall';
+// The uninstaller's call, from the copy in C:\TELDAX: loaded at the call
+// ("delayload"), so that an uninstaller that finds no library still runs
+// and removes the rest; never during Setup ("uninstallonly"), where {app}
+// is not known when the script starts.
+function VRemoveLibraryFiles(Wnd: HWND; Files: AnsiString; Options: Integer; Msg: AnsiString;
+  Size: Integer): Integer;
+  external 'RemoveLibraryFiles@{app}\VINSTALLDLL.dll stdcall uninstallonly delayload';
 
-// What making C:\TELDAX safe needs of the platform. Setup is a 32-bit
-// program: a pointer fits a Cardinal.
-type
-  TSecurityAttributes = record
-    nLength: Cardinal;
-    lpSecurityDescriptor: Cardinal;
-    bInheritHandle: Integer;
-  end;
-
-function WinConvertSddl(Sddl: String; Revision: Cardinal; var Descriptor: Cardinal; Size: Cardinal): Integer;
-  external 'ConvertStringSecurityDescriptorToSecurityDescriptorW@advapi32.dll stdcall';
-function WinCreateDirectory(Path: String; var Attributes: TSecurityAttributes): Integer;
-  external 'CreateDirectoryW@kernel32.dll stdcall';
-function WinGetFileAttributes(Path: String): Integer;
-  external 'GetFileAttributesW@kernel32.dll stdcall';
-function WinSetFileSecurity(Path: String; Information: Cardinal; Descriptor: Cardinal): Integer;
-  external 'SetFileSecurityW@advapi32.dll stdcall';
-function WinLocalFree(Memory: Cardinal): Cardinal;
-  external 'LocalFree@kernel32.dll stdcall';
-
-// What reading C:\TELDAX's owner and this program's user needs.
-type
-  TTokenUserBuffer = record
-    Sid: Cardinal;
-    Attributes: Cardinal;
-    Rest: array[0..125] of Cardinal;
-  end;
-
+// The status log, written through the handle it was made with; the setup
+// program's mutex; ending the process with a code of the script's choice.
 function WinCreateFile(Path: String; Access, Share, Security, Disposition, Flags, Template: Cardinal): Integer;
   external 'CreateFileW@kernel32.dll stdcall';
+function WinWriteFile(Handle: Integer; Bytes: AnsiString; Count: Integer; var Written: Integer;
+  Overlapped: Integer): Integer;
+  external 'WriteFile@kernel32.dll stdcall';
+function WinDeleteFile(Path: String): Integer;
+  external 'DeleteFileW@kernel32.dll stdcall';
+function WinGetCurrentProcessId: Integer;
+  external 'GetCurrentProcessId@kernel32.dll stdcall';
 function WinCloseHandle(Handle: Integer): Integer;
   external 'CloseHandle@kernel32.dll stdcall';
-function WinGetSecurityInfo(Handle: Integer; ObjectType, Information: Cardinal; var Owner: Cardinal;
-  Group, Dacl, Sacl: Cardinal; var Descriptor: Cardinal): Cardinal;
-  external 'GetSecurityInfo@advapi32.dll stdcall';
-function WinSidToText(Sid: Cardinal; var Text: Cardinal): Integer;
-  external 'ConvertSidToStringSidW@advapi32.dll stdcall';
-function WinTextToSid(Text: String; var Sid: Cardinal): Integer;
-  external 'ConvertStringSidToSidW@advapi32.dll stdcall';
-function WinCopyText(Target: String; Source: Cardinal; Length: Integer): Cardinal;
-  external 'lstrcpynW@kernel32.dll stdcall';
-function WinCheckTokenMembership(Token, Sid: Cardinal; var IsMember: Integer): Integer;
-  external 'CheckTokenMembership@advapi32.dll stdcall';
-function WinOpenProcessToken(Process: Integer; Access: Cardinal; var Token: Integer): Integer;
-  external 'OpenProcessToken@advapi32.dll stdcall';
-function WinGetTokenInformation(Token: Integer; InformationClass: Cardinal; var Information: TTokenUserBuffer;
-  Length: Cardinal; var ReturnLength: Cardinal): Integer;
-  external 'GetTokenInformation@advapi32.dll stdcall';
-function WinMessageBox(Wnd: HWND; Text, Caption: String; Flags: Cardinal): Integer;
-  external 'MessageBoxW@user32.dll stdcall';
-
-// Held while Setup or the uninstaller runs; ending the process with a code
-// of the script's choice.
 function WinCreateMutex(Attributes: Cardinal; InitialOwner: Integer; Name: String): Cardinal;
   external 'CreateMutexW@kernel32.dll stdcall';
 function WinOpenMutex(Access: Cardinal; Inherit: Integer; Name: String): Integer;
@@ -185,37 +170,93 @@ procedure WinExitProcess(ExitCode: Cardinal);
 
 const
   InstallFolder = 'C:\TELDAX';
-  // SYSTEM and Administrators full control, Users read and execute, nothing
-  // inherited from C:\ ("P").
-  InstallFolderDacl = 'D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)';
-  SddlRevision1 = 1;
-  DaclSecurityInformation = 4;
-  FileAttributeReparsePoint = $400;
-  TrustedInstallerSid = 'S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464';
+  // CreateFileW: GENERIC_WRITE; FILE_SHARE_READ; CREATE_NEW (fails when
+  // anything is at the name); FILE_ATTRIBUTE_NORMAL |
+  // FILE_FLAG_OPEN_REPARSE_POINT (a link at the name is not followed).
+  NewFileAccess = $40000000;
+  NewFileShare = 1;
+  NewFileDisposition = 1;
+  NewFileFlags = $00200080;
   // Held by every Velloran setup program and uninstaller (the NSIS ones too).
   SetupMutex = 'Global\VelloranSetup';
   // Held by Windows Installer while it runs an installation.
   WindowsInstallerMutex = 'Global\_MSIExecute';
   Synchronize = $100000;
   ErrorAlreadyExists = 183;
-  // VINSTALL_SILENT: the library shows no window in the call.
+  // The options of ProtectInstallFolder, BeforeInstallWithCode and
+  // RemoveLibraryFiles. VINSTALL_SILENT: the library shows no window.
   VinstallSilent = 1;
-  // BeforeInstallWithCode's fixed lines for status 0.
+  // VINSTALL_REPLACE_CODE: a given code replaces a different stored one.
+  VinstallReplaceCode = 4;
+  // VINSTALL_SAME_CODE: a given code that differs from the stored one stops.
+  VinstallSameCode = 8;
+  // BeforeInstallWithCode's fixed lines for status 0 (the last one begins
+  // the line, which goes on with both codes).
   NoCodeLine = 'no reporter code';
   CancelledLine = 'cancelled at the reporter code dialog';
+  OtherCodeLine = 'another reporter code is stored';
   ExitCancelled = 2;
   ExitFailed = 7;
   ExitBusy = 1618;
 
 var
   StatusLog: String;
+  StatusLogHandle: Integer;
+  StatusLogOpen: Boolean;
   MadeInstallFolder: Boolean;
   BeforeInstallCalled: Boolean;
+  StopMessage: String;
+
+// A file made new at Path, not through a link at that name: the handle, or
+// -1 when anything is at the name (or it cannot be made).
+function CreateNewFile(const Path: String): Integer;
+begin
+  Result := WinCreateFile(Path, NewFileAccess, NewFileShare, 0, NewFileDisposition, NewFileFlags, 0);
+end;
+
+// The status log, made new: the name is deleted first (DeleteFileW removes
+// a symbolic link or one name of a hard-linked file, never what it leads
+// to), then created with CREATE_NEW, which fails rather than open what is
+// there. Setup runs as an administrator or SYSTEM, and the log's folder
+// (beside the program, by default) may be one that ordinary users can
+// write: what someone put at the name is never written through. When
+// something is at the name again, a name of this process's own beside it.
+procedure OpenStatusLog;
+var
+  Wanted, Extension, Base: String;
+  I: Integer;
+begin
+  Wanted := StatusLog;
+  WinDeleteFile(Wanted);
+  StatusLogHandle := CreateNewFile(Wanted);
+  Extension := ExtractFileExt(Wanted);
+  Base := Copy(Wanted, 1, Length(Wanted) - Length(Extension)) + '-' + IntToStr(WinGetCurrentProcessId) + '-';
+  I := 0;
+  while (StatusLogHandle = -1) and (I < 10) do begin
+    StatusLog := Base + IntToStr(I) + Extension;
+    StatusLogHandle := CreateNewFile(StatusLog);
+    I := I + 1;
+  end;
+  StatusLogOpen := StatusLogHandle <> -1;
+  if not StatusLogOpen then
+    Log('Status log: ' + Wanted + ' cannot be made new, nor a name beside it: no status log')
+  else if StatusLog <> Wanted then
+    Log('Status log: ' + Wanted + ' cannot be made new (something is at that name): the status lines go to ' +
+      StatusLog)
+  else
+    Log('Status log: ' + StatusLog);
+end;
 
 procedure LogLine(const Line: String);
+var
+  Bytes: AnsiString;
+  Written: Integer;
 begin
   Log(Line);
-  SaveStringToFile(StatusLog, Line + #13#10, True);
+  if StatusLogOpen then begin
+    Bytes := Line + #13#10;
+    WinWriteFile(StatusLogHandle, Bytes, Length(Bytes), Written, 0);
+  end;
 end;
 
 // Logs an export's status and hands it on.
@@ -235,149 +276,16 @@ begin
       Result := True;
 end;
 
-// The text of a LocalAlloc'd SID string, which it frees.
-function TakeText(Address: Cardinal): String;
+// The line the library wrote into a buffer, up to the zero that ends it.
+function LibraryLine(const Buffer: AnsiString): AnsiString;
 var
-  Buffer: String;
   Ends: Integer;
 begin
-  SetLength(Buffer, 256);
-  WinCopyText(Buffer, Address, 256);
-  WinLocalFree(Address);
   Ends := Pos(#0, Buffer);
   if Ends > 0 then
     Result := Copy(Buffer, 1, Ends - 1)
   else
     Result := Buffer;
-end;
-
-// The owner of C:\TELDAX itself, not of what a link there leads to, as a SID
-// text ('' when it cannot be read).
-function InstallFolderOwner: String;
-var
-  Handle: Integer;
-  Owner, Descriptor, Text: Cardinal;
-begin
-  Result := '';
-  // READ_CONTROL; any sharing; OPEN_EXISTING;
-  // FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT
-  Handle := WinCreateFile(InstallFolder, $20000, 7, 0, 3, $02200000, 0);
-  if Handle = -1 then
-    Exit;
-  // SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION
-  if WinGetSecurityInfo(Handle, 1, 1, Owner, 0, 0, 0, Descriptor) = 0 then begin
-    if WinSidToText(Owner, Text) <> 0 then
-      Result := TakeText(Text);
-    WinLocalFree(Descriptor);
-  end;
-  WinCloseHandle(Handle);
-end;
-
-// The user this program runs as, as a SID text, when its token is in
-// Administrators (an administrator's folders are often owned by that user);
-// '' otherwise.
-function OwnAdministrator: String;
-var
-  Administrators, Needed, Text: Cardinal;
-  IsMember, Token: Integer;
-  User: TTokenUserBuffer;
-begin
-  Result := '';
-  if WinTextToSid('S-1-5-32-544', Administrators) = 0 then
-    Exit;
-  IsMember := 0;
-  if WinCheckTokenMembership(0, Administrators, IsMember) = 0 then
-    IsMember := 0;
-  WinLocalFree(Administrators);
-  if IsMember = 0 then
-    Exit;
-  // TOKEN_QUERY of this process (-1); TokenUser, whose first field points
-  // at the SID.
-  if WinOpenProcessToken(-1, 8, Token) = 0 then
-    Exit;
-  if WinGetTokenInformation(Token, 1, User, 512, Needed) <> 0 then
-    if WinSidToText(User.Sid, Text) <> 0 then
-      Result := TakeText(Text);
-  WinCloseHandle(Token);
-end;
-
-// An existing C:\TELDAX that SYSTEM, Administrators, TrustedInstaller or this
-// administrator does not own stops the setup before anything is written:
-// its owner could change whatever this program puts there (an owner may
-// always rewrite the DACL) and plant a program or DLL that then runs with
-// administrator rights. Taking the folder over would not close that: what
-// its owner opened before keeps its access, and setting owner and DACL on
-// what is inside would follow the links its owner put there. An
-// administrator has to look at it first.
-function OwnedByAdministrators: Boolean;
-var
-  Owner: String;
-begin
-  Result := True;
-  Owner := InstallFolderOwner;
-  if (Owner = 'S-1-5-18') or (Owner = 'S-1-5-32-544') or (Owner = TrustedInstallerSid) then
-    Exit;
-  if Owner <> '' then
-    if Owner = OwnAdministrator then
-      Exit;
-  Result := False;
-  if Owner = '' then
-    Owner := 'unknown';
-  LogLine(InstallFolder + ' is owned by ' + Owner + ', not by an administrator: nothing installed');
-  // Titled like the library's messages; none in a silent run.
-  if not WizardSilent then
-    WinMessageBox(WizardForm.Handle, 'The folder C:\TELDAX already exists, and its owner (' + Owner +
-      ') is not an administrator.' + #10#10 + 'Whoever owns it could change the programs that Setup ' +
-      'puts there, which run with administrator rights. Setup has stopped and changed nothing.' + #10#10 +
-      'An administrator should look at what the folder holds, then delete it or make Administrators ' +
-      'its owner, and run Setup again.', 'Velloran - Install Folder', $10);
-  LogLine('stopped');
-end;
-
-// C:\TELDAX before the library sees it: a folder that ordinary users cannot
-// write. The library writes there, and InstallPDF starts install.exe from
-// there, with this program's administrator rights; a folder made at C:\
-// would inherit the drive's "Authenticated Users: Modify" and let any user
-// put files in its way. An existing folder must be owned by an
-// administrator (see above; False: the setup stops); it gets the same DACL,
-// unless it is a reparse point: its DACL would land on the folder it leads
-// to (the library writes nothing through such a folder).
-function ProtectInstallFolder: Boolean;
-var
-  Descriptor: Cardinal;
-  Attributes: TSecurityAttributes;
-  Existing: Integer;
-begin
-  Result := True;
-  MadeInstallFolder := False;
-  Descriptor := 0;
-  if WinConvertSddl(InstallFolderDacl, SddlRevision1, Descriptor, 0) = 0 then begin
-    LogLine(InstallFolder + ': no security descriptor, the folder is left as it is');
-    Exit;
-  end;
-  Attributes.nLength := 12;
-  Attributes.lpSecurityDescriptor := Descriptor;
-  Attributes.bInheritHandle := 0;
-  if WinCreateDirectory(InstallFolder, Attributes) <> 0 then begin
-    MadeInstallFolder := True;
-    LogLine(InstallFolder + ' made, writable by administrators only');
-  end else begin
-    Existing := WinGetFileAttributes(InstallFolder);
-    if Existing <> -1 then
-      if not OwnedByAdministrators then begin
-        WinLocalFree(Descriptor);
-        Result := False;
-        Exit;
-      end;
-    if Existing = -1 then
-      LogLine(InstallFolder + ' cannot be made')
-    else if (Existing and FileAttributeReparsePoint) <> 0 then
-      LogLine(InstallFolder + ' is a reparse point: its DACL is left as it is')
-    else
-      LogLine(InstallFolder + ' existed: DACL set (' +
-        IntToStr(WinSetFileSecurity(InstallFolder, DaclSecurityInformation, Descriptor)) + ')');
-  end;
-  WinLocalFree(Descriptor);
 end;
 
 // '' when no other setup program or uninstaller of Velloran runs, nor a
@@ -418,7 +326,7 @@ begin
   StatusLog := ExpandConstant('{param:STATUSLOG|}');
   if StatusLog = '' then
     StatusLog := ExpandConstant('{src}') + '\VelloranSetup.log';
-  SaveStringToFile(StatusLog, '', False);
+  OpenStatusLog;
   Result := True;
   if HasParam('/CHECK') then begin
     // No wizard yet: the notice has no owner window.
@@ -433,27 +341,57 @@ begin
   end;
 end;
 
-// BeforeInstallWithCode with the code from the command line ('' for none)
-// and whether the run is silent; its status and its line go into the log,
-// the line also to Line.
-function BeforeInstallWithCode(var Line: AnsiString): Integer;
-var
-  Options, Ends: Integer;
+// The library's options for a call in this run: no window of the library
+// in a silent run.
+function SilentOption: Integer;
 begin
-  Options := 0;
+  Result := 0;
   if WizardSilent then
-    Options := VinstallSilent;
+    Result := VinstallSilent;
+end;
+
+// ProtectInstallFolder: C:\TELDAX made (2), or an existing one checked and
+// protected on a handle (1), or refused (0), before the library or Setup
+// writes there: both write there, and InstallPDF starts install.exe from
+// there, with this program's administrator rights. Its status and its line
+// go into the log, the line also to Line. Where windows may be shown the
+// library also shows a refusal in a message box.
+function ProtectInstallFolder(var Line: AnsiString): Integer;
+var
+  Options: Integer;
+begin
+  Options := SilentOption;
   // A buffer of 512 bytes, which always holds the line; the library writes
   // into it and terminates it.
   SetLength(Line, 512);
-  Result := Logged('BeforeInstallWithCode', VBeforeInstallWithCode(WizardForm.Handle,
-    ExpandConstant('{param:CODE|}'), Options, Line, 512));
-  Ends := Pos(#0, Line);
-  if Ends > 0 then
-    Line := Copy(Line, 1, Ends - 1);
+  Result := Logged('ProtectInstallFolder', VProtectInstallFolder(WizardForm.Handle, 0, Options, Line, 512));
+  Line := LibraryLine(Line);
+  LogLine(Line);
+end;
+
+// BeforeInstallWithCode with the code from the command line ('' for none);
+// a given code replaces a different stored one with /REPLACECODE, and stops
+// the setup without it. Its status and its line go into the log, the line
+// also to Line.
+function BeforeInstallWithCode(var Line: AnsiString): Integer;
+var
+  Code: String;
+  Options: Integer;
+begin
+  Code := ExpandConstant('{param:CODE|}');
+  Options := SilentOption;
+  if HasParam('/REPLACECODE') then
+    Options := Options or VinstallReplaceCode
+  else if Code <> '' then
+    Options := Options or VinstallSameCode;
+  SetLength(Line, 512);
+  Result := Logged('BeforeInstallWithCode', VBeforeInstallWithCode(WizardForm.Handle, Code, Options, Line, 512));
+  Line := LibraryLine(Line);
+  // What to pass, for whoever reads the log.
   if Line = NoCodeLine then
-    // Nobody could be asked: what to pass, for whoever reads the log.
     LogLine(NoCodeLine + ': run with /CODE=<code>')
+  else if Pos(OtherCodeLine, Line) = 1 then
+    LogLine(Line + ': run with /REPLACECODE to replace it')
   else
     LogLine(Line);
 end;
@@ -470,19 +408,26 @@ begin
 end;
 
 // After the Ready page, before anything is installed: a non-empty result
-// stops the setup here.
+// stops the setup here. After a stop the wizard still offers Back, and
+// Install again calls this once more: the library is not called twice, and
+// the stop stands.
 function PrepareToInstall(var NeedsRestart: Boolean): String;
 var
   Line: AnsiString;
+  Status: Integer;
 begin
-  Result := '';
+  Result := StopMessage;
   if BeforeInstallCalled then
     Exit;
   BeforeInstallCalled := True;
-  if not ProtectInstallFolder then begin
-    Result := Stop('Setup stopped: C:\TELDAX is not owned by an administrator; nothing was installed.', ExitFailed);
+  Status := ProtectInstallFolder(Line);
+  if Status = 0 then begin
+    LogLine('stopped');
+    StopMessage := Stop('Setup stopped: ' + Line, ExitFailed);
+    Result := StopMessage;
     Exit;
   end;
+  MadeInstallFolder := Status = 2;
   if BeforeInstallWithCode(Line) = 0 then begin
     // A stop installs nothing: the folder made for it goes again (when
     // empty; first out of it, as a current directory cannot be removed).
@@ -492,9 +437,10 @@ begin
     end;
     LogLine('stopped');
     if Line = CancelledLine then
-      Result := Stop('Setup stopped: nothing was installed.', ExitCancelled)
+      StopMessage := Stop('Setup stopped: nothing was installed.', ExitCancelled)
     else
-      Result := Stop('Setup stopped: ' + Line, ExitFailed);
+      StopMessage := Stop('Setup stopped: ' + Line, ExitFailed);
+    Result := StopMessage;
   end;
 end;
 
@@ -526,4 +472,44 @@ begin
   if HasParam('/PDF') then
     Logged('InstallPDF', VInstallPDF(WizardForm.Handle, 0, 0, 0, 0));
   LogLine('completed');
+end;
+
+// Just before the uninstaller removes what Setup installed: what the
+// library wrote that Inno Setup does not know (the desktop Velloran.lnk,
+// the release records) goes through RemoveLibraryFiles, each file through a
+// handle on which it was checked to lie in its folder. Setup's own files
+// are left to the uninstaller (files ''): it removes them from C:\TELDAX,
+// which only administrators may change. The library is then unloaded so
+// that the uninstaller can delete its copy. Status and line go to Inno
+// Setup's own log (/LOG=). Status 0 says that C:\TELDAX may not be deleted
+// in (a reparse point, not a folder): the uninstaller, which deletes its
+// files there by name, then stops and removes nothing (Abort, which ends
+// the uninstaller from here without a message; exit code 1). A library
+// that cannot be loaded is said in the log, and the rest is still removed.
+procedure CurUninstallStepChanged(CurUninstallStep: TUninstallStep);
+var
+  Line: AnsiString;
+  Options, Status: Integer;
+begin
+  if CurUninstallStep <> usUninstall then
+    Exit;
+  Options := 0;
+  if UninstallSilent then
+    Options := VinstallSilent;
+  SetLength(Line, 512);
+  Status := -1;
+  try
+    Status := VRemoveLibraryFiles(0, '', Options, Line, 512);
+  except
+    Log('RemoveLibraryFiles not called: ' + GetExceptionMessage);
+  end;
+  UnloadDLL(ExpandConstant('{app}\VINSTALLDLL.dll'));
+  if Status <> -1 then begin
+    Log('RemoveLibraryFiles ' + IntToStr(Status));
+    Log(LibraryLine(Line));
+  end;
+  if Status = 0 then begin
+    Log(InstallFolder + ' may not be deleted in: nothing removed');
+    Abort;
+  end;
 end;

@@ -933,6 +933,8 @@ int CallExport(const char* name, HWND window, LPARAM a2, LPARAM a3, LPARAM a4, L
     CreatedDirectoryCount = 0;
     OpenCount = 0;
     ShellNoticeCount = 0;
+    ResolveCount = 0;
+    SecuritySetCount = 0;
     memset(&Dialog, 0, sizeof Dialog);
     ForegroundRequest = NULL;
     DrivenDialog = NULL;
@@ -1224,6 +1226,9 @@ HWND MakeOwnerWindow()
 
 // --- Link objects behind a proxy --------------------------------------------------------
 
+ResolveRecord Resolves[16];
+int ResolveCount;
+
 class LinkProxy final : public IShellLinkA {
 public:
     explicit LinkProxy(IShellLinkA* real) : real_(real), references_(1) {}
@@ -1290,7 +1295,13 @@ public:
     {
         return real_->SetRelativePath(path, reserved);
     }
-    HRESULT STDMETHODCALLTYPE Resolve(HWND window, DWORD flags) override { return real_->Resolve(window, flags); }
+    HRESULT STDMETHODCALLTYPE Resolve(HWND window, DWORD flags) override
+    {
+        if (ResolveCount < (int)ARRAYSIZE(Resolves))
+            Resolves[ResolveCount] = {window, flags};
+        ++ResolveCount;
+        return real_->Resolve(window, flags);
+    }
     HRESULT STDMETHODCALLTYPE SetPath(LPCSTR file) override { return real_->SetPath(file); }
 
 private:
@@ -1344,8 +1355,12 @@ static void RecordCreatedDirectory(const char* path, const SECURITY_ATTRIBUTES* 
 static struct {
     char path[MAX_PATH];
     char sddl[512];
-} ReportedSecurity[4];
+} ReportedSecurity[16];
 static int TokenMembership = -1;  // -1: the real answer
+static int ElevationType = -1;    // -1: the real answer
+SecuritySetRecord SecuritySets[16];
+int SecuritySetCount;
+static int SessionId = -1;        // -1: the real answer
 
 void ReportSecurity(const char* path, const char* sddl)
 {
@@ -1364,8 +1379,24 @@ void ReportTokenMembership(bool member)
     TokenMembership = member ? 1 : 0;
 }
 
+void ReportElevationType(int type)
+{
+    ElevationType = type;
+}
+
+void ReportSessionId(DWORD session)
+{
+    SessionId = (int)session;
+}
+
+void UseRealSession()
+{
+    SessionId = -1;
+}
+
 void UseRealSecurity()
 {
+    ElevationType = -1;
     memset(ReportedSecurity, 0, sizeof ReportedSecurity);
     TokenMembership = -1;
 }
@@ -1373,6 +1404,9 @@ void UseRealSecurity()
 static decltype(&GetKernelObjectSecurity) RealGetKernelObjectSecurity;
 static decltype(&OpenProcessToken) RealOpenProcessToken;
 static decltype(&CheckTokenMembership) RealCheckTokenMembership;
+static decltype(&GetTokenInformation) RealGetTokenInformation;
+static decltype(&SetKernelObjectSecurity) RealSetKernelObjectSecurity;
+static decltype(&ProcessIdToSessionId) RealProcessIdToSessionId;
 
 static BOOL WINAPI WrapGetKernelObjectSecurity(HANDLE object, SECURITY_INFORMATION wanted,
                                                PSECURITY_DESCRIPTOR descriptor, DWORD size, LPDWORD needed)
@@ -1424,6 +1458,64 @@ static BOOL WINAPI WrapOpenProcessToken(HANDLE process, DWORD access, PHANDLE to
     if (Fails("OpenProcessToken", NULL))
         return FALSE;
     return RealOpenProcessToken(process, access, token);
+}
+
+static BOOL WINAPI WrapGetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID information,
+                                           DWORD size, PDWORD needed)
+{
+    if (Fails("GetTokenInformation", NULL))
+        return FALSE;
+    if (kind == TokenElevationType && ElevationType == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (kind == TokenElevationType && ElevationType > 0) {
+        if (needed)
+            *needed = sizeof(TOKEN_ELEVATION_TYPE);
+        if (size < sizeof(TOKEN_ELEVATION_TYPE)) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return FALSE;
+        }
+        *(TOKEN_ELEVATION_TYPE*)information = (TOKEN_ELEVATION_TYPE)ElevationType;
+        return TRUE;
+    }
+    return RealGetTokenInformation(token, kind, information, size, needed);
+}
+
+static BOOL WINAPI WrapSetKernelObjectSecurity(HANDLE object, SECURITY_INFORMATION what,
+                                               PSECURITY_DESCRIPTOR descriptor)
+{
+    const char* path = PathOf(object);
+    if (SecuritySetCount < (int)ARRAYSIZE(SecuritySets)) {
+        SecuritySetRecord& r = SecuritySets[SecuritySetCount];
+        lstrcpynA(r.path, path, sizeof r.path);
+        r.sddl[0] = '\0';
+        r.control = 0;
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision;
+        if (GetSecurityDescriptorControl(descriptor, &control, &revision))
+            r.control = control;
+        char* text = NULL;
+        if (ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, what, &text, NULL)) {
+            lstrcpynA(r.sddl, text, sizeof r.sddl);
+            LocalFree(text);
+        }
+    }
+    ++SecuritySetCount;
+    if (Fails("SetKernelObjectSecurity", path))
+        return FALSE;
+    return RealSetKernelObjectSecurity(object, what, descriptor);
+}
+
+static BOOL WINAPI WrapProcessIdToSessionId(DWORD process, DWORD* session)
+{
+    if (Fails("ProcessIdToSessionId", NULL))
+        return FALSE;
+    if (SessionId >= 0 && process == GetCurrentProcessId()) {
+        *session = (DWORD)SessionId;
+        return TRUE;
+    }
+    return RealProcessIdToSessionId(process, session);
 }
 
 static BOOL WINAPI WrapCheckTokenMembership(HANDLE token, PSID group, PBOOL member)
@@ -1534,6 +1626,18 @@ static FARPROC WINAPI HookGetProcAddress(HMODULE module, LPCSTR name)
     if (strcmp(name, "CheckTokenMembership") == 0) {
         RealCheckTokenMembership = (decltype(RealCheckTokenMembership))(void*)real;
         return (FARPROC)(void*)WrapCheckTokenMembership;
+    }
+    if (strcmp(name, "GetTokenInformation") == 0) {
+        RealGetTokenInformation = (decltype(RealGetTokenInformation))(void*)real;
+        return (FARPROC)(void*)WrapGetTokenInformation;
+    }
+    if (strcmp(name, "SetKernelObjectSecurity") == 0) {
+        RealSetKernelObjectSecurity = (decltype(RealSetKernelObjectSecurity))(void*)real;
+        return (FARPROC)(void*)WrapSetKernelObjectSecurity;
+    }
+    if (strcmp(name, "ProcessIdToSessionId") == 0) {
+        RealProcessIdToSessionId = (decltype(RealProcessIdToSessionId))(void*)real;
+        return (FARPROC)(void*)WrapProcessIdToSessionId;
     }
     if (strcmp(name, "NtQueryInformationFile") == 0) {
         RealNtQueryInformationFile = (FileInformationCall)(void*)real;

@@ -64,7 +64,10 @@ void* PatchImport(HMODULE module, const char* function, void* replacement);
 // SHGetSpecialFolderPathA, GetVersionExA, DialogBoxParamA, MessageBoxA,
 // ShellExecuteA, CoCreateInstance, CreateStreamOnHGlobal; and, found through
 // GetProcAddress (below), ntdll's NtQueryInformationFile, NtQueryObject and
-// NtSetInformationFile (failing with STATUS_ACCESS_DENIED).
+// NtSetInformationFile (failing with STATUS_ACCESS_DENIED), advapi32's
+// GetKernelObjectSecurity (by the handle's path), SetKernelObjectSecurity
+// (likewise), OpenProcessToken, CheckTokenMembership and
+// GetTokenInformation, and kernel32's ProcessIdToSessionId.
 void FailCall(const char* function, int occurrence = 0, const char* pathPart = NULL,
               DWORD error = ERROR_ACCESS_DENIED);
 void ClearFaults();
@@ -254,13 +257,26 @@ HWND MakeOwnerWindow();
 // Hex and printable form of bytes, for messages.
 const char* Show(const void* data, int size);
 
+// --- Sessions ------------------------------------------------------------------------------
+// ProcessIdToSessionId (which the library finds through GetProcAddress)
+// reports session for the current process, until UseRealSession().
+void ReportSessionId(DWORD session);
+void UseRealSession();
+
 // --- Link objects behind a proxy --------------------------------------------------------
 // From now until module is loaded again, the shell link objects that module's
 // CoCreateInstance makes come back behind a thin proxy of IShellLinkA: every
 // call reaches the real object, except that a request for IPersistFile or
 // IPersistStream counts as a call of "QueryInterface" and, when FailCall says
 // so, is refused with E_NOINTERFACE. Call it after each LoadLibraryUnderTest.
+// Every IShellLinkA::Resolve is recorded with its window and flags.
 void ProxyLinkObjects(HMODULE module);
+struct ResolveRecord {
+    HWND window;
+    DWORD flags;
+};
+extern ResolveRecord Resolves[16];
+extern int ResolveCount;
 
 // --- Security: what the library reads through advapi32 ------------------------------------
 // The library finds its advapi32 calls with GetProcAddress, which the harness
@@ -276,6 +292,23 @@ void ProxyLinkObjects(HMODULE module);
 void ReportSecurity(const char* path, const char* sddl);
 // CheckTokenMembership answers member (true or false) for any group.
 void ReportTokenMembership(bool member);
+// GetTokenInformation answers TokenElevationType with type: 1 (default: no
+// split token, as with UAC off or before it), 2 (full: the elevated half of
+// a split token, what Wine 8 always says), 3 (limited); 0 fails the query as
+// Windows before Vista does (ERROR_INVALID_PARAMETER). Other classes reach
+// the real function.
+void ReportElevationType(int type);
+// What the library set with SetKernelObjectSecurity during the last
+// CallExport, in order: the path the handle was opened with, and the owner
+// and DACL it was given as SDDL (the first 16 kept, all counted). Under Wine
+// the call reaches the platform, which keeps no owner.
+struct SecuritySetRecord {
+    char path[MAX_PATH];
+    char sddl[512];
+    DWORD control;  // the descriptor's control bits
+};
+extern SecuritySetRecord SecuritySets[16];
+extern int SecuritySetCount;
 void UseRealSecurity();
 // GetVolumeInformationA reports this file system and these flags, until
 // UseRealVolume().

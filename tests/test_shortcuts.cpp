@@ -57,7 +57,7 @@ static HANDLE Hold(const char* path, DWORD disposition = OPEN_EXISTING)
 static HRESULT ReadHeld(const char* path, ShortcutInfo* info)
 {
     HANDLE h = Hold(path);
-    HRESULT hr = ReadShortcut(h, info);
+    HRESULT hr = ReadShortcut(h, info, SLR_ANY_MATCH);
     CloseHandle(h);
     return hr;
 }
@@ -184,7 +184,7 @@ static void TestReadShortcutFailures()
         Record r;
         InitRecord(&r);
         HANDLE h = c.invalidHandle ? INVALID_HANDLE_VALUE : Hold(path);
-        HRESULT hr = ReadShortcut(h, &r.info);
+        HRESULT hr = ReadShortcut(h, &r.info, SLR_ANY_MATCH);
         if (h != INVALID_HANDLE_VALUE)
             CloseHandle(h);
         ClearFaults();

@@ -3,6 +3,7 @@
 #include "../interface/trace.h"
 #include "platform.h"
 
+#include <stdarg.h>
 #include <stddef.h>
 #include <string.h>
 #include <strsafe.h>
@@ -29,6 +30,17 @@ enum {
     FileDispositionInformationClass = 13,
     FileAllInformationClass = 18,
 };
+
+char GuardReason[TraceLineSize];
+
+void Refuse(LPCSTR format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    StringCchVPrintfA(GuardReason, ARRAYSIZE(GuardReason), format, args);
+    va_end(args);
+    Trace("%s", GuardReason);
+}
 
 static FARPROC NativeCall(LPCSTR name)
 {
@@ -66,12 +78,14 @@ static bool ReadAll(HANDLE handle, AllInformation* all)
            all->nameBytes <= sizeof all->name;
 }
 
-bool HandleAttributes(HANDLE handle, DWORD* attributes)
+bool HandleAttributes(HANDLE handle, DWORD* attributes, DWORD* links)
 {
     AllInformation all;
     if (!ReadAll(handle, &all))
         return false;
     *attributes = all.attributes;
+    if (links)
+        *links = all.links;
     return true;
 }
 
@@ -99,7 +113,7 @@ static bool NamedAs(const AllInformation& all, const WCHAR* expected, DWORD leng
     for (; i < all.nameBytes / sizeof(WCHAR) && i + 1 < MAX_PATH; ++i)
         shown[i] = all.name[i] >= 0x20 && all.name[i] < 0x7f ? (char)all.name[i] : '?';
     shown[i] = '\0';
-    Trace(lead, path, shown);
+    Refuse(lead, path, shown);
     return false;
 }
 
@@ -125,30 +139,10 @@ static int DeviceOf(HANDLE handle, const WCHAR* path, DWORD length, WCHAR (&devi
     return (int)deviceLength;
 }
 
-bool HoldFolder(LPCSTR path, HeldFolder* folder)
+// The checks of HoldFolder on handle, which the caller opened at path (in
+// full); false, said in the trace, when nothing may be used in the folder.
+static bool CheckFolder(HANDLE handle, LPCSTR path, HeldFolder* folder, LPCSTR use)
 {
-    folder->handle = INVALID_HANDLE_VALUE;
-    Platform platform = CurrentPlatform();
-    if (!platform.ntFamily)
-        return true;
-
-    // The trace names the folder in full, the current one too.
-    char shown[MAX_PATH];
-    DWORD length = GetFullPathNameA(path, MAX_PATH, shown, NULL);
-    if (length && length < MAX_PATH)
-        path = shown;
-
-    // Listing the folder is data access, so that the share mode counts.
-    HANDLE handle = CreateFileA(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FolderShare, NULL, OPEN_EXISTING,
-                                platform.openFlags, NULL);
-    if (handle == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        Trace("nothing written in %s: %s (error %lu)", path,
-              error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? "there is no such folder"
-                                                                            : "it cannot be opened to be checked",
-              error);
-        return false;
-    }
     // What its handle must name: the full path without its drive ("C:") or
     // the first '\' of a network path, and without a closing '\' but for
     // the volume's root.
@@ -162,8 +156,10 @@ bool HoldFolder(LPCSTR path, HeldFolder* folder)
     DWORD attributes = GetFileAttributesA(path);
     AllInformation all;
     LPCSTR refusal = NULL;
+    char lead[64];
+    StringCchPrintfA(lead, ARRAYSIZE(lead), "nothing %s %%s: its handle names \"%%s\"", use);
     // Without these calls nothing could tell where a file lies, or delete
-    // one made in the wrong place: refused rather than written unchecked.
+    // one made in the wrong place: refused rather than used unchecked.
     if (!NativeCall("NtQueryInformationFile") || !NativeCall("NtQueryObject") || !NativeCall("NtSetInformationFile"))
         refusal = "ntdll.dll lacks the calls to check it";
     else if (attributes == INVALID_FILE_ATTRIBUTES || !ReadAll(handle, &all))
@@ -172,17 +168,55 @@ bool HoldFolder(LPCSTR path, HeldFolder* folder)
         refusal = "it is a reparse point";
     else if (!(attributes & all.attributes & FILE_ATTRIBUTE_DIRECTORY))
         refusal = "it is not a folder";
-    else if (!NamedAs(all, folder->name, folder->nameLength, "nothing written in %s: its handle names \"%s\"", path))
+    else if (!NamedAs(all, folder->name, folder->nameLength, lead, path))
         refusal = "";  // said by NamedAs
     else if ((folder->deviceLength = DeviceOf(handle, folder->name, folder->nameLength, folder->device)) < 0)
         refusal = "it cannot be checked";
     if (refusal) {
         if (refusal[0])
-            Trace("nothing written in %s: %s", path, refusal);
-        CloseHandle(handle);
+            Refuse("nothing %s %s: %s", use, path, refusal);
         return false;
     }
     folder->handle = handle;
+    return true;
+}
+
+bool AdoptFolder(HANDLE handle, LPCSTR path, HeldFolder* folder, LPCSTR use)
+{
+    folder->handle = INVALID_HANDLE_VALUE;
+    return !CurrentPlatform().ntFamily || CheckFolder(handle, path, folder, use);
+}
+
+bool HoldFolder(LPCSTR path, HeldFolder* folder, LPCSTR use, DWORD access)
+{
+    folder->handle = INVALID_HANDLE_VALUE;
+    Platform platform = CurrentPlatform();
+    if (!platform.ntFamily)
+        return true;
+
+    // The trace names the folder in full, the current one too.
+    char shown[MAX_PATH];
+    DWORD length = GetFullPathNameA(path, MAX_PATH, shown, NULL);
+    if (length && length < MAX_PATH)
+        path = shown;
+
+    // Listing the folder is data access, so that the share mode counts.
+    HANDLE handle = CreateFileA(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | access, FolderShare, NULL,
+                                OPEN_EXISTING, platform.openFlags, NULL);
+    if (handle == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        Refuse("nothing %s %s: %s (error %lu)", use, path,
+              error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? "there is no such folder"
+                                                                            : "it cannot be opened to be checked",
+              error);
+        return false;
+    }
+    if (!CheckFolder(handle, path, folder, use)) {
+        CloseHandle(handle);
+        // What refused it is no platform error: "access denied" stands for it.
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
     return true;
 }
 
@@ -196,7 +230,7 @@ static bool LiesIn(const HeldFolder& folder, HANDLE file, const AllInformation& 
     DWORD length = folder.nameLength == 1 ? 0 : folder.nameLength;
     CopyMemory(expected, folder.name, length * sizeof(WCHAR));
     expected[length++] = L'\\';
-    LPCSTR last = strrchr(path, '\\');
+    LPCSTR last = FindCharacter(path, '\\', true);
     int name = MultiByteToWideChar(CP_ACP, 0, last ? last + 1 : path, -1, expected + length, MAX_PATH) - 1;
     char lead[64];
     StringCchPrintfA(lead, ARRAYSIZE(lead), "%%s not %s: its handle names \"%%s\"", done);
@@ -206,14 +240,26 @@ static bool LiesIn(const HeldFolder& folder, HANDLE file, const AllInformation& 
     int deviceLength = DeviceOf(file, expected, length + (DWORD)name, device);
     if (deviceLength == folder.deviceLength && SameText(device, folder.device, (DWORD)deviceLength))
         return true;
-    Trace("%s not %s: %s", path, done, deviceLength < 0 ? "it cannot be checked" : "it lies on another volume");
+    Refuse("%s not %s: %s", path, done, deviceLength < 0 ? "it cannot be checked" : "it lies on another volume");
     return false;
 }
 
-// True when the file held by file may be written; otherwise says why in the
-// trace. path names it in folder.
-static bool MayWrite(const HeldFolder& folder, HANDLE file, LPCSTR path)
+bool LiesInFolder(const HeldFolder& folder, HANDLE file, LPCSTR path, LPCSTR done)
 {
+    AllInformation all;
+    if (ReadAll(file, &all))
+        return LiesIn(folder, file, all, path, done);
+    Refuse("%s not %s: it cannot be checked", path, done);
+    return false;
+}
+
+// True when the file held by file may be used for kind; otherwise says why in
+// the trace. path names it in folder. A file that is only read may have any
+// attributes; one to be replaced may not have those that a create that
+// replaces a file refuses.
+static bool MayUse(const HeldFolder& folder, HANDLE file, LPCSTR path, HoldKind kind)
+{
+    LPCSTR done = kind == ForReading ? "read" : "written";
     AllInformation all;
     LPCSTR refusal = NULL;
     if (!ReadAll(file, &all))
@@ -222,17 +268,18 @@ static bool MayWrite(const HeldFolder& folder, HANDLE file, LPCSTR path)
         refusal = "it is a reparse point";
     else if (all.attributes & FILE_ATTRIBUTE_DIRECTORY)
         refusal = "it is a folder";
-    else if (all.attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
+    else if (kind != ForReading &&
+             (all.attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
         refusal = "it is read-only, hidden or a system file";
     if (refusal) {
-        Trace("%s not written: %s", path, refusal);
+        Refuse("%s not %s: %s", path, done, refusal);
         return false;
     }
     if (all.links > 1) {
-        Trace("%s not written: it has %lu names (a hard link)", path, all.links);
+        Refuse("%s not %s: it has %lu names (a hard link)", path, done, all.links);
         return false;
     }
-    return LiesIn(folder, file, all, path, "written");
+    return LiesIn(folder, file, all, path, done);
 }
 
 bool HoldFile(const HeldFolder& folder, LPCSTR path, HoldKind kind, bool create, HANDLE* held, bool* created)
@@ -243,18 +290,24 @@ bool HoldFile(const HeldFolder& folder, LPCSTR path, HoldKind kind, bool create,
     Platform platform = CurrentPlatform();
     HANDLE file;
     bool made = false;
+    create = create && kind != ForReading;
     if (!platform.ntFamily) {
         // Nothing is held or checked: the file is opened for kind as a
-        // plain write opens it.
-        file = kind == ForWriting ? CreateForWriting(path)
-                                  : CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
-                                                create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        // plain read or write opens it.
+        if (kind == ForReading)
+            file = OpenForReading(path);
+        else if (kind == ForWriting)
+            file = CreateForWriting(path);
+        else
+            file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
+                               create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
         made = create && GetLastError() != ERROR_ALREADY_EXISTS;
     } else {
         // Whatever the kind, the handle has data access, so that its share
         // mode is recorded, which an open without data access would not do.
-        DWORD access = FILE_READ_ATTRIBUTES | (kind == ForWriting    ? GENERIC_WRITE
-                                                                     : GENERIC_READ | GENERIC_WRITE);
+        DWORD access = FILE_READ_ATTRIBUTES | (kind == ForWriting   ? GENERIC_WRITE
+                                               : kind == ForReading ? GENERIC_READ
+                                                                    : GENERIC_READ | GENERIC_WRITE);
         DWORD share = kind == ForWriting ? FILE_SHARE_WRITE : FILE_SHARE_READ;
         // A folder of that name opens too, to be refused as one.
         file = CreateFileA(path, access, share, NULL, OPEN_EXISTING, platform.openFlags, NULL);
@@ -269,18 +322,37 @@ bool HoldFile(const HeldFolder& folder, LPCSTR path, HoldKind kind, bool create,
         }
     }
     if (file == INVALID_HANDLE_VALUE) {
-        Trace("%s not written: it cannot be opened%s (error %lu)", path, platform.ntFamily ? " to be checked" : "",
-              GetLastError());
+        DWORD error = GetLastError();
+        // A file that is not there is no event for a reader: it says so itself.
+        if (kind != ForReading || (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND))
+            Refuse("%s not %s: it cannot be opened%s (error %lu)", path, kind == ForReading ? "read" : "written",
+                  platform.ntFamily ? " to be checked" : "", error);
+        SetLastError(error);
         return false;
     }
-    if (platform.ntFamily && !MayWrite(folder, file, path)) {
+    if (platform.ntFamily && !MayUse(folder, file, path, kind)) {
         ReleaseUnwritten(file, path, made);
+        // What refused it is no platform error: "access denied" stands for it.
+        SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }
     *held = file;
     if (created)
         *created = made;
     return true;
+}
+
+HANDLE OpenToRead(LPCSTR folder, LPCSTR path)
+{
+    HeldFolder held;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (!HoldFolder(folder, &held, "read from"))
+        return file;
+    HoldFile(held, path, ForReading, false, &file);
+    DWORD error = GetLastError();
+    ReleaseHold(held.handle);
+    SetLastError(error);
+    return file;
 }
 
 void ReleaseHold(HANDLE held)
@@ -312,21 +384,29 @@ void ReleaseUnwritten(HANDLE held, LPCSTR path, bool created)
     Trace("%s %s again: it was made empty to be held", path, deleted ? "deleted" : "not deleted");
 }
 
-void DeleteByName(LPCSTR path)
+bool DeleteByName(LPCSTR path)
 {
-    if (DeleteFileA(path))
+    if (DeleteFileA(path)) {
         Trace("%s deleted", path);
-    else if (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND)
+        return true;
+    }
+    if (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND)
         Trace("%s not deleted (error %lu)", path, GetLastError());
+    return false;
 }
 
-void DeleteFromFolder(const HeldFolder& folder, LPCSTR path)
+bool DeleteFromFolder(const HeldFolder& folder, LPCSTR path, bool isFolder)
 {
     if (!CurrentPlatform().ntFamily) {
         // There are no links on the 9x family: the name is the file.
+        if (isFolder) {
+            bool deleted = RemoveDirectoryA(path) != FALSE;
+            if (deleted)
+                Trace("%s deleted", path);
+            return deleted;
+        }
         SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-        DeleteByName(path);
-        return;
+        return DeleteByName(path);
     }
     // Deleting and changing attributes only; deletion not shared, so that
     // the name stays bound to what is checked until it goes.
@@ -335,14 +415,15 @@ void DeleteFromFolder(const HeldFolder& folder, LPCSTR path)
     if (file == INVALID_HANDLE_VALUE) {
         if (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND)
             Trace("%s not deleted (error %lu)", path, GetLastError());
-        return;
+        return false;
     }
     AllInformation all;
     LPCSTR refusal = NULL;
     if (!ReadAll(file, &all))
         refusal = "it cannot be checked";
-    else if (all.attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))
-        refusal = "it is a reparse point or a folder";
+    else if ((all.attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+             ((all.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != isFolder)
+        refusal = isFolder ? "it is a reparse point or not a folder" : "it is a reparse point or a folder";
     // The attributes belong to the file, not to the name: those of a file
     // with other names elsewhere are not the library's to change.
     else if (all.links > 1 && (all.attributes & FILE_ATTRIBUTE_READONLY))
@@ -351,6 +432,7 @@ void DeleteFromFolder(const HeldFolder& folder, LPCSTR path)
         Trace("%s not deleted: %s", path, refusal);
     FileInformationCall set = NATIVE_CALL(FileInformationCall, "NtSetInformationFile");
     IO_STATUS_BLOCK status;
+    bool deleted = false;
     if (!refusal && LiesIn(folder, file, all, path, "deleted") && set) {
         // A read-only file is made writable first, so that it can go.
         struct {
@@ -362,12 +444,15 @@ void DeleteFromFolder(const HeldFolder& folder, LPCSTR path)
         LONG result = 0;
         if (all.attributes & FILE_ATTRIBUTE_READONLY)
             result = set(file, &status, &basic, sizeof basic, FileBasicInformationClass);
+        // The system refuses to mark a folder that holds anything.
         if (result >= 0)
             result = set(file, &status, &deleteFile, sizeof deleteFile, FileDispositionInformationClass);
-        if (result >= 0)
+        deleted = result >= 0;
+        if (deleted)
             Trace("%s deleted", path);
         else
-            Trace("%s not deleted (0x%08lX)", path, (unsigned long)result);
+            Trace("%s not deleted (0x%08lX)%s", path, (unsigned long)result, isFolder ? ": it is not empty" : "");
     }
     CloseHandle(file);
+    return deleted;
 }

@@ -24,7 +24,15 @@
 // reparse points or ACLs: nothing is held or checked there, and a file is
 // opened as a plain write would open it.
 #pragma once
+#include "../interface/trace.h"
+
 #include <windows.h>
+
+// Why the guard refused what it refused last, as the trace said it (without
+// its prefix): an export puts it into its line for the setup program's log.
+extern char GuardReason[TraceLineSize];
+// Says a refusal in the trace and keeps it in GuardReason.
+void Refuse(LPCSTR format, ...) __attribute__((format(printf, 1, 2)));
 
 // What the handle is for, which decides its access and share mode.
 enum HoldKind {
@@ -34,6 +42,9 @@ enum HoldKind {
     // Read and then replaced through the handle (a shortcut): read and write
     // access, reading shared.
     ForShortcut,
+    // Only read through the handle (RC.DAT, TRAN.PIF): read access, reading
+    // shared, as a plain read opens it. Never created.
+    ForReading,
 };
 
 // A folder held open by HoldFolder, with what its files are checked against.
@@ -48,15 +59,25 @@ struct HeldFolder {
 // Opens the folder at path (full, or relative to the current directory: "."
 // is the current directory itself) and keeps it open, so that it cannot be
 // renamed or deleted until ReleaseHold(folder->handle). False, said in the
-// trace, when nothing may be written in it: it does not exist, is a reparse
-// point (a junction, a symbolic link, a mount point) or not a directory, its
-// handle names another path than path does, or it cannot be opened or
-// checked (ntdll.dll lacking the call that reads a handle's path included).
-// On the 9x family it is true and nothing is held.
-bool HoldFolder(LPCSTR path, HeldFolder* folder);
+// trace as "nothing <use> <path>: <why>", when nothing may be used in it: it
+// does not exist, is a reparse point (a junction, a symbolic link, a mount
+// point) or not a directory, its handle names another path than path does,
+// or it cannot be opened or checked (ntdll.dll lacking the call that reads a
+// handle's path included). access is asked for on top of listing it (to
+// change its security, say). On the 9x family it is true and nothing is
+// held.
+bool HoldFolder(LPCSTR path, HeldFolder* folder, LPCSTR use = "written in", DWORD access = 0);
+
+// The same checks for a folder that handle already holds, opened at path
+// without following a link (FILE_FLAG_OPEN_REPARSE_POINT) and with
+// FILE_READ_ATTRIBUTES: folder then holds handle, which the caller still
+// owns. On the 9x family it is true.
+bool AdoptFolder(HANDLE handle, LPCSTR path, HeldFolder* folder, LPCSTR use);
 
 // Opens the file at path, which names a file in folder, for kind, checks it
-// on that handle and keeps it open until ReleaseHold. A name that does not
+// on that handle and keeps it open until ReleaseHold. A file to be read is
+// checked as one to be written, but for its attributes, and refused as "not
+// read". A name that does not
 // exist yet is created, empty, when create is true, without following a
 // link put at the name meanwhile (FILE_FLAG_OPEN_REPARSE_POINT from Windows
 // 2000 on; NT 4.0 has no reparse points); with create false the call is
@@ -73,6 +94,13 @@ bool HoldFolder(LPCSTR path, HeldFolder* folder);
 bool HoldFile(const HeldFolder& folder, LPCSTR path, HoldKind kind, bool create, HANDLE* held,
               bool* created = NULL);
 
+// Opens the file at path, in the folder at folder, to be read: the folder
+// held while the file is checked (ForReading), then released; the file's
+// handle, or INVALID_HANDLE_VALUE when it is not there or may not be read
+// (the trace says why, and GetLastError: ERROR_ACCESS_DENIED for a refusal).
+// Close it with ReleaseHold.
+HANDLE OpenToRead(LPCSTR folder, LPCSTR path);
+
 // Empties the held file, so that what is then written through it replaces
 // what it held, as a create that replaces a file would. False (the last
 // error tells why) when it could not be emptied.
@@ -84,8 +112,9 @@ inline bool EmptyHeld(HANDLE held)
 // Deletes the file named path by its name, unchecked: only for places that
 // ordinary users cannot write (the desktop common to all users, the system
 // folder) or a family without links. Says in the trace what became of it,
-// leaving out the usual case of a file that is not there.
-void DeleteByName(LPCSTR path);
+// leaving out the usual case of a file that is not there. True when it was
+// deleted.
+bool DeleteByName(LPCSTR path);
 
 // Deletes the file at path, which names a file in folder, read-only or not,
 // through a handle on which it was checked to lie there: a folder turned
@@ -93,12 +122,19 @@ void DeleteByName(LPCSTR path);
 // file that has others goes alone; when that file is read-only it stays,
 // since its attributes are those of every name. Says in the trace what
 // became of it, leaving out a file that is not there. On the 9x family it
-// is made writable and deleted by name.
-void DeleteFromFolder(const HeldFolder& folder, LPCSTR path);
+// is made writable and deleted by name. With isFolder, path names a folder
+// in folder, which goes only when it is empty. True when it was deleted.
+bool DeleteFromFolder(const HeldFolder& folder, LPCSTR path, bool isFolder = false);
 
-// The attributes of what handle holds (it needs FILE_READ_ATTRIBUTES), read
-// on the handle; false when they cannot be read.
-bool HandleAttributes(HANDLE handle, DWORD* attributes);
+// The attributes of what handle holds (it needs FILE_READ_ATTRIBUTES), and
+// how many names it has, read on the handle; false when they cannot be read.
+bool HandleAttributes(HANDLE handle, DWORD* attributes, DWORD* links = NULL);
+
+// True when file, which path names (in folder), lies in folder: its path on
+// the volume is the folder's and its own name, on the folder's volume.
+// Otherwise says in the trace why "<path> not <done>".
+bool LiesInFolder(const HeldFolder& folder, HANDLE file, LPCSTR path, LPCSTR done);
+
 
 // Closes what HoldFolder or HoldFile held; INVALID_HANDLE_VALUE is fine.
 void ReleaseHold(HANDLE held);

@@ -15,8 +15,7 @@ template <int Count> struct InheritedAce {
     ACCESS_MASK rights;
     Sid<Count> sid;
 };
-#define FOLDER_ACE(rights, count, sid) \
-    {{ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, sizeof(InheritedAce<count>)}, rights, sid}
+#define FOLDER_ACE(rights, count, sid, inherit) {{ACCESS_ALLOWED_ACE_TYPE, inherit, sizeof(InheritedAce<count>)}, rights, sid}
 struct FolderSecurity {
     SECURITY_DESCRIPTOR_RELATIVE header;
     Sid<2> owner;
@@ -28,42 +27,67 @@ struct FolderSecurity {
 static_assert(sizeof(FolderSecurity) == 20 + 16 + 8 + 20 + 24 + 24, "the descriptor has no gaps");
 static const WORD FolderDaclSize = sizeof(FolderSecurity) - offsetof(FolderSecurity, dacl);
 
-// Not const: SE_DACL_PROTECTED is set only where the platform knows it.
-static FolderSecurity FolderDescriptor = {
-    {SECURITY_DESCRIPTOR_REVISION, 0, SE_SELF_RELATIVE | SE_DACL_PRESENT, offsetof(FolderSecurity, owner), 0, 0,
-     offsetof(FolderSecurity, dacl)},
+// The ACEs inherit only in the folder's own. SE_DACL_PROTECTED is added to a
+// copy where the platform knows it.
+#define SELF_RELATIVE_HEADER                                                                                \
+    {SECURITY_DESCRIPTOR_REVISION, 0, SE_SELF_RELATIVE | SE_DACL_PRESENT, offsetof(FolderSecurity, owner), 0, 0, \
+     offsetof(FolderSecurity, dacl)}
+#define INHERITED (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)
+static const FolderSecurity FolderDescriptor = {
+    SELF_RELATIVE_HEADER,
     ADMINISTRATORS_SID,
     {ACL_REVISION, 0, FolderDaclSize, 3, 0},
-    FOLDER_ACE(FILE_ALL_ACCESS, 1, SYSTEM_SID),
-    FOLDER_ACE(FILE_ALL_ACCESS, 2, ADMINISTRATORS_SID),
-    FOLDER_ACE(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, 2, USERS_SID),
+    FOLDER_ACE(FILE_ALL_ACCESS, 1, SYSTEM_SID, INHERITED),
+    FOLDER_ACE(FILE_ALL_ACCESS, 2, ADMINISTRATORS_SID, INHERITED),
+    FOLDER_ACE(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, 2, USERS_SID, INHERITED),
 };
+static const FolderSecurity FileDescriptor = {
+    SELF_RELATIVE_HEADER,
+    ADMINISTRATORS_SID,
+    {ACL_REVISION, 0, FolderDaclSize, 3, 0},
+    FOLDER_ACE(FILE_ALL_ACCESS, 1, SYSTEM_SID, 0),
+    FOLDER_ACE(FILE_ALL_ACCESS, 2, ADMINISTRATORS_SID, 0),
+    FOLDER_ACE(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, 2, USERS_SID, 0),
+};
+// The one handed out, until the next call.
+static FolderSecurity Descriptor;
 
-bool MakeInstallFolder(LPCSTR path)
+PSECURITY_DESCRIPTOR AdministratorsDescriptor(bool forFolder)
 {
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, &FolderDescriptor, FALSE};
+    // Windows 2000 brought both automatic inheritance, from which the DACL
+    // is protected, and SetSecurityDescriptorControl: the one tells of the
+    // other.
+    HMODULE advapi = LoadLibraryA("advapi32.dll");
+    bool protect = advapi && GetProcAddress(advapi, "SetSecurityDescriptorControl");
+    if (!protect)
+        Trace("advapi32.dll has no SetSecurityDescriptorControl (error %lu)", GetLastError());
+    if (advapi)
+        FreeLibrary(advapi);
+    Descriptor = forFolder ? FolderDescriptor : FileDescriptor;
+    Descriptor.header.Control = SE_SELF_RELATIVE | SE_DACL_PRESENT | (protect ? SE_DACL_PROTECTED : 0);
+    return &Descriptor;
+}
+
+bool MakeInstallFolder(LPCSTR path, bool orDefault)
+{
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, NULL, FALSE};
     LPSECURITY_ATTRIBUTES security = NULL;
     // Windows 9x keeps no security on files.
     if (!IsWindows9x()) {
         security = &attributes;
-        // Windows 2000 brought both automatic inheritance, from which the
-        // DACL is protected, and SetSecurityDescriptorControl: the one
-        // tells of the other.
-        HMODULE advapi = LoadLibraryA("advapi32.dll");
-        bool protect = advapi && GetProcAddress(advapi, "SetSecurityDescriptorControl");
-        if (!protect)
-            Trace("advapi32.dll has no SetSecurityDescriptorControl (error %lu)", GetLastError());
-        FolderDescriptor.header.Control = SE_SELF_RELATIVE | SE_DACL_PRESENT | (protect ? SE_DACL_PROTECTED : 0);
-        if (advapi)
-            FreeLibrary(advapi);
+        attributes.lpSecurityDescriptor = AdministratorsDescriptor(true);
     }
 
     BOOL made = CreateDirectoryA(path, security);
     // Only an administrator may make Administrators the owner. Without that
-    // right the folder cannot be protected at all; the default security at
-    // least lets the installation go on as before.
+    // right the folder cannot be protected at all; where the caller allows
+    // it, the default security at least lets the installation go on.
     if (!made && security && GetLastError() == ERROR_INVALID_OWNER) {
         Trace("%s cannot be owned by Administrators (error %lu)", path, GetLastError());
+        if (!orDefault) {
+            SetLastError(ERROR_INVALID_OWNER);
+            return false;
+        }
         security = NULL;
         made = CreateDirectoryA(path, NULL);
     }

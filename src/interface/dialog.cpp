@@ -30,12 +30,42 @@ static bool WindowStationVisible()
     return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
+// From Vista on, session 0 holds the services and no one's desktop: its
+// WinSta0 is flagged visible all the same, but a window shown there waits
+// for an answer nobody can give (a deployment agent started as SYSTEM may
+// run its setup program there). Before Vista, session 0 was the console's.
+// ProcessIdToSessionId is Windows 2000's: found by name; and so is
+// GetCurrentProcessId, which only this check needs, to keep the import
+// table within the library's size budget.
+typedef BOOL(WINAPI* ProcessIdToSessionIdCall)(DWORD, DWORD*);
+typedef DWORD(WINAPI* GetCurrentProcessIdCall)();
+
+static bool InSessionZeroOfServices()
+{
+    OSVERSIONINFOA version;
+    ZeroMemory(&version, sizeof version);
+    version.dwOSVersionInfoSize = sizeof version;
+    if (!GetVersionExA(&version) || version.dwPlatformId != VER_PLATFORM_WIN32_NT || version.dwMajorVersion < 6)
+        return false;
+    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    if (!kernel32)
+        return false;
+    ProcessIdToSessionIdCall sessionOf = reinterpret_cast<ProcessIdToSessionIdCall>(
+        reinterpret_cast<void*>(GetProcAddress(kernel32, "ProcessIdToSessionId")));
+    GetCurrentProcessIdCall processId = reinterpret_cast<GetCurrentProcessIdCall>(
+        reinterpret_cast<void*>(GetProcAddress(kernel32, "GetCurrentProcessId")));
+    DWORD session = 1;
+    return sessionOf && processId && sessionOf(processId(), &session) && session == 0;
+}
+
 LPCSTR WhyNoWindows()
 {
     if (SetupIsSilent == 1)
         return "the setup program runs silently";
     if (!WindowStationVisible())
         return "the window station is not visible";
+    if (InSessionZeroOfServices())
+        return "the process runs in session 0, which no one sees";
     return NULL;
 }
 

@@ -12,7 +12,8 @@ char WorkPath[WorkPathSize];
 int NeedNewCode;
 DWORD BytesRead;
 DWORD BytesWritten;
-HANDLE CodeFileHandle = INVALID_HANDLE_VALUE;
+// INVALID_HANDLE_VALUE from the load on: DllMain sets it.
+HANDLE CodeFileHandle;
 int SetupIsSilent;
 
 HANDLE OpenForReading(LPCSTR path)
@@ -52,5 +53,26 @@ void LineFeedsToBlanks(char* text)
     for (; *text; ++text) {
         if (*text == '\n')
             *text = ' ';
+    }
+}
+
+char* FindCharacter(const char* text, char c, bool last)
+{
+    const char* found = NULL;
+    for (; *text; ++text) {
+        if (*text == c) {
+            found = text;
+            if (!last)
+                break;
+        }
+    }
+    return const_cast<char*>(found);
+}
+
+void ControlsToQuestionMarks(char* text)
+{
+    for (; *text; ++text) {
+        if ((unsigned char)*text < 0x20 || *text == 0x7F)
+            *text = '?';
     }
 }

@@ -59,10 +59,24 @@ HANDLE CreateForWriting(LPCSTR path);
 // and AfterInstall both read it this way.
 void ReadCodeFile(HANDLE file);
 
+// The desktop common to all users on the NT family (asked of the platform,
+// whatever BeforeInstall saw), the Windows folder's Desktop elsewhere: where
+// AfterInstall writes Velloran.lnk. False, said in the trace, when the
+// folder cannot be determined. owner is only for the shell's lookup.
+bool FindDesktopFolder(HWND owner, char (&desktop)[MAX_PATH]);
+
 // Case conversion of names: only the ASCII letters change, whatever the
 // user's locale says.
 void AsciiUpperCase(char* text);
 void AsciiLowerCase(char* text);
 
+// The first c in text, or with last the last one; NULL when there is none.
+// The C runtime's strchr and strrchr, without two entries in the import
+// table that the size budget does not have room for.
+char* FindCharacter(const char* text, char c, bool last = false);
+
 // A message text on one line, for the trace and the setup program's log.
 void LineFeedsToBlanks(char* text);
+// Every control character of text (below 0x20, and 0x7F) as '?': a text
+// from a file (RC.DAT may hold anything) on one line of a log.
+void ControlsToQuestionMarks(char* text);

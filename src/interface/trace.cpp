@@ -19,7 +19,7 @@ void Trace(LPCSTR format, ...)
     // One event, one line: control bytes from a file's content (RC.DAT may
     // hold anything) are shown as '?'.
     for (char* c = line; *c; ++c) {
-        if ((unsigned char)*c < 0x20)
+        if ((unsigned char)*c < 0x20 || *c == 0x7F)
             *c = '?';
     }
     StringCchCatA(line, ARRAYSIZE(line), "\n");

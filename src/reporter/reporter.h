@@ -14,3 +14,10 @@ LPCSTR BrokenNameRule(LPCSTR name, char* text, size_t size);
 // in ReporterCode, or with 0 when the user cancels.
 INT_PTR CALLBACK ReporterCodeDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR OnReporterCodeCommand(HWND dialog, WPARAM wParam);
+
+// Why name, a code given on the setup program's command line, names no
+// folder of its own under C:\ (on top of the name rules, which a typed code
+// is held against alone): a device name (CON, PRN, AUX, NUL, COM1 to COM9,
+// LPT1 to LPT9, with or without a type), only dots, a dot or a blank at its
+// end, or a control character; NULL when it names one.
+LPCSTR BrokenFolderRule(LPCSTR name);

@@ -51,28 +51,6 @@ static void CompleteReporterDir(char* text)
         Trace("\"C:\\\" and the reporter text do not fit a path: the text is used as it is");
 }
 
-// The desktop common to all users on the NT family (asked of the platform
-// here, whatever BeforeInstall saw), the Windows folder's Desktop elsewhere.
-// False when the folder cannot be determined.
-static bool FindDesktopFolder(HWND owner, char (&desktop)[MAX_PATH])
-{
-    OSVERSIONINFOA version;
-    ZeroMemory(&version, sizeof version);
-    version.dwOSVersionInfoSize = sizeof version;
-    GetVersionExA(&version);
-    if (version.dwPlatformId == VER_PLATFORM_WIN32_NT) {
-        if (SHGetSpecialFolderPathA(owner, desktop, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE))
-            return true;
-        Trace("desktop folder unknown: SHGetSpecialFolderPathA failed (error %lu)", GetLastError());
-        return false;
-    }
-    char windows[MAX_PATH];
-    if (GetWindowsFolder(windows) && JoinPath(desktop, windows, "\\Desktop"))
-        return true;
-    Trace("desktop folder unknown: no Windows folder with room for \"\\Desktop\"");
-    return false;
-}
-
 static bool IsSkipped(LPCSTR lowerCaseName)
 {
     for (int i = 0; SkipList[i][0]; ++i) {
@@ -91,7 +69,7 @@ static void DeleteTwin(const HeldFolder& folder, LPCSTR shortcutPath)
 {
     char twin[MAX_PATH];
     StringCchCopyA(twin, ARRAYSIZE(twin), shortcutPath);
-    char* dot = strchr(twin, '.');
+    char* dot = FindCharacter(twin, '.');
     if (dot)
         *dot = '\0';
     if (FAILED(StringCchCatA(twin, ARRAYSIZE(twin), ".PIF")))
@@ -104,7 +82,7 @@ static void DeleteTwin(const HeldFolder& folder, LPCSTR shortcutPath)
 // shortcut that cannot be read, or that names no target file, is left as it
 // is rather than written with empty values; a name too long for a path is
 // passed over.
-static void RewriteShortcut(const HeldFolder& folder, LPCSTR name, char* reporterDir)
+static void RewriteShortcut(const HeldFolder& folder, LPCSTR name, char* reporterDir, DWORD resolveFlags)
 {
     char lowerCaseName[MAX_PATH];
     StringCchCopyA(lowerCaseName, ARRAYSIZE(lowerCaseName), name);
@@ -133,7 +111,7 @@ static void RewriteShortcut(const HeldFolder& folder, LPCSTR name, char* reporte
     char iconPath[MAX_PATH] = "";
     char workingDirectory[MAX_PATH] = "";
     ShortcutInfo read = {target, description, 0, iconPath, 0, workingDirectory};
-    HRESULT hr = ReadShortcut(held, &read);
+    HRESULT hr = ReadShortcut(held, &read, resolveFlags);
     if (FAILED(hr)) {
         Trace("%s passed over: cannot be read (0x%08lX)", name, (unsigned long)hr);
     } else if (!target[0]) {
@@ -149,6 +127,25 @@ static void RewriteShortcut(const HeldFolder& folder, LPCSTR name, char* reporte
     ReleaseHold(held);
 }
 
+// How a shortcut's target is looked for when it has moved. Where someone
+// may answer, the shell may ask where it went (no window, SLR_ANY_MATCH).
+// Where nobody can (WhyNoWindows), it shows nothing and gives up after a
+// second (SLR_NO_UI, the time-out in the high word), and neither searches
+// nor asks the link-tracking service or a network host where a target
+// went (SLR_NOSEARCH, SLR_NOTRACK, SLR_NOLINKINFO): a deployment agent's
+// SYSTEM account would otherwise wait there, or reach out to a host a
+// shortcut names. (IShellLink::Resolve in Microsoft's documentation.)
+static DWORD ResolveFlags()
+{
+    enum { ResolveTimeoutMs = 1000 };
+    LPCSTR why = WhyNoWindows();
+    DWORD flags = why ? SLR_ANY_MATCH | SLR_NO_UI | SLR_NOSEARCH | SLR_NOTRACK | SLR_NOLINKINFO |
+                            (ResolveTimeoutMs << 16)
+                      : SLR_ANY_MATCH;
+    Trace("shortcuts resolved with flags 0x%08lX: %s", flags, why ? why : "the shell may ask where a target went");
+    return flags;
+}
+
 // An install folder that leads elsewhere is left alone, twins included: its
 // shortcuts are not the product's.
 static void RewriteInstallFolderShortcuts(char* reporterDir)
@@ -158,6 +155,7 @@ static void RewriteInstallFolderShortcuts(char* reporterDir)
         Trace("%s may not be written in: its shortcuts are left alone", InstallDir);
         return;
     }
+    DWORD resolveFlags = ResolveFlags();
     char pattern[MAX_PATH];
     JoinPath(pattern, InstallDir, "\\*.lnk");
     WIN32_FIND_DATAA found;
@@ -166,7 +164,7 @@ static void RewriteInstallFolderShortcuts(char* reporterDir)
         Trace("no shortcut found as %s (error %lu)", pattern, GetLastError());
     } else {
         do {
-            RewriteShortcut(folder, found.cFileName, reporterDir);
+            RewriteShortcut(folder, found.cFileName, reporterDir, resolveFlags);
         } while (FindNextFileA(search, &found));
         FindClose(search);
     }
@@ -246,11 +244,13 @@ VINSTALL_EXPORT AfterInstall(HWND window, LPARAM, LPARAM, LPARAM, LPARAM)
     TraceCall("AfterInstall", window);
     char codePath[MAX_PATH];
     JoinPath(codePath, InstallDir, "\\RC.DAT");
-    HANDLE file = OpenForReading(codePath);
-    // Unreadable, ReporterDir keeps what BeforeInstall left in it.
+    // Read through the handle on which it was checked: a link put at its
+    // name is refused as a file that cannot be opened. Unreadable,
+    // ReporterDir keeps what BeforeInstall left in it.
+    HANDLE file = OpenToRead(InstallDir, codePath);
     if (file != INVALID_HANDLE_VALUE) {
         ReadCodeFile(file);
-        CloseHandle(file);
+        ReleaseHold(file);
         Trace("reporter code read from %s (%lu bytes)", codePath, BytesRead);
     } else {
         Trace("%s cannot be opened (error %lu): the reporter text stays as BeforeInstall left it", codePath,

@@ -133,7 +133,7 @@ static void ReadProperties(IShellLinkA* link, ShortcutInfo* info)
     info->IconIndex = LOWORD(iconIndex);
 }
 
-HRESULT ReadShortcut(HANDLE file, ShortcutInfo* info)
+HRESULT ReadShortcut(HANDLE file, ShortcutInfo* info, DWORD resolveFlags)
 {
     HRESULT com = CoInitialize(NULL);
     LinkObject object;
@@ -143,10 +143,9 @@ HRESULT ReadShortcut(HANDLE file, ShortcutInfo* info)
         hr = ReadIntoStream(file, &bytes);
     if (SUCCEEDED(hr))
         hr = object.stream->Load(bytes);
-    // No window and no SLR_NO_UI: the shell may ask the user where a moved
-    // target went.
+    // No window: without SLR_NO_UI the shell may ask where a moved target went.
     if (SUCCEEDED(hr))
-        hr = object.link->Resolve(NULL, SLR_ANY_MATCH);
+        hr = object.link->Resolve(NULL, resolveFlags);
     if (SUCCEEDED(hr) && info)
         ReadProperties(object.link, info);
     if (bytes)

@@ -17,10 +17,11 @@ struct ShortcutInfo {
 };
 
 // Loads the shortcut held open in file (its bytes from the start, read
-// through that handle), resolves it and, when info is not null, fills info.
-// Returns the status of the resolve, or of the platform call that failed
-// first; info is left unchanged on failure.
-HRESULT ReadShortcut(HANDLE file, ShortcutInfo* info);
+// through that handle), resolves it with resolveFlags (IShellLinkA::Resolve's,
+// with no window) and, when info is not null, fills info. Returns the status
+// of the resolve, or of the platform call that failed first; info is left
+// unchanged on failure.
+HRESULT ReadShortcut(HANDLE file, ShortcutInfo* info, DWORD resolveFlags);
 
 // Makes a shortcut from a new link object holding only the five properties
 // of info and writes it through file (held open for reading and writing), in
