@@ -65,13 +65,25 @@ static const char NoCodeLine[] = "VINSTALLDLL: no reporter code: run with REPORT
 
 // What the library says of C:\TELDAX, as the wrapper logs it: the gate's
 // check of a folder that is not there yet (this installation makes it), of
-// one that administrators own, and of the Wine user's, which it refuses;
-// the deferred action that makes it; and the removal.
-static const char GateFolderNew[] = "VINSTALLDLL: ProtectInstallFolder returned 2\n";
-static const char GateFolderKept[] = "VINSTALLDLL: ProtectInstallFolder returned 1\n";
-static const char GateFolderRefused[] = "VINSTALLDLL: ProtectInstallFolder returned 0\n";
-static const char StoreFolderMade[] = "VINSTALLDLL: ProtectInstallFolder returned 2\n";
-static const char RemovedLines[] = "";
+// one that administrators own, and of the Wine user's (S-1-5-21-0-0-0-1000,
+// the owner of every file under Wine), which it refuses; the deferred
+// action that makes it; and the removal after an installation and its
+// records (the desktop shortcut and three records deleted, RC.DAT kept).
+static const char GateFolderNew[] =
+    "VINSTALLDLL: ProtectInstallFolder returned 2\n"
+    "VINSTALLDLL: C:\\TELDAX does not exist yet: it is to be made for administrators only\n";
+static const char GateFolderKept[] =
+    "VINSTALLDLL: ProtectInstallFolder returned 1\n"
+    "VINSTALLDLL: C:\\TELDAX is owned by an administrator\n";
+static const char GateFolderRefused[] =
+    "VINSTALLDLL: ProtectInstallFolder returned 0\n"
+    "VINSTALLDLL: C:\\TELDAX: S-1-5-21-0-0-0-1000 may change it as its owner (rights 0x00060000): nothing installed; "
+    "an administrator should look at what the folder holds, then delete it or make Administrators its owner, and run "
+    "Setup again\n";
+static const char StoreFolderMade[] =
+    "VINSTALLDLL: ProtectInstallFolder returned 2\n"
+    "VINSTALLDLL: C:\\TELDAX made, writable by administrators only\n";
+static const char RemovedLines[] = "VINSTALLDLL: 4 files deleted; C:\\TELDAX kept: it is not empty\n";
 static char RefusedSlashLines[512];
 
 static char PackageFolder[MAX_PATH];
@@ -520,7 +532,7 @@ static void test_gate_writes_nothing()
          GateFolderKept, "5;JOHN", "R;MARY", "M"},
         {"MARY stored, REPORTERCODE=john", true, true, {"REPORTERCODE=john"}, Failure,
          "VINSTALLDLL: BeforeInstallWithCode returned 0\n"
-         "VINSTALLDLL: another reporter code is stored: MARY, not john\n"
+         "VINSTALLDLL: another reporter code is stored: MARY is kept and the given code john was not used\n"
          "VINSTALLDLL: to replace the stored code, run with REPLACECODE=1 as well\n",
          "", "", "", ""},
         {"MARY stored, REPORTERCODE=mary", true, true, {"REPORTERCODE=mary"}, ERROR_SUCCESS,
@@ -597,7 +609,7 @@ static void test_rollback_keeps_found_code()
         ok(RunAction("VinstallStoreRollback", session) == ERROR_SUCCESS, "the rollback failed");
         CheckCodeFile("MARY");
         CheckStatuses(__LINE__, SessionLines,
-                      "VINSTALLDLL: BeforeInstallWithCode returned 2\nVINSTALLDLL: reporter code MARY stored\n");
+                      "VINSTALLDLL: BeforeInstallWithCode returned 2\nVINSTALLDLL: reporter code MARY stored in place of JOHN\n");
         ok(CreatedDirectoryCount >= 1 && InTemporaryFolder(CreatedDirectories[0].path) &&
                strcmp(CreatedDirectories[0].sddl, "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)") == 0,
            "the library's folder: %s with \"%s\", expected O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA) in %s",
@@ -679,7 +691,7 @@ static void test_first_installation()
              "%s"
              "%s"
              "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
-             "VINSTALLDLL: reporter code JOHN typed and stored\n"
+             "VINSTALLDLL: reporter code JOHN stored\n"
              "VINSTALLDLL: BeforeInstallWithCode returned 1\n"
              "VINSTALLDLL: stored reporter code JOHN kept\n"
              "VINSTALLDLL: AfterInstall returned 1\n"
@@ -687,6 +699,10 @@ static void test_first_installation()
              "VINSTALLDLL: InstallPDF returned 1\n",
              GateFolderNew, StoreFolderMade);
     CheckStatuses(__LINE__, statuses, expected);
+    // The code typed into the gate's dialog went to the deferred action as
+    // a typed one (VINSTALL_SILENT | VINSTALL_SAME_CODE |
+    // VINSTALL_TYPED_CODE), held against the dialog's rules when stored.
+    CheckLogHasLine(ReadLog(), "Property(S): VinstallStore = 41;JOHN");
     ok(run.dialogsShown == 1 && strcmp(run.dialogCaption, "Reporter Code") == 0,
        "%d dialogs shown, the last \"%s\"; expected one \"Reporter Code\"", run.dialogsShown, run.dialogCaption);
     ok(strcmp(run.typed, "john") == 0, "typed \"%s\"", run.typed);
@@ -1002,7 +1018,7 @@ static const UpgradeCase UpgradeCases[] = {
      false},
     {"REPORTERCODE=mary", false,
      "VINSTALLDLL: BeforeInstallWithCode returned 0\n"
-     "VINSTALLDLL: another reporter code is stored: JOHN, not mary\n"
+     "VINSTALLDLL: another reporter code is stored: JOHN is kept and the given code mary was not used\n"
      "VINSTALLDLL: to replace the stored code, run with REPLACECODE=1 as well\n",
      false},
     {"REPORTERCODE=mary REPLACECODE=1", false,
@@ -1076,8 +1092,26 @@ static void test_rollback()
     char statuses[2048];
     RunUnseenMsiexec(arguments, &run, statuses, sizeof statuses);
     ok(run.exitCode == Failure, "exit code %lu, expected %lu", run.exitCode, (unsigned long)Failure);
-    CheckLogHasLine(statuses, "VINSTALLDLL: MLDInfo returned 1");
-    CheckLogHasLine(statuses, "VINSTALLDLL: RemoveLibraryFiles returned 1");
+    // The installation as far as the failing action, then the rollback:
+    // RC.DAT, the desktop shortcut and the three records deleted, and
+    // C:\JOHN and C:\TELDAX once empty.
+    char expected[2048];
+    snprintf(expected, sizeof expected,
+             "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
+             "VINSTALLDLL: reporter code JOHN to be stored\n"
+             "%s%s"
+             "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
+             "VINSTALLDLL: reporter code JOHN stored\n"
+             "VINSTALLDLL: BeforeInstallWithCode returned 1\n"
+             "VINSTALLDLL: stored reporter code JOHN kept\n"
+             "VINSTALLDLL: AfterInstall returned 1\n"
+             "VINSTALLDLL: MLDInfo returned 1\n"
+             "VINSTALLDLL: VinstallStore has no CustomActionData: it must be a deferred action, after "
+             "VinstallBeforeInstall\n"
+             "VINSTALLDLL: RemoveLibraryFiles returned 1\n"
+             "VINSTALLDLL: 5 files deleted; C:\\TELDAX deleted\n",
+             GateFolderNew, StoreFolderMade);
+    CheckStatuses(__LINE__, statuses, expected);
     ok(!ProductInstalled(), "the package is registered as installed");
     ok(!FileExists(CodeFile), "RC.DAT is still there");
     ok(!DirectoryExists("C:\\JOHN"), "C:\\JOHN is still there");
