@@ -435,6 +435,17 @@ static HMODULE WINAPI LoadAndHook(LPCSTR path)
     return module;
 }
 
+// The properties the wrapper read, each followed by ';'.
+static char PropertiesRead[512];
+static decltype(&MsiGetPropertyA) RealMsiGetPropertyA;
+
+static UINT WINAPI RecordGetProperty(MSIHANDLE session, LPCSTR name, LPSTR value, LPDWORD size)
+{
+    size_t used = strlen(PropertiesRead);
+    snprintf(PropertiesRead + used, sizeof PropertiesRead - used, "%s;", name);
+    return RealMsiGetPropertyA(session, name, value, size);
+}
+
 static CustomAction WrapperAction(const char* name)
 {
     if (!Wrapper) {
@@ -446,6 +457,8 @@ static CustomAction WrapperAction(const char* name)
             return NULL;
         InstallHooks(Wrapper);
         RealLoadLibraryA = (decltype(&LoadLibraryA))PatchImport(Wrapper, "LoadLibraryA", (void*)LoadAndHook);
+        RealMsiGetPropertyA =
+            (decltype(&MsiGetPropertyA))PatchImport(Wrapper, "MsiGetPropertyA", (void*)RecordGetProperty);
     }
     CustomAction action = (CustomAction)(void*)GetProcAddress(Wrapper, name);
     ok(action != NULL, "VinstallMsi.dll has no %s", name);
@@ -456,12 +469,11 @@ static CustomAction WrapperAction(const char* name)
 // opened and made is in Opens and CreatedDirectories.
 static UINT RunAction(const char* name, MSIHANDLE session)
 {
-    CustomAction action = WrapperAction(name);
-    if (!action)
-        return (UINT)-1;
     OpenCount = 0;
     CreatedDirectoryCount = 0;
-    return action(session);
+    PropertiesRead[0] = '\0';
+    CustomAction action = WrapperAction(name);
+    return action ? action(session) : (UINT)-1;
 }
 
 static bool InTemporaryFolder(const char* path)
@@ -545,6 +557,7 @@ static void test_gate_writes_nothing()
     for (const GateCase& c : cases) {
         SetContext("the gate in this process: %s", c.name);
         PrepareMachine();
+        RemoveMatching(TempFolder, "VINSTALL.*");
         if (c.stored)
             PrepareStoredCodeMachine();
         FileState storedBefore = StateOf(CodeFile);
@@ -587,6 +600,7 @@ static void test_rollback_keeps_found_code()
 {
     SetContext("the rollback in this process, MARY kept");
     PrepareStoredCodeMachine();
+    RemoveMatching(TempFolder, "VINSTALL.*");
     FileState before = StateOf(CodeFile);
     const char* const kept[] = {"CustomActionData=K", NULL};
     MSIHANDLE session = OpenSession("Velloran.msi", kept);
@@ -618,6 +632,65 @@ static void test_rollback_keeps_found_code()
     }
     CheckTemporaryFolderRemoved(__LINE__);
     ClearContext();
+}
+
+// The deferred actions as Windows runs them: each reads no property but its
+// CustomActionData (a deferred action may read only that, ProductCode and
+// UserSID; Wine lets it read any, so only what it asks for shows it), and
+// writes the library into a folder of its own made administrators-only. In
+// this process, in the order of an installation on a new machine and its
+// rollback: JOHN stored, AfterInstall and the Master Load's records, the
+// removal, then everything this installation made taken back.
+struct DeferredCase {
+    const char* action;
+    const char* data;  // NULL: none
+    const char* read;
+    const char* lines;
+};
+
+static void test_deferred_actions()
+{
+    char storeLines[512];
+    snprintf(storeLines, sizeof storeLines,
+             "%sVINSTALLDLL: BeforeInstallWithCode returned 2\nVINSTALLDLL: reporter code JOHN stored\n",
+             StoreFolderMade);
+    const DeferredCase cases[] = {
+        {"VinstallStore", "9;JOHN", "CustomActionData;", storeLines},
+        {"VinstallAfterInstall", "M", "CustomActionData;",
+         "VINSTALLDLL: BeforeInstallWithCode returned 1\nVINSTALLDLL: stored reporter code JOHN kept\n"
+         "VINSTALLDLL: AfterInstall returned 1\nVINSTALLDLL: MLDInfo returned 1\n"},
+        {"VinstallRemove", NULL, "",
+         "VINSTALLDLL: RemoveLibraryFiles returned 1\nVINSTALLDLL: 4 files deleted; C:\\TELDAX kept: it is not "
+         "empty\n"},
+        {"VinstallStoreRollback", "T", "CustomActionData;",
+         "VINSTALLDLL: RemoveLibraryFiles returned 1\nVINSTALLDLL: 1 files deleted; C:\\TELDAX deleted\n"},
+    };
+    PrepareMachine();
+    RemoveMatching(TempFolder, "VINSTALL.*");
+    for (const DeferredCase& c : cases) {
+        SetContext("%s in this process, CustomActionData %s", c.action, c.data ? c.data : "none");
+        char data[64];
+        snprintf(data, sizeof data, "CustomActionData=%s", c.data ? c.data : "");
+        // A code that no deferred action may take: it reads CustomActionData only.
+        const char* const properties[] = {data, "REPORTERCODE=mary", NULL};
+        MSIHANDLE session = OpenSession("Velloran.msi", properties);
+        if (!session)
+            continue;
+        UINT result = RunAction(c.action, session);
+        ok(result == ERROR_SUCCESS, "result %u", result);
+        ok(strcmp(PropertiesRead, c.read) == 0, "read the properties \"%s\", expected \"%s\"", PropertiesRead, c.read);
+        CheckStatuses(__LINE__, SessionLines, c.lines);
+        ok(CreatedDirectoryCount >= 1 && InTemporaryFolder(CreatedDirectories[0].path) &&
+               strcmp(CreatedDirectories[0].sddl, "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)") == 0,
+           "the library's folder: %s with \"%s\"", CreatedDirectoryCount ? CreatedDirectories[0].path : "none",
+           CreatedDirectories[0].sddl);
+        MsiCloseHandle(session);
+        CheckTemporaryFolderRemoved(__LINE__);
+    }
+    ClearContext();
+    ok(!FileExists(CodeFile) && !DirectoryExists("C:\\JOHN") && !DirectoryExists("C:\\MARY"),
+       "the rollback left RC.DAT or C:\\JOHN, or C:\\MARY was made");
+    CheckNothingInstalled();
 }
 
 // The launch condition, evaluated as Windows Installer evaluates it before
@@ -1189,6 +1262,7 @@ int main(int argc, char** argv)
     test_launch_condition();
     test_gate_writes_nothing();
     test_rollback_keeps_found_code();
+    test_deferred_actions();
     test_first_installation();
     test_update_silent();
     test_existing_folder_refused();
