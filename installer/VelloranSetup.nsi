@@ -1,12 +1,15 @@
 ; The reference Velloran setup program: it ships VINSTALLDLL.dll and calls its
 ; exports the way a first installation does.
 ;
-;   1. BeforeInstallWithCode with the setup program's window, the reporter
-;      code from the command line and whether the run is silent, before any
-;      file is copied; status 0 stops the setup, 1 and 2 go on.
-;   2. The product's files and shortcuts are copied into C:\TELDAX, with an
+;   1. ProtectInstallFolder before anything is written: it makes C:\TELDAX a
+;      folder that only administrators may change (or finds it so); status 0
+;      stops the setup.
+;   2. BeforeInstallWithCode with the setup program's window, the reporter
+;      code from the command line and the options below, before any file is
+;      copied; status 0 stops the setup, 1 and 2 go on.
+;   3. The product's files and shortcuts are copied into C:\TELDAX, with an
 ;      uninstaller registered in Programs and Features.
-;   3. AfterInstall, then MLDInfo (UpdateInfo when built with
+;   4. AfterInstall, then MLDInfo (UpdateInfo when built with
 ;      /DUPDATE_RELEASE), then InstallPDF when /PDF is on the command line.
 ;
 ; Every export is called through the System plug-in by its plain name, with
@@ -14,25 +17,37 @@
 ; library stays loaded from one call to the next (no "? u"), as AfterInstall
 ; relies on what BeforeInstallWithCode recorded. Each status goes to the
 ; details window and to the log, a text file of "<export> <status>" lines
-; (BeforeInstallWithCode's followed by the line it gave for the log), after
-; a line that says what became of C:\TELDAX's DACL.
+; (ProtectInstallFolder's and BeforeInstallWithCode's each followed by the
+; line the library gave for the log).
 ;
-; Command line (besides /S for a silent run):
-;   /CODE=<code>  the reporter code, for a machine that has none stored yet
-;                 (a stored one is kept); without it a silent run, or one
-;                 where nobody sees the screen, stops: nobody could type it
+; Command line, read as Windows splits it (CommandLineToArgvW): each switch
+; is a whole argument, its name compared without case, a value in double
+; quotes may hold blanks:
+;   /S            a silent run (exactly "/S", as NSIS spells it)
+;   /CODE=<code>  the reporter code, for a machine that has none stored yet;
+;                 without it a silent run, or one where nobody sees the
+;                 screen, stops: nobody could type it
+;   /REPLACECODE  a code given with /CODE= replaces a different stored one;
+;                 without it a different stored code stops the setup
 ;   /PDF          also start the PDF converter's installer (InstallPDF)
 ;   /CHECK        only show the no-update notice (Chk4TELDAX), install nothing
 ;   /LOG=<path>   where the log goes; VelloranSetup.log beside the program
-;                 by default
+;                 by default. The log is always a new file: whatever has
+;                 its name is deleted first (a link or a second name of
+;                 another file goes, not what it leads to); when the name
+;                 is taken again at once, the log is written beside it
+;                 under a name of its own, and its first line says so.
 ; Exit codes, the same for the uninstaller (C:\TELDAX\Uninstall.exe):
 ;   0     installed (or notice shown; removed)
 ;   1     cancelled by the person: the reporter code dialog, or the
 ;         uninstaller's own Cancel (NSIS's code for a cancel)
-;   2     failed, nothing installed: no reporter code where nobody can type
-;         one, a code the name rules refuse, Windows refused, a required file
-;         missing, or C:\TELDAX exists and is not owned by an administrator
-;         (NSIS's code for a stop by the script)
+;   2     failed, nothing installed: the library refused C:\TELDAX (its
+;         owner, a link in it, a volume without permissions), no reporter
+;         code where nobody can type one, a code the name rules refuse,
+;         another reporter code stored (run with /REPLACECODE to replace
+;         it), Windows refused, a required file missing (NSIS's code for a
+;         stop by the script); for the uninstaller: C:\TELDAX may not be
+;         deleted in
 ;   1618  another Velloran setup or uninstaller, or a Windows Installer
 ;         installation, is running: try again later (Windows Installer's
 ;         code, which deployment tools retry)
@@ -54,7 +69,6 @@
 ; are installed.
 SetDateSave off
 !include LogicLib.nsh
-!include FileFunc.nsh
 !include Sections.nsh
 
 !ifndef VINSTALLDLL | VELL_EXE | PDF_SETUP_EXE | VELLORAN_ICO | OUTFILE
@@ -68,9 +82,19 @@ SetDateSave off
 ; Held while a setup program or uninstaller of Velloran runs (the Inno Setup
 ; one too): two of them at once would write the same files.
 !define SETUP_MUTEX "Global\VelloranSetup"
+; The folder the library protects and writes; the product goes nowhere else.
+!define INSTALL_FOLDER "C:\TELDAX"
+; What the setup program puts into C:\TELDAX, for the uninstaller to hand to
+; RemoveLibraryFiles (names in C:\TELDAX separated by "|").
+!define PRODUCT_FILES "vell.exe|velloran.ico|install.exe|Velloran.lnk|Velloran Dictionary.lnk|WinNT.lnk|User's Manual.lnk"
 ; What a setup program logs for BeforeInstallWithCode's fixed texts.
 !define NO_CODE "no reporter code"
 !define CANCELLED "cancelled at the reporter code dialog"
+!define ANOTHER_CODE "another reporter code is stored"
+; The library's options (src/interface/exports.h).
+!define VINSTALL_SILENT 1
+!define VINSTALL_REPLACE_CODE 4
+!define VINSTALL_SAME_CODE 8
 
 !ifdef UPDATE_RELEASE
   !define RECORDS_EXPORT UpdateInfo
@@ -80,7 +104,7 @@ SetDateSave off
 
 Name "Velloran"
 OutFile "${OUTFILE}"
-InstallDir "C:\TELDAX"
+InstallDir "${INSTALL_FOLDER}"
 RequestExecutionLevel admin
 ; Lists Windows 8.1 and 10 as supported, so that GetVersionExA tells the
 ; library the real version and its version gate can refuse them.
@@ -93,11 +117,21 @@ UninstPage instfiles
 
 Var Log
 Var Code
+Var MadeInstallFolder
+Var SetupMutex
+; What the command line asked for (ReadArguments).
+Var ArgLog
+Var ArgSilent
+Var ArgPdf
+Var ArgCheck
+Var ArgReplace
+Var ArgFinish
+Var ArgLogHandle
 
 ; Calls an export of the library with the setup program's window and four
 ; zero arguments; the status lands in $0 and in the log.
 !macro CallExport NAME
-  System::Call "$PLUGINSDIR\VINSTALLDLL.dll::${NAME}(p $HWNDPARENT, i 0, i 0, i 0, i 0) i .r0"
+  System::Call "$PLUGINSDIR\VINSTALLDLL.dll::${NAME}(p $HWNDPARENT, p 0, p 0, p 0, p 0) i .r0"
   DetailPrint "${NAME} returned $0"
   FileWrite $Log "${NAME} $0$\r$\n"
 !macroend
@@ -110,11 +144,12 @@ Var Code
 
 ; Ends the program with 1618 when another setup program or uninstaller of
 ; Velloran runs, or Windows Installer runs an installation (it holds its
-; _MSIExecute mutex meanwhile). The mutex made here is held until the
-; program ends. Uses $0 to $2.
+; _MSIExecute mutex meanwhile). The mutex made here ($SetupMutex) is held
+; until the program ends. Uses $0 to $2.
 !macro OnlyInstallationRunning
   System::Call 'kernel32::CreateMutexW(p 0, i 0, w "${SETUP_MUTEX}") p .r1 ?e'
   Pop $0
+  StrCpy $SetupMutex $1
   ; SYNCHRONIZE: enough to know that it exists
   System::Call 'kernel32::OpenMutexW(i 0x100000, i 0, w "Global\_MSIExecute") p .r2'
   ${If} $2 P<> 0
@@ -132,202 +167,207 @@ Var Code
   ${EndIf}
 !macroend
 
-; The log: /LOG=<path>, else the given name in the given folder.
-!macro OpenLog DEFAULT_FOLDER DEFAULT_NAME
-  ${GetParameters} $R0
-  ClearErrors
-  ${GetOptions} $R0 "/LOG=" $R1
-  ${If} ${Errors}
-    StrCpy $R1 "${DEFAULT_FOLDER}\${DEFAULT_NAME}"
+; The command line as Windows splits it, not as NSIS's own reading does (it
+; ends a switch only at a blank, and GetOptions ends a value at the next "/",
+; while "A/B" must reach the library's name rules whole). CommandLineToArgvW
+; gives whole arguments: a blank or a tab ends one outside double quotes,
+; and its list is freed with one LocalFree (Microsoft's CommandLineToArgvW
+; page). Switch names are compared without case ("==" in NSIS), "/S" exactly
+; as NSIS itself takes it. NSIS keeps everything after "/D=" (installer) or
+; "_?=" (uninstaller) as a folder, so the reading stops there. The last of
+; two equal switches counts. Uses $0 to $7.
+!macro ReadArgumentsFunction UN
+Function ${UN}ReadArguments
+  StrCpy $Code ""
+  StrCpy $ArgLog ""
+  StrCpy $ArgSilent 0
+  StrCpy $ArgPdf 0
+  StrCpy $ArgCheck 0
+  StrCpy $ArgReplace 0
+  StrCpy $ArgFinish ""
+  StrCpy $ArgLogHandle ""
+  System::Call 'kernel32::GetCommandLineW() p .r0'
+  System::Call 'shell32::CommandLineToArgvW(p r0, *i .r1) p .r2'
+  ${If} $2 P= 0
+    Return
   ${EndIf}
-  FileOpen $Log $R1 w
-!macroend
-
-
-; The SECURITY_ATTRIBUTES record around the descriptor in $1: its length, the
-; descriptor and bInheritHandle, with the padding of the 64-bit layout.
-!ifdef AMD64
-  !define SECURITY_ATTRIBUTES "(i 24, i 0, p r1, i 0, i 0)"
-!else
-  !define SECURITY_ATTRIBUTES "(i 12, p r1, i 0)"
-!endif
-
-Var MadeInstallFolder
-
-!define TRUSTED_INSTALLER_SID "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
-
-; The owner of C:\TELDAX itself, not of what a link there leads to, as a SID
-; text in $9 ("" when it cannot be read). Uses $0 and $5 to $7.
-Function ReadInstallFolderOwner
-  StrCpy $9 ""
-  ; READ_CONTROL; any sharing; OPEN_EXISTING;
-  ; FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT
-  System::Call 'kernel32::CreateFileW(w "C:\TELDAX", i 0x20000, i 7, p 0, i 3, i 0x02200000, p 0) p .r5'
-  ${If} $5 P<> -1
-    ; SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION
-    System::Call 'advapi32::GetSecurityInfo(p r5, i 1, i 1, *p .r6, p 0, p 0, p 0, *p .r7) i .r0'
-    ${If} $0 = 0
-      System::Call 'advapi32::ConvertSidToStringSidW(p r6, *p .r6) i .r0'
-      ${If} $0 != 0
-        System::Call 'kernel32::lstrcpynW(w .r9, p r6, i ${NSIS_MAX_STRLEN})'
-        System::Call 'kernel32::LocalFree(p r6)'
-      ${EndIf}
-      System::Call 'kernel32::LocalFree(p r7)'
+  StrCpy $3 1  ; the first is the program
+  ${DoWhile} $3 < $1
+    IntOp $4 $3 * ${NSIS_PTR_SIZE}
+    IntPtrOp $4 $2 + $4
+    System::Call '*$4(p .r5)'
+    System::Call 'kernel32::lstrcpynW(w .r6, p r5, i ${NSIS_MAX_STRLEN})'
+    IntOp $3 $3 + 1
+    StrCpy $7 $6 3
+    ${If} $7 == "_?="
+    ${OrIf} $7 == "/D="
+      ${Break}
     ${EndIf}
-    System::Call 'kernel32::CloseHandle(p r5)'
-  ${EndIf}
-FunctionEnd
-
-; The user this program runs as, as a SID text in $8, when its token is in
-; Administrators (an administrator's folders are often owned by that user);
-; "" otherwise. Uses $0 and $5 to $7.
-Function ReadOwnAdministrator
-  StrCpy $8 ""
-  System::Call 'advapi32::ConvertStringSidToSidW(w "S-1-5-32-544", *p .r5) i .r0'
-  System::Call 'advapi32::CheckTokenMembership(p 0, p r5, *i .r6) i .r0'
-  System::Call 'kernel32::LocalFree(p r5)'
-  ${If} $0 != 0
-  ${AndIf} $6 != 0
-    ; TOKEN_QUERY; TokenUser, whose first field points at the SID
-    System::Call 'advapi32::OpenProcessToken(p -1, i 8, *p .r5) i .r0'
-    ${If} $0 != 0
-      System::Alloc 512
-      Pop $7
-      System::Call 'advapi32::GetTokenInformation(p r5, i 1, p r7, i 512, *i .r6) i .r0'
-      ${If} $0 != 0
-        System::Call '*$7(p .r6)'
-        System::Call 'advapi32::ConvertSidToStringSidW(p r6, *p .r6) i .r0'
-        ${If} $0 != 0
-          System::Call 'kernel32::lstrcpynW(w .r8, p r6, i ${NSIS_MAX_STRLEN})'
-          System::Call 'kernel32::LocalFree(p r6)'
-        ${EndIf}
-      ${EndIf}
-      System::Free $7
-      System::Call 'kernel32::CloseHandle(p r5)'
+    StrCpy $7 $6 6
+    ${If} $7 == "/CODE="
+      StrCpy $Code $6 "" 6
+      ${Continue}
     ${EndIf}
-  ${EndIf}
-FunctionEnd
-
-; An existing C:\TELDAX that SYSTEM, Administrators, TrustedInstaller or this
-; administrator does not own stops the setup before anything is written:
-; its owner could change whatever this program puts there (an owner may
-; always rewrite the DACL) and plant a program or DLL that then runs with
-; administrator rights. Taking the folder over would not close that: what
-; its owner opened before keeps its access, and setting owner and DACL on
-; what is inside would follow the links its owner put there. An
-; administrator has to look at it first.
-Function StopUnlessOwnedByAdministrators
-  Call ReadInstallFolderOwner
-  Call ReadOwnAdministrator
-  ${If} $9 == "S-1-5-18"
-  ${OrIf} $9 == "S-1-5-32-544"
-  ${OrIf} $9 == "${TRUSTED_INSTALLER_SID}"
-    Return
-  ${EndIf}
-  ${If} $9 != ""
-  ${AndIf} $9 == $8
-    Return
-  ${EndIf}
-  ${If} $9 == ""
-    StrCpy $9 "unknown"
-  ${EndIf}
-  DetailPrint "C:\TELDAX is owned by $9, not by an administrator: nothing installed"
-  FileWrite $Log "C:\TELDAX is owned by $9, not by an administrator: nothing installed$\r$\n"
-  ; Titled like the library's messages; none in a silent run.
-  ${IfNot} ${Silent}
-    System::Call 'user32::MessageBoxW(p $HWNDPARENT, w "The folder C:\TELDAX already exists, and its owner ($9) is not an administrator.$\n$\nWhoever owns it could change the programs that Setup puts there, which run with administrator rights. Setup has stopped and changed nothing.$\n$\nAn administrator should look at what the folder holds, then delete it or make Administrators its owner, and run Setup again.", w "Velloran - Install Folder", i 0x10) i .r0'
-  ${EndIf}
-  FileWrite $Log "stopped$\r$\n"
-  FileClose $Log
-  SetErrorLevel 2
-  Quit
-FunctionEnd
-
-; C:\TELDAX before the library sees it: a folder that ordinary users cannot
-; write. The library writes there, and InstallPDF starts install.exe from
-; there, with this program's administrator rights; a folder made at C:\ would
-; inherit the drive's "Authenticated Users: Modify" and let any user put
-; files in its way. SYSTEM and Administrators get full control, Users read
-; and execute, nothing inherited from C:\ ("P"). An existing folder must be
-; owned by an administrator (see above); it gets the same DACL, unless it is
-; a reparse point: its DACL would land on the folder it leads to (the
-; library writes nothing through such a folder).
-Function ProtectInstallFolder
-  StrCpy $MadeInstallFolder 0
-  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", i 1, *p .r1, p 0) i .r0'
-  ${If} $0 == 0
-    DetailPrint "C:\TELDAX: no security descriptor, the folder is left as it is"
-    FileWrite $Log "C:\TELDAX: no security descriptor, the folder is left as it is$\r$\n"
-    Return
-  ${EndIf}
-  System::Call '*${SECURITY_ATTRIBUTES} p .r2'
-  System::Call 'kernel32::CreateDirectoryW(w "C:\TELDAX", p r2) i .r0'
-  ${If} $0 != 0
-    StrCpy $MadeInstallFolder 1
-    DetailPrint "C:\TELDAX made, writable by administrators only"
-    FileWrite $Log "C:\TELDAX made, writable by administrators only$\r$\n"
+    StrCpy $7 $6 5
+    ${If} $7 == "/LOG="
+      StrCpy $ArgLog $6 "" 5
+      ${Continue}
+    ${EndIf}
+    StrCpy $7 $6 8
+    ${If} $7 == "/FINISH="
+      StrCpy $ArgFinish $6 "" 8
+      ${Continue}
+    ${EndIf}
+    StrCpy $7 $6 11
+    ${If} $7 == "/LOGHANDLE="
+      StrCpy $ArgLogHandle $6 "" 11
+      ${Continue}
+    ${EndIf}
+    ${If} $6 S== "/S"
+      StrCpy $ArgSilent 1
+    ${ElseIf} $6 == "/PDF"
+      StrCpy $ArgPdf 1
+    ${ElseIf} $6 == "/CHECK"
+      StrCpy $ArgCheck 1
+    ${ElseIf} $6 == "/REPLACECODE"
+      StrCpy $ArgReplace 1
+    ${EndIf}
+  ${Loop}
+  System::Call 'kernel32::LocalFree(p r2)'
+  ; Silent exactly when "/S" is a whole argument. NSIS's own reading takes
+  ; "/S" only when a blank or the end follows it, so "/S<tab>/CODE=JOHN",
+  ; two arguments for Windows, would otherwise show its window.
+  ${If} $ArgSilent = 1
+    SetSilent silent
   ${Else}
-    System::Call 'kernel32::GetFileAttributesW(w "C:\TELDAX") i .r3'
-    ${If} $3 != -1
-      Call StopUnlessOwnedByAdministrators
-    ${EndIf}
-    IntOp $4 $3 & 0x400
-    ${If} $3 = -1
-      DetailPrint "C:\TELDAX cannot be made"
-    FileWrite $Log "C:\TELDAX cannot be made$\r$\n"
-    ${ElseIf} $4 != 0
-      DetailPrint "C:\TELDAX is a reparse point: its DACL is left as it is"
-    FileWrite $Log "C:\TELDAX is a reparse point: its DACL is left as it is$\r$\n"
-    ${Else}
-      ; 4: DACL_SECURITY_INFORMATION
-      System::Call 'advapi32::SetFileSecurityW(w "C:\TELDAX", i 4, p r1) i .r0'
-      DetailPrint "C:\TELDAX existed: DACL set ($0)"
-      FileWrite $Log "C:\TELDAX existed: DACL set ($0)$\r$\n"
-    ${EndIf}
+    SetSilent normal
   ${EndIf}
-  System::Free $2
-  System::Call 'kernel32::LocalFree(p r1)'
+FunctionEnd
+!macroend
+!insertmacro ReadArgumentsFunction ""
+!insertmacro ReadArgumentsFunction "un."
+
+; The log, made new as $Log: /LOG=<path>, else $R1. Nobody can lead it
+; elsewhere: a log runs as an administrator or SYSTEM, often in a folder that
+; others may write (the temporary folder of SYSTEM is C:\Windows\Temp). The
+; name is deleted first: DeleteFile deletes a symbolic link, not its target
+; (Microsoft's DeleteFile page), and a hard link's name, not the other
+; names of its file. Then CreateFileW makes it with CREATE_NEW, which fails
+; when anything has that name again, and FILE_FLAG_OPEN_REPARSE_POINT, so
+; that nothing at the name is followed (Microsoft's CreateFile page);
+; FileWrite writes through that handle, as NSIS keeps a file handle as the
+; Win32 handle. When the name is taken again at once (or still held), the
+; log goes beside it under a name of this run's own (process id and tick
+; count), made the same way, and says so. Uses $0 to $4.
+!macro MakeLogFunction UN
+Function ${UN}MakeLog
+  StrCpy $Log ""
+  ${If} $ArgLog != ""
+    StrCpy $R1 $ArgLog
+  ${EndIf}
+  System::Call 'kernel32::DeleteFileW(w R1)'
+  ; GENERIC_WRITE; FILE_SHARE_READ; CREATE_NEW;
+  ; FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT
+  System::Call 'kernel32::CreateFileW(w R1, i 0x40000000, i 1, p 0, i 1, i 0x00200080, p 0) p .r0 ?e'
+  Pop $1
+  ${If} $0 P<> -1
+    StrCpy $Log $0
+    Return
+  ${EndIf}
+  System::Call 'kernel32::GetCurrentProcessId() i .r2'
+  System::Call 'kernel32::GetTickCount() i .r3'
+  StrCpy $4 "$R1.$2-$3.log"
+  System::Call 'kernel32::CreateFileW(w r4, i 0x40000000, i 1, p 0, i 1, i 0x00200080, p 0) p .r0'
+  ${If} $0 P<> -1
+    StrCpy $Log $0
+    !insertmacro LogLine "this log is $4: $R1 could not be made anew (error $1)"
+  ${EndIf}
+FunctionEnd
+!macroend
+!insertmacro MakeLogFunction ""
+!insertmacro MakeLogFunction "un."
+
+; ProtectInstallFolder, before anything is written: the library makes
+; C:\TELDAX with owner and DACL for administrators only (status 2), or
+; checks an existing one on a handle it opened without following a link and
+; sets owner and DACL through that handle and those of what it holds (1),
+; or refuses it (0). The library itself shows its refusal where a window
+; may be shown; the setup program adds no box of its own. Its status lands
+; in $0, its line in $3; both go into the log. Uses $2.
+Function CallProtectInstallFolder
+  StrCpy $2 0
+  ${If} ${Silent}
+    StrCpy $2 ${VINSTALL_SILENT}
+  ${EndIf}
+  ; "m": an ANSI string in the Unicode System plug-in; 512 bytes always hold
+  ; the line. The reserved argument is an LPARAM: "p" gives it its full
+  ; width on x64.
+  System::Call "$PLUGINSDIR\VINSTALLDLL.dll::ProtectInstallFolder(p $HWNDPARENT, p 0, i r2, m .r3, i 512) i .r0"
+  !insertmacro LogLine "ProtectInstallFolder $0"
+  !insertmacro LogLine "$3"
 FunctionEnd
 
 ; BeforeInstallWithCode: the code from the command line ($Code, or none),
-; whether the run is silent, and the one line it gives for the log. Its
-; status lands in $0, its line in $3; both go into the log. Uses $1 and $2.
+; whether the run is silent, whether a given code may replace a different
+; stored one (/REPLACECODE) or must match it, and the one line it gives for
+; the log. Its status lands in $0, its line in $3; both go into the log.
+; Uses $1, $2 and $4.
 Function CallBeforeInstallWithCode
   StrCpy $1 $Code
   StrCpy $2 0
   ${If} ${Silent}
-    StrCpy $2 1  ; VINSTALL_SILENT
+    IntOp $2 $2 | ${VINSTALL_SILENT}
   ${EndIf}
-  ; "m": an ANSI string in the Unicode System plug-in; 512 bytes always hold
-  ; the line.
+  ${If} $ArgReplace = 1
+    IntOp $2 $2 | ${VINSTALL_REPLACE_CODE}
+  ${ElseIf} $Code != ""
+    IntOp $2 $2 | ${VINSTALL_SAME_CODE}
+  ${EndIf}
   System::Call "$PLUGINSDIR\VINSTALLDLL.dll::BeforeInstallWithCode(p $HWNDPARENT, m r1, i r2, m .r3, i 512) i .r0"
   !insertmacro LogLine "BeforeInstallWithCode $0"
+  ; What to pass, for whoever reads the log.
+  StrCpy $4 $3 31
   ${If} $3 S== "${NO_CODE}"
-    ; Nobody could be asked: what to pass, for whoever reads the log.
     StrCpy $3 "${NO_CODE}: run with /CODE=<code>"
+  ${ElseIf} $4 S== "${ANOTHER_CODE}"
+    StrCpy $3 "$3: run with /REPLACECODE to replace it"
   ${EndIf}
   !insertmacro LogLine "$3"
 FunctionEnd
 
+; Ends the setup program after a stop, with exit code $R0: the folder made
+; for it goes again (when empty; first out of it, as a current directory
+; cannot be removed).
+Function StopSetup
+  ${If} $MadeInstallFolder == 1
+    SetOutPath $PLUGINSDIR
+    RMDir "${INSTALL_FOLDER}"
+  ${EndIf}
+  DetailPrint "Setup stopped: nothing was installed."
+  FileWrite $Log "stopped$\r$\n"
+  FileClose $Log
+  SetErrorLevel $R0
+  Quit
+FunctionEnd
+
 Section "-Velloran" SecVelloran
-  Call ProtectInstallFolder
+  StrCpy $MadeInstallFolder 0
+  Call CallProtectInstallFolder
+  ${If} $0 == 0
+    StrCpy $R0 2
+    Call StopSetup
+  ${EndIf}
+  ${If} $0 == 2
+    StrCpy $MadeInstallFolder 1
+  ${EndIf}
+
   Call CallBeforeInstallWithCode
   ${If} $0 == 0
-    ; A stop installs nothing: the folder made for it goes again (when empty;
-    ; first out of it, as a current directory cannot be removed).
-    ${If} $MadeInstallFolder == 1
-      SetOutPath $PLUGINSDIR
-      RMDir "C:\TELDAX"
-    ${EndIf}
-    DetailPrint "Setup stopped: nothing was installed."
-    FileWrite $Log "stopped$\r$\n"
-    FileClose $Log
+    StrCpy $R0 2
     ${If} $3 S== "${CANCELLED}"
-      SetErrorLevel 1
-    ${Else}
-      SetErrorLevel 2
+      StrCpy $R0 1
     ${EndIf}
-    Quit
+    Call StopSetup
   ${EndIf}
 
   ; The sample product: the main program, its icon, the PDF converter's
@@ -375,59 +415,18 @@ Section "-Finish"
   FileClose $Log
 SectionEnd
 
-; The value of /CODE= in the parameters $R0, into $Code ("" when absent): up
-; to the next blank, or between double quotes. Not GetOptions, which would
-; end it at a "/" ("A/B" must reach the library's name rules whole). Uses
-; $R2 to $R5.
-Function ReadCodeOption
-  StrCpy $Code ""
-  StrLen $R3 $R0
-  StrCpy $R2 0
-  ${Do}
-    ${If} $R2 >= $R3
-      Return
-    ${EndIf}
-    StrCpy $R4 $R0 6 $R2
-    IntOp $R5 $R2 - 1
-    ${If} $R4 == "/CODE="
-      ${If} $R2 == 0
-        ${Break}
-      ${EndIf}
-      StrCpy $R5 $R0 1 $R5
-      ${If} $R5 == " "
-        ${Break}
-      ${EndIf}
-    ${EndIf}
-    IntOp $R2 $R2 + 1
-  ${Loop}
-  IntOp $R2 $R2 + 6
-  StrCpy $R4 " "
-  StrCpy $R5 $R0 1 $R2
-  ${If} $R5 == '"'
-    StrCpy $R4 '"'
-    IntOp $R2 $R2 + 1
-  ${EndIf}
-  ${Do}
-    StrCpy $R5 $R0 1 $R2
-    ${If} $R5 == ""
-    ${OrIf} $R5 == $R4
-      ${Break}
-    ${EndIf}
-    StrCpy $Code "$Code$R5"
-    IntOp $R2 $R2 + 1
-  ${Loop}
-FunctionEnd
-
 ; After the sections, whose indexes it uses.
 Function .onInit
-  !insertmacro OpenLog $EXEDIR VelloranSetup.log
+  Call ReadArguments
+  StrCpy $R1 "$EXEDIR\VelloranSetup.log"
+  Call MakeLog
+  ; The library protects and writes C:\TELDAX only: /D= moves nothing.
+  StrCpy $INSTDIR "${INSTALL_FOLDER}"
 
   InitPluginsDir
   File "/oname=$PLUGINSDIR\VINSTALLDLL.dll" "${VINSTALLDLL}"
 
-  ClearErrors
-  ${GetOptions} $R0 "/CHECK" $R1
-  ${IfNot} ${Errors}
+  ${If} $ArgCheck = 1
     !insertmacro CallExport Chk4TELDAX
     FileClose $Log
     SetErrorLevel 0
@@ -436,50 +435,152 @@ Function .onInit
 
   !insertmacro OnlyInstallationRunning
 
-  Call ReadCodeOption
-
-  ClearErrors
-  ${GetOptions} $R0 "/PDF" $R1
-  ${IfNot} ${Errors}
+  ${If} $ArgPdf = 1
     !insertmacro SelectSection ${SecPdf}
   ${EndIf}
 FunctionEnd
 
-; The uninstaller takes what the setup program and the library put in place:
-; the product's files and shortcuts, the desktop shortcut that AfterInstall
-; wrote, the release records and the registration. It keeps the reporter's
-; own data: C:\TELDAX\RC.DAT and the reporter's folder C:\<code> (and so
-; C:\TELDAX itself). Its log is VelloranUninstall.log in the temporary
-; folder (beside it, it would be left behind), or /LOG=.
+; The uninstaller takes what the setup program and the library put in place,
+; all through RemoveLibraryFiles, which deletes each file through a handle on
+; which it was checked to lie in C:\TELDAX, never by name: the product's
+; files and shortcuts, the desktop shortcut that AfterInstall wrote, the
+; release records, its own Uninstall.exe, then C:\TELDAX when it is empty;
+; and the registration. It keeps the reporter's own data: C:\TELDAX\RC.DAT
+; and the reporter's folder C:\<code> (and so C:\TELDAX itself). Its log is
+; VelloranUninstall.log in the temporary folder (beside it, it would be left
+; behind), or /LOG=, made new as the setup program's.
+;
+; Run in place (_?=C:\TELDAX), the uninstaller cannot delete its own file,
+; nor rename it out of the way: NSIS reads its program file through a handle
+; that it holds until the end and that shares reading only (myOpenFile and
+; loadHeaders in NSIS's Source/exehead), so any open that asks to delete
+; fails with a sharing violation (under Wine too: error 32). Nor does it ask
+; Windows to delete C:\TELDAX\Uninstall.exe at the next restart: that name
+; would be deleted whatever holds it then, and a reinstallation before the
+; restart writes a new uninstaller there. Instead it starts a copy of itself
+; from its own $PLUGINSDIR (a folder that NSIS makes for administrators only
+; when run by one: EW_CREATEDIR in Source/exehead/exec.c) with /FINISH=, a
+; handle of this process, which the copy waits on before it hands
+; Uninstall.exe to RemoveLibraryFiles. The copy inherits the handle of the
+; Velloran setup mutex, so that the mutex exists until it has ended: a setup
+; program started meanwhile ends with 1618 and writes nothing that the copy
+; could delete. It writes into this log through an inherited handle
+; (/LOGHANDLE=), after this program's last line.
 Function un.onInit
-  !insertmacro OpenLog $TEMP VelloranUninstall.log
-  !insertmacro OnlyInstallationRunning
+  Call un.ReadArguments
+  ${If} $ArgFinish != ""
+    StrCpy $Log $ArgLogHandle
+  ${Else}
+    StrCpy $R1 "$TEMP\VelloranUninstall.log"
+    Call un.MakeLog
+    !insertmacro OnlyInstallationRunning
+  ${EndIf}
+  ; The library, as the setup program carries it.
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\VINSTALLDLL.dll" "${VINSTALLDLL}"
+FunctionEnd
+
+; RemoveLibraryFiles with the names in $1; its status lands in $0, its line
+; in $3; both go into the log. Uses $2.
+Function un.CallRemoveLibraryFiles
+  StrCpy $2 0
+  ${If} ${Silent}
+    StrCpy $2 ${VINSTALL_SILENT}
+  ${EndIf}
+  System::Call "$PLUGINSDIR\VINSTALLDLL.dll::RemoveLibraryFiles(p $HWNDPARENT, m r1, i r2, m .r3, i 512) i .r0"
+  !insertmacro LogLine "RemoveLibraryFiles $0"
+  !insertmacro LogLine "$3"
+FunctionEnd
+
+!ifdef AMD64
+  !define STARTUPINFO_SIZE 104
+  !define PROCESS_INFORMATION_SIZE 24
+!else
+  !define STARTUPINFO_SIZE 68
+  !define PROCESS_INFORMATION_SIZE 16
+!endif
+
+; Starts the copy that deletes Uninstall.exe once this program has ended
+; (see un.onInit). The handles it inherits: this process (SYNCHRONIZE only),
+; the setup mutex and the log. Uses $0 to $6.
+Function un.StartFinisher
+  StrCpy $5 "$PLUGINSDIR\VelloranUninstallFinish.exe"
+  System::Call 'kernel32::CopyFileW(w "$EXEPATH", w r5, i 1) i .r0 ?e'
+  Pop $1
+  ${If} $0 = 0
+    !insertmacro LogLine "Uninstall.exe stays: no copy to delete it (error $1)"
+    Return
+  ${EndIf}
+  ; GetCurrentProcess() is -1; SYNCHRONIZE, inheritable.
+  System::Call 'kernel32::DuplicateHandle(p -1, p -1, p -1, *p .r2, i 0x100000, i 1, i 0) i .r0'
+  ; HANDLE_FLAG_INHERIT
+  System::Call 'kernel32::SetHandleInformation(p $SetupMutex, i 1, i 1)'
+  System::Call 'kernel32::SetHandleInformation(p $Log, i 1, i 1)'
+  StrCpy $6 '"$5" /S /FINISH=$2 /LOGHANDLE=$Log _?=${INSTALL_FOLDER}'
+  System::Alloc ${STARTUPINFO_SIZE}
+  Pop $3
+  System::Call '*$3(i ${STARTUPINFO_SIZE})'
+  System::Alloc ${PROCESS_INFORMATION_SIZE}
+  Pop $4
+  ; Inheriting handles; it starts in the temporary folder, not in C:\TELDAX,
+  ; which it may remove.
+  System::Call 'kernel32::CreateProcessW(p 0, w r6, p 0, p 0, i 1, i 0, p 0, w "$TEMP", p r3, p r4) i .r0 ?e'
+  Pop $1
+  ${If} $0 = 0
+    !insertmacro LogLine "Uninstall.exe stays: the copy to delete it did not start (error $1)"
+  ${Else}
+    System::Call '*$4(p .r0, p .r1)'
+    System::Call 'kernel32::CloseHandle(p r0)'
+    System::Call 'kernel32::CloseHandle(p r1)'
+    !insertmacro LogLine "Uninstall.exe is deleted when this program has ended"
+  ${EndIf}
+  System::Free $3
+  System::Free $4
+  System::Call 'kernel32::CloseHandle(p r2)'
+FunctionEnd
+
+; The copy's work: waits (at most a minute) until the uninstaller that
+; started it has ended, then has Uninstall.exe deleted.
+Function un.FinishRemoval
+  System::Call 'kernel32::WaitForSingleObject(p $ArgFinish, i 60000) i .r0'
+  ${If} $0 != 0
+    FileWrite $Log "Uninstall.exe stays: the uninstaller had not ended within a minute$\r$\n"
+    Return
+  ${EndIf}
+  StrCpy $1 "Uninstall.exe"
+  Call un.CallRemoveLibraryFiles
 FunctionEnd
 
 Section "Uninstall"
-  ; The desktop common to all users, where AfterInstall writes Velloran.lnk.
-  SetShellVarContext all
-  !insertmacro LogLine "removing Velloran from $INSTDIR"
-  Delete "$INSTDIR\vell.exe"
-  Delete "$INSTDIR\velloran.ico"
-  Delete "$INSTDIR\install.exe"
-  Delete "$INSTDIR\Velloran.lnk"
-  Delete "$INSTDIR\Velloran Dictionary.lnk"
-  Delete "$INSTDIR\WinNT.lnk"
-  Delete "$INSTDIR\User's Manual.lnk"
-  Delete "$DESKTOP\Velloran.lnk"
-  Delete "$INSTDIR\Update.txt"
-  Delete "$INSTDIR\UpdName.txt"
-  Delete "$INSTDIR\UpdDetails.txt"
-  DeleteRegKey HKLM "${UNINSTALL_KEY}"
-  ; Run in place (_?=), the uninstaller cannot delete itself: it goes at
-  ; the next restart.
-  Delete "$INSTDIR\Uninstall.exe"
-  ${If} ${FileExists} "$INSTDIR\Uninstall.exe"
-    Delete /REBOOTOK "$INSTDIR\Uninstall.exe"
+  ${If} $ArgFinish != ""
+    Call un.FinishRemoval
+    FileClose $Log
+    Return
   ${EndIf}
-  ; Empty only when no reporter code was stored.
-  RMDir "$INSTDIR"
+  !insertmacro LogLine "removing Velloran from ${INSTALL_FOLDER}"
+  ; Run from C:\TELDAX (in place), Uninstall.exe is this program: its copy
+  ; deletes it later. Otherwise NSIS runs a copy of it from the temporary
+  ; folder, and it goes with the rest.
+  StrCpy $1 "${PRODUCT_FILES}"
+  StrCpy $R2 0
+  ${If} $EXEDIR == "${INSTALL_FOLDER}"
+    StrCpy $R2 1
+  ${Else}
+    StrCpy $1 "$1|Uninstall.exe"
+  ${EndIf}
+  Call un.CallRemoveLibraryFiles
+  ${If} $0 == 0
+    ; C:\TELDAX may not be deleted in: nothing was touched, and the
+    ; product stays registered.
+    FileWrite $Log "stopped$\r$\n"
+    FileClose $Log
+    SetErrorLevel 2
+    Quit
+  ${EndIf}
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  ${If} $R2 = 1
+    Call un.StartFinisher
+  ${EndIf}
   !insertmacro LogLine "removed"
   FileClose $Log
 SectionEnd

@@ -27,6 +27,10 @@ VINSTALL_EXPORT_LIST(EXPECT_EXPORT_TYPE)
 #undef EXPECT_EXPORT_TYPE
 static_assert(__is_same(decltype(&BeforeInstallWithCode), int(__stdcall*)(HWND, LPCSTR, DWORD, LPSTR, DWORD)),
               "BeforeInstallWithCode is not the five-argument __stdcall export its callers declare");
+static_assert(__is_same(decltype(&ProtectInstallFolder), int(__stdcall*)(HWND, LPARAM, DWORD, LPSTR, DWORD)),
+              "ProtectInstallFolder is not the five-argument __stdcall export its callers declare");
+static_assert(__is_same(decltype(&RemoveLibraryFiles), int(__stdcall*)(HWND, LPCSTR, DWORD, LPSTR, DWORD)),
+              "RemoveLibraryFiles is not the five-argument __stdcall export its callers declare");
 
 // The export directory itself is read from the file by test_artifact; here
 // the loader finds each export by its plain name.
@@ -127,6 +131,35 @@ static void test_calling_contract()
 #endif
     ok(status == 1 && strcmp(line, "stored reporter code MARY kept: the given code john was not used") == 0,
        "BeforeInstallWithCode: status %d, \"%s\"", status, line);
+
+    // The two for the install folder read theirs too: a check of the folder,
+    // and a removal of nothing but the library's files.
+    static const struct {
+        const char* name;
+        LPARAM second;
+        DWORD options;
+        int status;
+        const char* line;
+    } folderExports[] = {
+        {"ProtectInstallFolder", 0, 3, 0, "C:\\TELDAX: S-1-5-21-0-0-0-1000 may change it as its owner"},
+        {"RemoveLibraryFiles", (LPARAM) "", 1, 1, "0 files deleted; C:\\TELDAX kept: it is not empty"},
+    };
+    for (const auto& e : folderExports) {
+        LoadLibraryUnderTest();
+        PrepareStoredCode();
+        char folderLine[512] = "";
+        const LPARAM arguments[4] = {e.second, (LPARAM)e.options, (LPARAM)folderLine, sizeof folderLine};
+        proc = FindExport(e.name);
+#if defined(__i386__)
+        removed = 0;
+        status = proc ? CallMeasuringStack(proc, SetupWindow, &removed, arguments) : -1;
+        ok(removed == 20, "%s removed %lu bytes of arguments, expected 20", e.name, removed);
+#else
+        status = proc ? proc(SetupWindow, arguments[0], arguments[1], arguments[2], arguments[3]) : -1;
+#endif
+        ok(status == e.status && strncmp(folderLine, e.line, strlen(e.line)) == 0, "%s: status %d, \"%s\"", e.name,
+           status, folderLine);
+    }
 
     // The four further arguments are never read.
     static const LPARAM extras[][4] = {{0, 0, 0, 0}, {-1, -1, -1, -1}, {1, 2, 3, 4}};

@@ -527,10 +527,70 @@ static void TokenNotAdministrator()
 {
     ReportTokenMembership(false);
 }
+// NT 4.0 knows neither CheckTokenMembership nor TokenElevationType.
 static void WindowsNT4()
 {
     ReportVersion(4, 0, 2);
     FailCall("GetProcAddress", 0, "CheckTokenMembership", ERROR_PROC_NOT_FOUND);
+    ReportElevationType(0);
+}
+// A Windows where the installing user has no unelevated token beside this
+// one (UAC off, or the built-in Administrator): under Wine, which owns
+// every file by the installing user, what Windows then decides.
+static void NoSplitToken()
+{
+    ReportElevationType(TokenElevationTypeDefault);
+}
+#define ANOTHER_USER "S-1-5-21-1-2-3-1001"
+// Entries beside install.exe, each with what the platform says of it; the
+// rest of the folder as Wine reports it, taken for an administrator's by
+// NoSplitToken.
+static void DllOfAnotherUser()
+{
+    NoSplitToken();
+    WriteBytes("C:\\TELDAX\\version.dll", "MZ", 2);
+    ReportSecurity("c:\\teldax\\version.dll", "O:" ANOTHER_USER "D:(A;;FA;;;" ANOTHER_USER ")");
+}
+static void LocalFolderWithDllOfAnotherUser()
+{
+    NoSplitToken();
+    MakeDirectory("C:\\TELDAX\\install.exe.local");
+    WriteBytes("C:\\TELDAX\\install.exe.local\\comctl32.dll", "MZ", 2);
+    ReportSecurity("c:\\teldax\\install.exe.local\\comctl32.dll",
+                   "O:" ANOTHER_USER "D:(A;;FA;;;" ANOTHER_USER ")");
+}
+static void ManifestUsersMayWrite()
+{
+    NoSplitToken();
+    WriteBytes("C:\\TELDAX\\install.exe.manifest", "<assembly/>", 11);
+    ReportSecurity("c:\\teldax\\install.exe.manifest", "O:BAD:(A;;FA;;;BA)(A;;FRFW;;;BU)");
+}
+static void DllHardLink()
+{
+    NoSplitToken();
+    WriteBytes("C:\\other.dll", "MZ", 2);
+    MakeHardLink("C:\\TELDAX\\x.dll", "C:\\other.dll");
+}
+static void FolderLinkBeside()
+{
+    NoSplitToken();
+    MakeDirectory("C:\\elsewhere");
+    MakeFolderLink("C:\\TELDAX\\plugins", "C:\\elsewhere");
+}
+// What an installation leaves beside install.exe: all of it an
+// administrator's.
+static void ProductFolder()
+{
+    NoSplitToken();
+    static const char* const Files[] = {"vell.exe", "velloran.ico", "RC.DAT", "Update.txt", "Velloran.lnk",
+                                        "Uninstall.exe"};
+    for (const char* name : Files) {
+        char path[MAX_PATH];
+        snprintf(path, sizeof path, "C:\\TELDAX\\%s", name);
+        WriteBytes(path, "x", 1);
+    }
+    MakeDirectory("C:\\TELDAX\\help");
+    WriteBytes("C:\\TELDAX\\help\\index.txt", "x", 1);
 }
 static void TokenUnreadable()
 {
@@ -570,10 +630,30 @@ static const StartCase StartCases[] = {
      "O:BA" ADMINS_PROGRAM, NULL, true, "only administrators may change them"},
     {"Everyone denied writing, administrators allowed", "O:BAD:(D;OICI;FW;;;WD)(A;OICI;FA;;;BA)",
      "O:BA" ADMINS_PROGRAM, NULL, true, "only administrators may change them"},
-    {"owner the installing user, an administrator", "O:%sD:(A;OICI;FA;;;SY)(A;OICI;FA;;;%s)",
-     "O:%sD:(A;;FA;;;SY)(A;;FA;;;%s)(A;;0x1200a9;;;WD)", NULL, true, "only administrators may change them"},
-    {"what the platform reports (Wine: the installing user)", NULL, NULL, NULL, true,
+    {"owner the installing user, an administrator without a split token", "O:%sD:(A;OICI;FA;;;SY)(A;OICI;FA;;;%s)",
+     "O:%sD:(A;;FA;;;SY)(A;;FA;;;%s)(A;;0x1200a9;;;WD)", NoSplitToken, true, "only administrators may change them"},
+    {"owner the installing user, the elevated half of a split token", "O:%sD:(A;OICI;FA;;;SY)(A;OICI;FA;;;%s)",
+     "O:BA" ADMINS_PROGRAM, NULL, false, "c:\\teldax: S-1-5-21-0-0-0-1000 may change it as its owner"},
+    {"what the platform reports, no split token (Wine: the installing user owns all)", NULL, NULL, NoSplitToken, true,
      "only administrators may change them"},
+    {"what the platform reports (Wine: the installing user, a split token)", NULL, NULL, NULL, false,
+     "the setup program's user does not count as an administrator: its token is the elevated half of a split one"},
+    // Every entry beside install.exe: a DLL there is loaded before the
+    // system's, install.exe.manifest and install.exe.local redirect what it
+    // loads.
+    {"a DLL of another user beside install.exe", "O:BA" ADMINS_FOLDER, "O:BA" ADMINS_PROGRAM, DllOfAnotherUser, false,
+     "c:\\teldax\\version.dll: " ANOTHER_USER " may change it as its owner (rights 0x00060000)"},
+    {"install.exe.local holding a DLL of another user", "O:BA" ADMINS_FOLDER, "O:BA" ADMINS_PROGRAM,
+     LocalFolderWithDllOfAnotherUser, false,
+     "c:\\teldax\\install.exe.local\\comctl32.dll: " ANOTHER_USER " may change it as its owner"},
+    {"install.exe.manifest that Users may write", "O:BA" ADMINS_FOLDER, "O:BA" ADMINS_PROGRAM, ManifestUsersMayWrite,
+     false, "c:\\teldax\\install.exe.manifest: S-1-5-32-545 may change it (rights 0x0012019f)"},
+    {"a DLL that is a second name of a file elsewhere", "O:BA" ADMINS_FOLDER, "O:BA" ADMINS_PROGRAM, DllHardLink, false,
+     "c:\\teldax\\x.dll: it has 2 names (a hard link)"},
+    {"a folder beside install.exe that leads elsewhere", "O:BA" ADMINS_FOLDER, "O:BA" ADMINS_PROGRAM, FolderLinkBeside,
+     false, "c:\\teldax\\plugins: it is a reparse point"},
+    {"the product's folder, all of it an administrator's", "O:BA" ADMINS_FOLDER, "O:BA" ADMINS_PROGRAM, ProductFolder,
+     true, "c:\\teldax and c:\\teldax\\install.exe: only administrators may change them"},
     {"NT 4.0: the installing user's groups read from the token", NULL, NULL, WindowsNT4, true,
      "only administrators may change them"},
     {"owner the installing user, not an administrator", "O:%sD:(A;OICI;FA;;;SY)(A;OICI;FA;;;%s)", NULL,
@@ -648,6 +728,8 @@ static void TestConverterOnlyFromAdministratorsFolder()
             c.prepare();
         int status = CallExport("InstallPDF", setupWindow);
         ClearFaults();
+        if (GetFileAttributesA("C:\\TELDAX\\plugins") != INVALID_FILE_ATTRIBUTES)
+            RemoveFolderLink("C:\\TELDAX\\plugins");
         UseRealSecurity();
         UseRealVersion();
         UseRealVolume();
@@ -730,9 +812,11 @@ static void TestConverterHeldWhileStarting()
     SetContext("install.exe held while the shell starts it");
     ConverterInPlace();
     LoadLibraryUnderTest();
+    NoSplitToken();
     PatchImport(Library, "ShellExecuteA", (void*)TryChangesDuringStart);
     memset(&DuringStart, 0, sizeof DuringStart);
     int status = CallExport("InstallPDF", NULL);
+    UseRealSecurity();
     ok(status == 1, "InstallPDF returned %d", status);
     ok(Traced("only administrators may change them") != NULL, "trace:\n%s", TraceText());
     ok(DuringStart.openedToRun, "install.exe could not be opened to run it");
@@ -801,10 +885,12 @@ static void TestConverterStarts()
     HWND setupWindow = MakeOwnerWindow();
     HANDLE release = CreateEventA(NULL, TRUE, FALSE, "VinstallStubInstallerRelease");
     LoadLibraryUnderTest();
+    NoSplitToken();
     for (int call = 1; call <= 2; ++call) {
         int status = CallExport("InstallPDF", setupWindow);
         ok(status == 1, "call %d: InstallPDF returned %d", call, status);
     }
+    UseRealSecurity();
 
     StartedInstaller started[4] = {};
     int count = 0;
@@ -966,7 +1052,9 @@ int main(int argc, char** argv)
     ForEachOwnerCase("Chk4TELDAX", "MessageBoxA", CheckNoUpdateNotice);
     ShellExecuteRecordOnly = true;
     ConverterInPlace();
+    NoSplitToken();
     ForEachOwnerCase("InstallPDF", "ShellExecuteA", CheckConverterStartRequest);
+    UseRealSecurity();
     ShellExecuteRecordOnly = false;
     TestConverterMissing();
     TestConverterOnlyFromAdministratorsFolder();

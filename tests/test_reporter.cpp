@@ -3,6 +3,7 @@
 // and the current directory it leaves.
 #include "harness.h"
 
+#include "src/interface/exports.h"
 #include "src/reporter/reporter.h"
 
 #include <stdio.h>
@@ -449,10 +450,18 @@ static void test_legacy_import()
 
 // --- Names put in the library's way ---------------------------------------------------------
 
-// RC.DAT as a second name of a file outside C:\TELDAX, written by the import
-// and by a new code, and a C:\TELDAX that leads to another folder: the file
-// elsewhere keeps its bytes and no RC.DAT is made there; the statuses are
-// those of an RC.DAT that cannot be created.
+// RC.DAT made a second name of the file outside C:\TELDAX.
+static void PlantCodeFileLink()
+{
+    DeleteFileA("C:\\TELDAX\\RC.DAT");
+    MakeHardLink("C:\\TELDAX\\RC.DAT", "C:\\elsewhere\\victim.dat");
+}
+
+// RC.DAT as a second name of a file outside C:\TELDAX, read at the probe, or
+// written by the import and by a new code, and a C:\TELDAX that leads to
+// another folder: the file elsewhere keeps its bytes and no RC.DAT is made
+// there; the statuses are those of an RC.DAT that cannot be opened, or
+// created.
 static void test_planted_code_file()
 {
     static const char Victim[] = "C:\\elsewhere\\victim.dat";
@@ -465,9 +474,12 @@ static void test_planted_code_file()
         int status;
         const char* traced;
     } cases[] = {
+        // A plain RC.DAT at the probe, made a hard link before the import writes.
         {"imported over a hard link", false, false, 1,
          "C:\\TELDAX\\RC.DAT not written: it has 2 names (a hard link)"},
         {"new code over a hard link", false, true, 2, "RC.DAT not written: it has 2 names (a hard link)"},
+        // Not read at the probe, as a file that cannot be opened: a new code.
+        {"a hard link at the probe", false, true, 2, "C:\\TELDAX\\RC.DAT not read: it has 2 names (a hard link)"},
         {"new code in a C:\\TELDAX that leads elsewhere", true, true, 2,
          "nothing written in C:\\TELDAX: it is a reparse point"},
     };
@@ -479,12 +491,20 @@ static void test_planted_code_file()
         WriteBytes(Victim, kept, sizeof kept);
         if (c.folderLink) {
             MakeFolderLink("C:\\TELDAX", "C:\\elsewhere");
-        } else {
+        } else if (c.newCode) {
             MakeDirectory("C:\\TELDAX");
             MakeHardLink(CodeFile, Victim);
+            // RC.DAT fails to open at the probe, or is refused there.
+            if (!strstr(c.name, "probe"))
+                FailCall("CreateFileA", 1, "RC.DAT", ERROR_SHARING_VIOLATION);
+        } else {
+            MakeDirectory("C:\\TELDAX");
+            WriteBytes(CodeFile, "MARY", 4);
             WritePif(900, "C:\\jan");
-            // RC.DAT fails to open at the probe (a new code) or the second time (the import).
-            FailCall("CreateFileA", c.newCode ? 1 : 2, "RC.DAT", ERROR_SHARING_VIOLATION);
+            // RC.DAT fails to open the second time: the import, which finds
+            // a hard link in its place when it writes.
+            FailCall("CreateFileA", 2, "RC.DAT", ERROR_SHARING_VIOLATION);
+            RaceBefore("ReadFile", "TRAN.PIF", PlantCodeFileLink);
         }
         int status = RunBeforeInstall(john, c.newCode ? 2 : 0);
         ClearFaults();
@@ -556,6 +576,13 @@ static void DeleteCodeFile()
     DeleteFileA(CodeFile);
 }
 
+// RC.DAT reported on another volume from the import's read of TRAN.PIF on.
+static bool OtherVolumeFromImport;
+static void ReportCodeFileElsewhere()
+{
+    ReportVolumeDevice("RC.DAT", L"\\Device\\AnotherVolume");
+}
+
 // A BeforeInstall that writes RC.DAT: a new code typed into a fresh machine,
 // or the import from TRAN.PIF over a stored RC.DAT that cannot be opened a
 // second time; with made, the import finds no RC.DAT when it writes.
@@ -572,6 +599,8 @@ static int RunWritingCode(bool newCode, bool made)
     FailCall("CreateFileA", 2, "RC.DAT", ERROR_SHARING_VIOLATION);
     if (made)
         RaceBefore("ReadFile", "TRAN.PIF", DeleteCodeFile);
+    else if (OtherVolumeFromImport)
+        RaceBefore("ReadFile", "TRAN.PIF", ReportCodeFileElsewhere);
     int status = RunBeforeInstall(NULL, 0);
     ClearFaults();
     return status;
@@ -597,6 +626,8 @@ static void test_code_file_outside_its_folder()
          "RC.DAT not written: it lies on another volume"},
         {"a new code in a folder whose handle names another one", true, "TELDAX", L"\\elsewhere", false,
          "nothing written in C:\\TELDAX: its handle names \"\\elsewhere\""},
+        // Reported from the import's read of TRAN.PIF on, after RC.DAT was
+        // read at the probe.
         {"the imported code over an RC.DAT on another volume", false, "RC.DAT", NULL, true,
          "C:\\TELDAX\\RC.DAT not written: it lies on another volume"},
     };
@@ -605,8 +636,9 @@ static void test_code_file_outside_its_folder()
         LoadLibraryUnderTest();
         if (c.reportedName)
             ReportFileName(c.pathPart, c.reportedName);
-        if (c.otherVolume)
+        if (c.otherVolume && c.newCode)
             ReportVolumeDevice(c.pathPart, L"\\Device\\AnotherVolume");
+        OtherVolumeFromImport = c.otherVolume && !c.newCode;
         int status = RunWritingCode(c.newCode, false);
         UseRealFileNames();
         ok(status == (c.newCode ? 2 : 1), "status %d", status);
@@ -823,14 +855,46 @@ struct GivenCodeCase {
     const char* codeAfter;    // RC.DAT's code after the call, or NULL for none
     bool dialog;              // the dialog opened
     const char* box;          // the title of the one message box shown, or NULL
+    DWORD options = 0;        // further options: VINSTALL_CHECK_ONLY and the like
 };
+
+#define REFUSED_DEVICE " refused: it is the name of a device (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9)"
+#define REFUSED_END " refused: it ends in a dot or a blank, which Windows drops from a folder's name"
+#define REFUSED_DOTS " refused: it consists of dots only, which name C:\\ itself"
+#define REFUSED_CONTROL " refused: it holds a control character"
+#define OTHER_CODE "another reporter code is stored: MARY is kept and the given code john was not used"
 
 static const GivenCodeCase GivenCodeCases[] = {
     {"fresh machine, code given", NULL, "john", false, 6, 1, false, 2, "reporter code JOHN stored", "JOHN", false,
      NULL},
     {"fresh machine, code given, silent", NULL, "mary.abc", true, 6, 1, false, 2, "reporter code MARY.ABC stored",
      "MARY.ABC", false, NULL},
-    {"code of blanks", NULL, "   ", true, 6, 1, false, 2, "reporter code     stored", "   ", false, NULL},
+    // A code from the command line must name a folder of its own under C:\,
+    // which the dialog's rules alone do not ask.
+    {"code of blanks", NULL, "   ", true, 6, 1, false, 0, "reporter code    " REFUSED_END, NULL, false, NULL},
+    {"device name", NULL, "con", true, 6, 1, false, 0, "reporter code CON" REFUSED_DEVICE, NULL, false, NULL},
+    {"device name with a type", NULL, "Lpt1.txt", true, 6, 1, false, 0, "reporter code LPT1.TXT" REFUSED_DEVICE,
+     NULL, false, NULL},
+    {"device name, blanks before its type", NULL, "aux .log", true, 6, 1, false, 0,
+     "reporter code AUX .LOG" REFUSED_DEVICE, NULL, false, NULL},
+    {"device name COM9", NULL, "com9", true, 6, 1, false, 0, "reporter code COM9" REFUSED_DEVICE, NULL, false, NULL},
+    {"device name with a superscript digit", NULL, "COM\xb9", true, 6, 1, false, 0,
+     "reporter code COM\xb9" REFUSED_DEVICE, NULL, false, NULL},
+    {"COM10 is no device", NULL, "com10", true, 6, 1, false, 2, "reporter code COM10 stored", "COM10", false, NULL},
+    {"CONSOLE is no device", NULL, "console", true, 6, 1, false, 2, "reporter code CONSOLE stored", "CONSOLE", false,
+     NULL},
+    {"one dot", NULL, ".", true, 6, 1, false, 0, "reporter code ." REFUSED_DOTS, NULL, false, NULL},
+    {"two dots", NULL, "..", true, 6, 1, false, 0, "reporter code .." REFUSED_DOTS, NULL, false, NULL},
+    {"a dot at the end", NULL, "john.", true, 6, 1, false, 0, "reporter code JOHN." REFUSED_END, NULL, false, NULL},
+    {"a blank at the end", NULL, "john ", true, 6, 1, false, 0, "reporter code JOHN " REFUSED_END, NULL, false, NULL},
+    {"a tab", NULL, "A\tB", true, 6, 1, false, 0, "reporter code A?B" REFUSED_CONTROL, NULL, false, NULL},
+    {"a carriage return", NULL, "A\rcompleted", true, 6, 1, false, 0, "reporter code A?COMPLETED" REFUSED_CONTROL,
+     NULL, false, NULL},
+    {"DEL", NULL, "A\x7f", true, 6, 1, false, 0, "reporter code A?" REFUSED_CONTROL, NULL, false, NULL},
+    // Typed into the dialog of an earlier call that only checked: the
+    // dialog's rules alone, which let a device name through.
+    {"a typed code passed on", NULL, "con", true, 6, 1, false, 2, "reporter code CON stored", "CON", false, NULL,
+     VINSTALL_TYPED_CODE},
     {"forbidden character", NULL, "A/B", false, 6, 1, false, 0,
      "reporter code A/B refused: The file name contains invalid characters. The file name may not include any of "
      "the following characters:  \\/:*?\"<>|",
@@ -845,6 +909,29 @@ static const GivenCodeCase GivenCodeCases[] = {
      NULL, false, NULL},
     {"stored code kept", "MARY", "john", true, 6, 1, false, 1,
      "stored reporter code MARY kept: the given code john was not used", "MARY", false, NULL},
+    // A different stored code replaced, or stopping the setup program.
+    {"stored code replaced", "MARY", "john", true, 6, 1, false, 2, "reporter code JOHN stored in place of MARY",
+     "JOHN", false, NULL, VINSTALL_REPLACE_CODE},
+    {"stored code the same, not replaced", "MARY", "mary", true, 6, 1, false, 1, "stored reporter code MARY kept",
+     "MARY", false, NULL, VINSTALL_REPLACE_CODE},
+    {"a replacement refused by the rules", "MARY", "A/B", true, 6, 1, false, 0,
+     "reporter code A/B refused: The file name contains invalid characters. The file name may not include any of "
+     "the following characters:  \\/:*?\"<>|",
+     "MARY", false, NULL, VINSTALL_REPLACE_CODE},
+    {"another stored code stops", "MARY", "john", true, 6, 1, false, 0, OTHER_CODE, "MARY", false, NULL,
+     VINSTALL_SAME_CODE},
+    {"the same stored code goes on", "MARY", "mary", true, 6, 1, false, 1, "stored reporter code MARY kept", "MARY",
+     false, NULL, VINSTALL_SAME_CODE},
+    // A check decides and makes nothing: the code is the line.
+    {"a check on a fresh machine", NULL, "john", true, 6, 1, false, 2, "JOHN", NULL, false, NULL,
+     VINSTALL_CHECK_ONLY},
+    {"a check, typed", NULL, NULL, false, 6, 1, false, 2, "JOHN", NULL, true, NULL, VINSTALL_CHECK_ONLY},
+    {"a check over a stored code", "MARY", NULL, true, 6, 1, false, 1, "MARY", "MARY", false, NULL,
+     VINSTALL_CHECK_ONLY},
+    {"a check for a replacement", "MARY", "john", true, 6, 1, false, 2, "JOHN", "MARY", false, NULL,
+     VINSTALL_CHECK_ONLY | VINSTALL_REPLACE_CODE},
+    {"a check against another stored code", "MARY", "john", true, 6, 1, false, 0, OTHER_CODE, "MARY", false, NULL,
+     VINSTALL_CHECK_ONLY | VINSTALL_SAME_CODE},
     {"stored code, none given", "MARY", NULL, false, 6, 1, false, 1, "stored reporter code MARY kept", "MARY", false,
      NULL},
     {"no code, silent", NULL, NULL, true, 6, 1, false, 0, "no reporter code", NULL, false, NULL},
@@ -884,9 +971,10 @@ static void test_given_code()
             ScriptDialog(john, 2);
         char message[512];
         memset(message, 'x', sizeof message);
-        int status = CallExport("BeforeInstallWithCode", SetupWindow, (LPARAM)c.given, c.silent ? 1 : 0,
-                                (LPARAM)message, sizeof message);
+        int status = CallExport("BeforeInstallWithCode", SetupWindow, (LPARAM)c.given,
+                                (c.silent ? VINSTALL_SILENT : 0) | c.options, (LPARAM)message, sizeof message);
         UseRealVersion();
+        bool check = c.options & VINSTALL_CHECK_ONLY;
         ok(status == c.status, "status %d, expected %d", status, c.status);
         ok(strcmp(message, c.message) == 0, "message \"%s\", expected \"%s\"", message, c.message);
         ok((Dialog.shown > 0) == c.dialog, "the dialog was %sshown", Dialog.shown ? "" : "not ");
@@ -905,13 +993,23 @@ static void test_given_code()
             ok(!FileExists(CodeFile), "RC.DAT written");
             ok(!DirectoryExists("C:\\TELDAX"), "C:\\TELDAX made");
         }
-        if (c.status == 2) {
+        if (check) {
+            // Nothing made, and nothing opened to be written.
+            ok(CreatedDirectoryCount == 0, "%d folders made, the first %s", CreatedDirectoryCount,
+               CreatedDirectories[0].path);
+            for (int i = 0; i < OpenCount && i < (int)ARRAYSIZE(Opens); ++i)
+                ok(!(Opens[i].access & (GENERIC_WRITE | FILE_WRITE_DATA | DELETE)), "%s opened with access 0x%08lx",
+                   Opens[i].path, Opens[i].access);
+            ok(!DirectoryExists("C:\\JOHN"), "C:\\JOHN made");
+        } else if (c.status == 2) {
             char reporterDir[MAX_PATH] = "C:\\";
             strcat(reporterDir, c.codeAfter);
-            ok(DirectoryExists(reporterDir), "%s not made", reporterDir);
+            // A device's name makes no folder: why the command line refuses it.
+            ok(DirectoryExists(reporterDir) == !(c.options & VINSTALL_TYPED_CODE), "%s %smade", reporterDir,
+               c.options & VINSTALL_TYPED_CODE ? "" : "not ");
             ok(_stricmp(Cwd(), "C:\\TELDAX") == 0, "current directory %s", Cwd());
         }
-        if (c.stored && c.given)
+        if (c.stored && c.given && c.status != 2)
             ok(!DirectoryExists("C:\\JOHN"), "the given code's directory was made");
     }
     ClearContext();
@@ -967,6 +1065,133 @@ static void test_given_code_buffer_and_silence()
     ClearContext();
 }
 
+// The dialog keeps the name rules alone: a device's name typed there is
+// stored as typed, while the same code from the command line is refused.
+static void test_typed_device_name()
+{
+    SetContext("CON typed into the dialog");
+    static const DialogAction con[] = {{TypeText, "con"}, {ClickOk, NULL}};
+    LoadLibraryUnderTest();
+    PrepareDisk();
+    int status = RunBeforeInstall(con, 2);
+    ok(status == 2 && MessageCount == 0, "status %d, %d messages", status, MessageCount);
+    CheckCodeFile(__LINE__, "CON");
+    ClearContext();
+}
+
+// A new code whose RC.DAT cannot be made or written: BeforeInstall keeps its
+// status and says so in the trace; BeforeInstallWithCode stops the setup
+// program (0) with a line that says "not stored" and why.
+static void test_code_not_stored()
+{
+    static const DialogAction john[] = {{TypeText, "john"}, {ClickOk, NULL}};
+    static const struct {
+        const char* what;
+        const char* function;
+        const char* why;
+    } cases[] = {
+        {"the write fails", "WriteFile", "RC.DAT not written (error 5)"},
+        {"RC.DAT cannot be made", "CreateFileA", "RC.DAT not written: it cannot be opened to be checked (error 5)"},
+    };
+    for (const auto& c : cases) {
+        char expected[256];
+        snprintf(expected, sizeof expected, "reporter code JOHN not stored: %s", c.why);
+
+        SetContext("BeforeInstallWithCode, %s", c.what);
+        LoadLibraryUnderTest();
+        PrepareDisk();
+        FailCall(c.function, 0, "RC.DAT");
+        char line[512];
+        int status = CallExport("BeforeInstallWithCode", SetupWindow, (LPARAM) "john", VINSTALL_SILENT, (LPARAM)line,
+                                sizeof line);
+        ClearFaults();
+        ok(status == 0, "status %d, expected 0", status);
+        ok(strcmp(line, expected) == 0, "line \"%s\", expected \"%s\"", line, expected);
+        ok(Traced(expected) != NULL, "no trace line \"%s\" in:\n%s", expected, TraceText());
+
+        SetContext("BeforeInstall, %s", c.what);
+        LoadLibraryUnderTest();
+        PrepareDisk();
+        FailCall(c.function, 0, "RC.DAT");
+        status = RunBeforeInstall(john, 2);
+        ClearFaults();
+        ok(status == 2, "status %d, expected 2", status);
+        ok(Traced(expected) != NULL, "no trace line \"%s\" in:\n%s", expected, TraceText());
+    }
+    ClearContext();
+}
+
+// RC.DAT and TRAN.PIF made second names of a file the setup program may
+// read (a secret of another user's): neither is read, so nothing of it
+// reaches the log line, the trace or RC.DAT, and the file keeps its bytes.
+static void test_linked_code_files_not_read()
+{
+    static const char Secret[] = "S3CRET-TOKEN-0042";
+    static const struct {
+        const char* what;
+        bool pif;  // TRAN.PIF the link, RC.DAT found but not opened again
+        int status;
+        const char* line;
+    } cases[] = {
+        {"RC.DAT a hard link, a code given", false, 0,
+         "reporter code JOHN not stored: RC.DAT not written: it has 2 names (a hard link)"},
+        {"TRAN.PIF a hard link", true, 0, "Velloran - Missing File: A required file is missing."},
+    };
+    for (const auto& c : cases) {
+        SetContext("%s", c.what);
+        LoadLibraryUnderTest();
+        PrepareDisk();
+        MakeDirectory("C:\\TELDAX");
+        static unsigned char secret[900];
+        memset(secret, 0, sizeof secret);
+        memcpy(secret, Secret, sizeof Secret - 1);
+        memcpy(secret + 101, "C:\\S3CRET-TOKEN-0042", 20);
+        WriteBytes("C:\\secret.txt", secret, sizeof secret);
+        if (c.pif) {
+            WriteBytes(CodeFile, "MARY", 4);
+            MakeHardLink(PifFile, "C:\\secret.txt");
+            FailCall("CreateFileA", 2, "RC.DAT", ERROR_SHARING_VIOLATION);
+        } else {
+            MakeHardLink(CodeFile, "C:\\secret.txt");
+        }
+        char line[512];
+        int status = CallExport("BeforeInstallWithCode", SetupWindow, (LPARAM)(c.pif ? NULL : "john"),
+                                VINSTALL_SILENT, (LPARAM)line, sizeof line);
+        ClearFaults();
+        ok(status == c.status, "status %d, expected %d", status, c.status);
+        ok(strcmp(line, c.line) == 0, "line \"%s\", expected \"%s\"", line, c.line);
+        ok(Traced("S3CRET") == NULL, "the secret in the trace:\n%s", TraceText());
+        ok(!DirectoryExists("C:\\S3CRET-TOKEN-0042"), "the secret's folder made");
+        unsigned char after[1024];
+        ok(ReadBytes("C:\\secret.txt", after, sizeof after) == sizeof secret && memcmp(after, secret, sizeof secret) == 0,
+           "the secret's file changed");
+    }
+    ClearContext();
+}
+
+// What RC.DAT holds reaches the log as one line: its control characters as
+// '?'. A code typed on the machine may hold anything a file can.
+static void test_stored_code_on_one_line()
+{
+    SetContext("RC.DAT holding carriage returns");
+    LoadLibraryUnderTest();
+    static const char stored[24] = "X\rcompleted\r";
+    PrepareDisk(stored, sizeof stored);
+    char line[512];
+    int status = CallExport("BeforeInstallWithCode", SetupWindow, 0, VINSTALL_SILENT, (LPARAM)line, sizeof line);
+    ok(status == 1, "status %d", status);
+    ok(strcmp(line, "stored reporter code X?completed? kept") == 0, "line %s", Show(line, (int)strlen(line)));
+    SetContext("RC.DAT holding carriage returns, another code given");
+    LoadLibraryUnderTest();
+    status = CallExport("BeforeInstallWithCode", SetupWindow, (LPARAM) "john", VINSTALL_SILENT | VINSTALL_SAME_CODE,
+                        (LPARAM)line, sizeof line);
+    ok(status == 0, "status %d", status);
+    ok(strcmp(line, "another reporter code is stored: X?completed? is kept and the given code john was not used") ==
+           0,
+       "line %s", Show(line, (int)strlen(line)));
+    ClearContext();
+}
+
 int main(int argc, char** argv)
 {
     InitHarness(argc, argv);
@@ -989,6 +1214,10 @@ int main(int argc, char** argv)
     test_install_folder_security();
     test_given_code();
     test_given_code_buffer_and_silence();
+    test_typed_device_name();
+    test_code_not_stored();
+    test_linked_code_files_not_read();
+    test_stored_code_on_one_line();
     CleanDrive();
     return FinishTests("reporter");
 }

@@ -5,6 +5,7 @@
 #include "harness.h"
 #include "shortcut_files.h"
 #include "src/shortcuts/shortcuts.h"
+#include "tools/unseen.h"
 
 #include <shlobj.h>
 #include <stdio.h>
@@ -552,7 +553,9 @@ static void TestPlantedNames()
         if (folderLink) {
             ok(SameState(StateOf(InFolder(Elsewhere, "Velloran.lnk")), productBefore),
                "the shortcut in the folder C:\\TELDAX leads to was rewritten");
-            check_link(InFolder(CommonDesktop, "Velloran.lnk"), DesktopLink("C:\\MARY"));
+            // Its RC.DAT is not read either: an RC.DAT that cannot be opened,
+            // and no BeforeInstall in this process.
+            check_link(InFolder(CommonDesktop, "Velloran.lnk"), DesktopLink("C:\\"));
         } else {
             check_link("C:\\TELDAX\\Velloran.lnk", Rewritten(Program, "C:\\MARY"));
             if (!desktop)
@@ -1093,7 +1096,10 @@ static void TestFilesOutsideTheirFolder()
         else
             check_unchanged(product, before);
         if (c.desktopWritten) {
-            check_link(InFolder(CommonDesktop, "Velloran.lnk"), DesktopLink("C:\\MARY"));
+            // RC.DAT is read through the checked folder too: from one whose
+            // handle names another, nothing, and the desktop starts in C:\.
+            bool folderElsewhere = strcmp(c.pathPart, "TELDAX") == 0;
+            check_link(InFolder(CommonDesktop, "Velloran.lnk"), DesktopLink(folderElsewhere ? "C:\\" : "C:\\MARY"));
         } else {
             ok(!FileExists(InFolder(CommonDesktop, "Velloran.lnk")), "the desktop shortcut made for it stays");
             ok(Traced("Velloran.lnk deleted again: it was made empty to be held") != NULL, "trace:\n%s",
@@ -1222,9 +1228,127 @@ static void TestNothingHeldOn9x()
     SetContext("%s", "");
 }
 
+// RC.DAT made a second name of a file that the setup program may read (a
+// secret of another user's): AfterInstall does not read it, so nothing of it
+// reaches a shortcut or the trace.
+static void TestCodeFileLinkNotRead()
+{
+    SetContext("RC.DAT a hard link to a secret");
+    Fresh();
+    MakeLink("C:\\TELDAX\\Velloran.lnk", Program);
+    static const char Secret[] = "S3CRET-TOKEN-0042";
+    WriteBytes("C:\\secret.txt", Secret, sizeof Secret - 1);
+    MakeHardLink(CodePath, "C:\\secret.txt");
+    int status = AfterInstall();
+    ok(status == 1, "status %d", status);
+    check_link(InFolder(CommonDesktop, "Velloran.lnk"), DesktopLink("C:\\"));
+    ok(Traced("C:\\TELDAX\\RC.DAT not read: it has 2 names (a hard link)") != NULL, "trace:\n%s", TraceText());
+    ok(Traced("S3CRET") == NULL, "the secret in the trace:\n%s", TraceText());
+    DeleteFileA(CodePath);
+    DeleteFileA("C:\\secret.txt");
+    ClearContext();
+}
+
+// A shortcut whose target is gone, rewritten as AfterInstall rewrites the
+// product's: in the setup program's own session the shell may ask where the
+// target went (SLR_ANY_MATCH, no window); where nobody can answer it shows
+// nothing and gives up after a second, and neither searches nor tracks
+// (Resolve's flags, read through the link object; Wine's own Resolve never
+// shows a dialog, so the flags are what can be seen here).
+static const DWORD QuietResolve = SLR_ANY_MATCH | SLR_NO_UI | SLR_NOSEARCH | SLR_NOTRACK | SLR_NOLINKINFO |
+                                  (1000 << 16);
+static const Link Orphan = {"C:\\gone\\vell.exe", "", "Velloran", 0, "", 0, "C:\\OLD", 0};
+
+static void TestResolveFlags()
+{
+    static const struct {
+        const char* what;
+        DWORD major, minor;
+        int session;  // reported by ProcessIdToSessionId; -1: the real one
+        DWORD flags;
+        const char* why;
+    } cases[] = {
+        {"the person's session (Windows 7, session 1)", 6, 1, 1, SLR_ANY_MATCH,
+         "the shell may ask where a target went"},
+        {"session 0 on Windows 7: no one's desktop", 6, 1, 0, QuietResolve,
+         "the process runs in session 0, which no one sees"},
+        {"session 0 on Vista", 6, 0, 0, QuietResolve, "the process runs in session 0, which no one sees"},
+        {"session 0 on XP: the console's own", 5, 1, 0, SLR_ANY_MATCH, "the shell may ask where a target went"},
+        {"what Wine reports", 6, 1, -1, SLR_ANY_MATCH, "the shell may ask where a target went"},
+    };
+    for (const auto& c : cases) {
+        SetContext("Resolve's flags, %s", c.what);
+        Fresh();
+        MakeLink("C:\\TELDAX\\Velloran.lnk", Orphan);
+        ProxyLinkObjects(Library);
+        ReportVersion(c.major, c.minor, VER_PLATFORM_WIN32_NT);
+        if (c.session >= 0)
+            ReportSessionId((DWORD)c.session);
+        int status = AfterInstall();
+        UseRealSession();
+        UseRealVersion();
+        ok(status == 1, "status %d", status);
+        ok(ResolveCount == 1, "%d resolves", ResolveCount);
+        ok(ResolveCount < 1 || (Resolves[0].flags == c.flags && Resolves[0].window == NULL),
+           "resolved with flags 0x%08lx and window %p, expected 0x%08lx and none", Resolves[0].flags,
+           (void*)Resolves[0].window, c.flags);
+        char traced[128];
+        snprintf(traced, sizeof traced, "shortcuts resolved with flags 0x%08lX: %s", c.flags, c.why);
+        ok(Traced(traced) != NULL, "no trace line \"%s\" in:\n%s", traced, TraceText());
+        MessageCount = 0;
+    }
+    ClearContext();
+}
+
+// AfterInstall where nobody sees the screen: this program again, on the
+// desktop of a window station that is not visible (tools/unseen.h), as a
+// deployment agent's SYSTEM account runs a setup program. It ends by itself,
+// no dialog or box is made on that desktop, and the shortcut whose target is
+// gone was resolved without a window, search or tracking.
+static const char UnseenResult[] = "C:\\unseen-resolve.txt";
+
+static int RunUnseenChild()
+{
+    LoadLibraryUnderTest();
+    ProxyLinkObjects(Library);
+    int status = CallExport("AfterInstall", NULL);
+    char result[128];
+    snprintf(result, sizeof result, "%d %d 0x%08lx", status, ResolveCount, ResolveCount ? Resolves[0].flags : 0);
+    WriteBytes(UnseenResult, result, (int)strlen(result));
+    return 0;
+}
+
+static void TestUnseenAfterInstall()
+{
+    SetContext("AfterInstall where nobody sees the screen");
+    Fresh();
+    MakeLink("C:\\TELDAX\\Velloran.lnk", Orphan);
+    DeleteFileA(UnseenResult);
+    char self[MAX_PATH], command[3 * MAX_PATH];
+    GetModuleFileNameA(NULL, self, sizeof self);
+    snprintf(command, sizeof command, "\"%s\" \"%s\" --unseen-child", self, LibraryPath());
+    UnseenRun run;
+    bool started = RunUnseen(command, 60000, &run);
+    ok(started, "not started (error %lu)", run.error);
+    ok(!run.timedOut, "still running after 60 s");
+    ok(run.exitCode == 0, "exit code %lu", run.exitCode);
+    ok(FindUnseenWindow(run, "#32770") == NULL, "a dialog or box made there: \"%s\"",
+       FindUnseenWindow(run, "#32770") ? FindUnseenWindow(run, "#32770")->title : "");
+    char result[128], expected[128];
+    snprintf(expected, sizeof expected, "1 1 0x%08lx", QuietResolve);
+    ok(ReadText(UnseenResult, result, sizeof result) > 0 && strcmp(result, expected) == 0,
+       "AfterInstall there: \"%s\", expected \"%s\" (status, resolves, flags)", result, expected);
+    printf("AfterInstall where nobody sees the screen: ended after %lu ms, %d windows made there\n", run.elapsedMs,
+           run.windowCount);
+    DeleteFileA(UnseenResult);
+    ClearContext();
+}
+
 int main(int argc, char** argv)
 {
     InitHarness(argc, argv);
+    if (argc > 2 && strcmp(argv[2], "--unseen-child") == 0)
+        return RunUnseenChild();
     // The shortcut code compiled into this program goes through the same
     // hooks as the library's.
     InstallHooks(GetModuleHandleA(NULL));
@@ -1253,6 +1377,9 @@ int main(int argc, char** argv)
     TestTwinOutsideItsFolder();
     TestCreateFlags();
     TestNothingHeldOn9x();
+    TestCodeFileLinkNotRead();
+    TestResolveFlags();
+    TestUnseenAfterInstall();
 
     CleanPlaces();
     DestroyWindow(SetupWindow);

@@ -73,8 +73,10 @@ static void PrintReceived(const char* path)
         printf("  %s\n", line);
 }
 
-// The setup program's log: "<export> <status>" lines, its own steps, then how
-// it ended.
+// The setup program's log: "<export> <status>" lines, each followed by the
+// line the library gave for the log where the export gives one
+// (ProtectInstallFolder, BeforeInstallWithCode), its own steps, then how it
+// ended.
 static void PrintStatuses(const char* logPath)
 {
     char log[1024];
@@ -82,12 +84,20 @@ static void PrintStatuses(const char* logPath)
         printf("  (no log)\n");
         return;
     }
+    bool lineFollows = false;
     for (char* line = strtok(log, "\r\n"); line; line = strtok(NULL, "\r\n")) {
         const char* space = strchr(line, ' ');
-        if (space && strspn(space + 1, "-0123456789") == strlen(space + 1))
+        if (space && strspn(space + 1, "-0123456789") == strlen(space + 1)) {
             printf("  %-21.*s returned %s\n", (int)(space - line), line, space + 1);
-        else
-            printf("  setup program: %s\n", line);
+            lineFollows = strncmp(line, "ProtectInstallFolder ", 21) == 0 ||
+                          strncmp(line, "BeforeInstallWithCode ", 22) == 0;
+        } else {
+            if (lineFollows)
+                printf("    its line:           %s\n", line);
+            else
+                printf("  setup program: %s\n", line);
+            lineFollows = false;
+        }
     }
 }
 

@@ -323,6 +323,82 @@ bool RunSetup(const char* commandLine, DialogAnswer answer, const char* code, DW
     return true;
 }
 
+namespace {
+
+// The monitor's side of the protocol: it signals DBWIN_BUFFER_READY when the
+// section may be written, waits for DBWIN_DATA_READY, and reads the writer's
+// process id and text from the section.
+struct TraceMonitor {
+    HANDLE bufferReady, dataReady, section, stop, thread;
+    const char* view;
+};
+TraceMonitor Monitor;
+CapturedTrace Caught;
+
+DWORD WINAPI MonitorTrace(void*)
+{
+    HANDLE waits[2] = {Monitor.dataReady, Monitor.stop};
+    for (;;) {
+        SetEvent(Monitor.bufferReady);
+        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0)
+            return 0;
+        const char* text = Monitor.view + sizeof(DWORD);
+        if (strncmp(text, "VINSTALLDLL: ", 13) != 0 || Caught.count == (int)ARRAYSIZE(Caught.lines))
+            continue;
+        char* line = Caught.lines[Caught.count++];
+        lstrcpynA(line, text, sizeof Caught.lines[0]);
+        line[strcspn(line, "\r\n")] = '\0';
+    }
+}
+
+}  // namespace
+
+bool StartTraceCapture()
+{
+    memset(&Caught, 0, sizeof Caught);
+    Monitor.bufferReady = CreateEventA(NULL, FALSE, FALSE, "DBWIN_BUFFER_READY");
+    bool another = GetLastError() == ERROR_ALREADY_EXISTS;
+    Monitor.dataReady = CreateEventA(NULL, FALSE, FALSE, "DBWIN_DATA_READY");
+    Monitor.section = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, 4096, "DBWIN_BUFFER");
+    Monitor.view = Monitor.section ? (const char*)MapViewOfFile(Monitor.section, FILE_MAP_READ, 0, 0, 0) : NULL;
+    Monitor.stop = CreateEventA(NULL, TRUE, FALSE, NULL);
+    Monitor.thread = NULL;
+    if (!another && Monitor.bufferReady && Monitor.dataReady && Monitor.view && Monitor.stop)
+        Monitor.thread = CreateThread(NULL, 0, MonitorTrace, NULL, 0, NULL);
+    if (Monitor.thread)
+        return true;
+    CapturedTrace ignored;
+    StopTraceCapture(&ignored);
+    return false;
+}
+
+void StopTraceCapture(CapturedTrace* trace)
+{
+    if (Monitor.thread) {
+        SetEvent(Monitor.stop);
+        WaitForSingleObject(Monitor.thread, INFINITE);
+        CloseHandle(Monitor.thread);
+    }
+    if (Monitor.view)
+        UnmapViewOfFile(Monitor.view);
+    HANDLE handles[] = {Monitor.section, Monitor.bufferReady, Monitor.dataReady, Monitor.stop};
+    for (HANDLE handle : handles) {
+        if (handle)
+            CloseHandle(handle);
+    }
+    memset(&Monitor, 0, sizeof Monitor);
+    *trace = Caught;
+}
+
+const char* FindTraceLine(const CapturedTrace& trace, const char* part)
+{
+    for (int i = 0; i < trace.count; ++i) {
+        if (strstr(trace.lines[i], part))
+            return trace.lines[i];
+    }
+    return NULL;
+}
+
 HRESULT ReadShortcutFile(const char* path, ShortcutProperties* properties)
 {
     memset(properties, 0, sizeof *properties);

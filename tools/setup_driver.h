@@ -55,6 +55,23 @@ bool StartInJob(const char* commandLine, char* desktop, HANDLE* job, PROCESS_INF
 // (its desktop, RPC service, console host...) still runs.
 bool JobRunning(HANDLE job);
 
+// The library's trace (OutputDebugStringA) from the programs that run while
+// the capture is on, caught as DebugView catches it: the section
+// DBWIN_BUFFER and the events DBWIN_BUFFER_READY and DBWIN_DATA_READY,
+// which OutputDebugStringA writes to when no debugger attends the program
+// (Wine's kernelbase does so too). Only lines that start with
+// "VINSTALLDLL: " are kept, the first 128, each without its line feed.
+struct CapturedTrace {
+    int count;
+    char lines[128][512];
+};
+// False when another monitor runs already, or the section cannot be made.
+bool StartTraceCapture();
+// Ends the capture; what was said since StartTraceCapture lands in trace.
+void StopTraceCapture(CapturedTrace* trace);
+// The first captured line that contains part, or NULL.
+const char* FindTraceLine(const CapturedTrace& trace, const char* part);
+
 // A shortcut file as the shell's link object reads it back.
 struct ShortcutProperties {
     char target[MAX_PATH];
