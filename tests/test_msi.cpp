@@ -1,29 +1,54 @@
-// The reference Windows Installer package, run by Wine's msiexec as an
-// administrator runs it: a process of its own, started with /i and a
-// verbose log, with a reduced user interface (/qr) the reporter code dialog
-// (shown by the library from the installer's custom action server) answered
-// from outside; and as a deployment agent runs it, with /qn and REPORTERCODE
-// on a desktop that nobody sees (tools/unseen.h). What is checked is what
-// the run leaves behind: msiexec's exit code, the statuses that the custom
-// actions wrote into the log, the dialog shown, RC.DAT, the product's files,
-// the shortcuts read back, the records, whether the product is registered,
-// what an upgrade and a removal leave, and that the wrapper took its
-// temporary folder away.
+// The reference Windows Installer package, read as Windows Installer reads
+// it and run by Wine's msiexec as an administrator runs it: a process of its
+// own, started with /i and a verbose log, with a reduced user interface (/qr)
+// the reporter code dialog (shown by the library from the installer's
+// custom action server) answered from outside; and as a deployment agent
+// runs it, with /qn and REPORTERCODE on a desktop that nobody sees
+// (tools/unseen.h). What is checked is what the run leaves behind: msiexec's
+// exit code, the statuses that the custom actions wrote into the log, the
+// dialog shown, RC.DAT, the product's files, the shortcuts read back, the
+// records, whether the product is registered, what an upgrade, a rollback
+// and a removal leave, and that the wrapper took its temporary folder away.
+// The package's tables are read through msi.dll, and the custom actions
+// that run with the installing user's token are run in this process against
+// a session of the built package, with every file call of the wrapper and
+// of the library it loads recorded.
 //
-//   test_msi.exe <VINSTALLDLL.dll> <folder of Velloran.msi>
+// Under Wine every file is owned by the Wine user, who has a split token as
+// far as the library can tell (TokenElevationTypeFull), so an existing
+// C:\TELDAX is never an administrators' folder: ProtectInstallFolder refuses
+// it, and InstallPDF does not start install.exe. The runs here assert that,
+// as it is; a folder owned by Administrators is shown to the in-process
+// runs through the harness's injected security.
+//
+//   test_msi.exe <VINSTALLDLL.dll> <folder of Velloran.msi> [<folder of the other architecture's packages>]
 #include "harness.h"
 
 #include "installation_checks.h"
+#include "msi_releases.h"
 #include "release_settings.h"
 
 #include <msi.h>
+#include <msiquery.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
-// The packages' ProductCodes (installer/msi/CMakeLists.txt): the reference
-// package and the next release, which upgrades it.
-static const char ProductCode[] = "{6F1C3E52-8B0D-4C7A-9E61-2A5D7B40C1E3}";
-static const char NextProductCode[] = "{C6A3E0F4-2D7B-4E19-9B85-3F1A6D2C8E57}";
+// The packages' codes (installer/msi/CMakeLists.txt), this architecture's
+// and the other's.
+#ifdef _WIN64
+static const char ProductCode[] = VINSTALL_MSI_PRODUCT_CODE_X64;
+static const char NextProductCode[] = VINSTALL_MSI_NEXT_PRODUCT_CODE_X64;
+static const char ComponentGuid[] = VINSTALL_MSI_COMPONENT_GUID_X64;
+static const char OtherProductCode[] = VINSTALL_MSI_PRODUCT_CODE_X86;
+static const char OtherComponentGuid[] = VINSTALL_MSI_COMPONENT_GUID_X86;
+#else
+static const char ProductCode[] = VINSTALL_MSI_PRODUCT_CODE_X86;
+static const char NextProductCode[] = VINSTALL_MSI_NEXT_PRODUCT_CODE_X86;
+static const char ComponentGuid[] = VINSTALL_MSI_COMPONENT_GUID_X86;
+static const char OtherProductCode[] = VINSTALL_MSI_PRODUCT_CODE_X64;
+static const char OtherComponentGuid[] = VINSTALL_MSI_COMPONENT_GUID_X64;
+#endif
 // An installation takes a few seconds; one still going after this has hung.
 // Every msiexec run has it: under Wine, msiexec /x of a package that is not
 // installed waits for ever.
@@ -32,9 +57,37 @@ static const char LogPath[] = "C:\\msi.log";
 // ERROR_INSTALL_USEREXIT, msiexec's exit code when an action ends the
 // installation as the user's choice.
 static const DWORD UserExit = 1602;
+static const DWORD Failure = ERROR_INSTALL_FAILURE;
 static const char NoCodeLine[] = "VINSTALLDLL: no reporter code: run with REPORTERCODE=<code>\n";
+// VinstallStore's CustomActionData is "<options>;<code>", the library's
+// options (src/interface/exports.h): VINSTALL_SILENT 1, VINSTALL_REPLACE_CODE
+// 4, VINSTALL_SAME_CODE 8, VINSTALL_TYPED_CODE 0x20.
+
+// What the library says of C:\TELDAX, as the wrapper logs it: the gate's
+// check of a folder that is not there yet (this installation makes it), of
+// one that administrators own, and of the Wine user's (S-1-5-21-0-0-0-1000,
+// the owner of every file under Wine), which it refuses; the deferred
+// action that makes it; and the removal after an installation and its
+// records (the desktop shortcut and three records deleted, RC.DAT kept).
+static const char GateFolderNew[] =
+    "VINSTALLDLL: ProtectInstallFolder returned 2\n"
+    "VINSTALLDLL: C:\\TELDAX does not exist yet: it is to be made for administrators only\n";
+static const char GateFolderKept[] =
+    "VINSTALLDLL: ProtectInstallFolder returned 1\n"
+    "VINSTALLDLL: C:\\TELDAX is owned by an administrator\n";
+static const char GateFolderRefused[] =
+    "VINSTALLDLL: ProtectInstallFolder returned 0\n"
+    "VINSTALLDLL: C:\\TELDAX: S-1-5-21-0-0-0-1000 may change it as its owner (rights 0x00060000): nothing installed; "
+    "an administrator should look at what the folder holds, then delete it or make Administrators its owner, and run "
+    "Setup again\n";
+static const char StoreFolderMade[] =
+    "VINSTALLDLL: ProtectInstallFolder returned 2\n"
+    "VINSTALLDLL: C:\\TELDAX made, writable by administrators only\n";
+static const char RemovedLines[] = "VINSTALLDLL: 4 files deleted; C:\\TELDAX kept: it is not empty\n";
+static char RefusedSlashLines[512];
 
 static char PackageFolder[MAX_PATH];
+static char OtherPackageFolder[MAX_PATH];
 static char Msiexec[MAX_PATH];
 static char TempFolder[MAX_PATH];
 
@@ -53,15 +106,21 @@ static void RunMsiexec(const char* arguments, DialogAnswer answer, const char* c
     ok(!run->timedOut, "%s still running after %lu ms", line, TimeLimitMs);
 }
 
-// The lines of the log at LogPath from the wrapper ("VINSTALLDLL: ..."),
-// one per line, into statuses.
-static void ReadStatuses(char* statuses, int size)
+// The log at LogPath.
+static const char* ReadLog()
 {
     static char log[512 * 1024];
     ok(ReadText(LogPath, log, sizeof log) > 0, "no log in %s", LogPath);
+    return log;
+}
+
+// The lines of text from the wrapper ("VINSTALLDLL: ..."), one per line,
+// into statuses.
+static void WrapperLines(const char* text, char* statuses, int size)
+{
     int used = 0;
     statuses[0] = '\0';
-    for (const char* line = log; *line;) {
+    for (const char* line = text; *line;) {
         const char* end = line + strcspn(line, "\r\n");
         if (StartsWith(line, "VINSTALLDLL: ") && used + (end - line) + 2 < size) {
             memcpy(statuses + used, line, end - line);
@@ -84,7 +143,7 @@ static void Install(const char* package, const char* level, const char* properti
              properties);
     DeleteFileA(LogPath);
     RunMsiexec(arguments, answer, code, run);
-    ReadStatuses(statuses, size);
+    WrapperLines(ReadLog(), statuses, size);
 }
 
 // msiexec with arguments and a verbose log where nobody sees the screen; the
@@ -95,12 +154,12 @@ static void RunUnseenMsiexec(const char* arguments, UnseenRun* run, char* status
     snprintf(line, sizeof line, "\"%s\" %s /l*v %s", Msiexec, arguments, LogPath);
     DeleteFileA(LogPath);
     RunUnseenChecked(line, UnseenLimitMs, true, run);
-    ReadStatuses(statuses, size);
+    WrapperLines(ReadLog(), statuses, size);
 }
 
 static void CheckStatuses(int line, const char* statuses, const char* expected)
 {
-    OkAt(__FILE__, line, strcmp(statuses, expected) == 0, "the log's lines from the wrapper are %s, expected %s",
+    OkAt(__FILE__, line, strcmp(statuses, expected) == 0, "the wrapper's lines are %s, expected %s",
          Show(statuses, strlen(statuses)), Show(expected, strlen(expected)));
 }
 
@@ -118,9 +177,9 @@ static void CheckTemporaryFolderRemoved(int line)
         FindClose(search);
 }
 
-// A machine without Velloran: the package not installed (removed by msiexec
-// /x if it is), and as for every setup program, with no folder left in the
-// temporary folder either.
+// A machine without Velloran: the packages not installed (removed by
+// msiexec /x if they are), and as for every setup program, with no folder
+// left in the temporary folder either.
 static void PrepareMachineWithoutPackage()
 {
     static const char* const Products[] = {ProductCode, NextProductCode};
@@ -138,30 +197,585 @@ static void PrepareMachineWithoutPackage()
     RemoveMatching(TempFolder, "VINSTALL.*");
 }
 
+static void PackagePath(char* path, int size, const char* folder, const char* package)
+{
+    snprintf(path, size, "%s\\%s", folder, package);
+}
+
+// --- The package's tables ------------------------------------------------------------
+
+// The first column of the first row that query gives, as text ("" for none).
+static void QueryValue(MSIHANDLE database, const char* query, char* value, DWORD size)
+{
+    value[0] = '\0';
+    MSIHANDLE view = 0, row = 0;
+    if (MsiDatabaseOpenViewA(database, query, &view) == ERROR_SUCCESS && MsiViewExecute(view, 0) == ERROR_SUCCESS &&
+        MsiViewFetch(view, &row) == ERROR_SUCCESS) {
+        DWORD length = size;
+        if (MsiRecordGetStringA(row, 1, value, &length) != ERROR_SUCCESS)
+            value[0] = '\0';
+    }
+    if (row)
+        MsiCloseHandle(row);
+    if (view) {
+        MsiViewClose(view);
+        MsiCloseHandle(view);
+    }
+}
+
+static int QueryNumber(MSIHANDLE database, const char* query)
+{
+    char value[32];
+    QueryValue(database, query, value, sizeof value);
+    return value[0] ? atoi(value) : -1;
+}
+
+static MSIHANDLE OpenDatabase(const char* folder, const char* package)
+{
+    char path[MAX_PATH];
+    PackagePath(path, sizeof path, folder, package);
+    MSIHANDLE database = 0;
+    UINT result = MsiOpenDatabaseA(path, MSIDBOPEN_READONLY, &database);
+    ok(result == ERROR_SUCCESS, "%s cannot be opened: error %u", path, result);
+    return result == ERROR_SUCCESS ? database : 0;
+}
+
+static int SequenceOf(MSIHANDLE database, const char* action)
+{
+    char query[256];
+    snprintf(query, sizeof query, "SELECT `Sequence` FROM `InstallExecuteSequence` WHERE `Action` = '%s'", action);
+    return QueryNumber(database, query);
+}
+
+// The custom actions and their types: what Windows Installer runs each with.
+// 1 is a DLL action; 0x400 runs it in the script (deferred), 0x100 with
+// it as rollback, 0x800 without impersonation (as LocalSystem). Only the
+// gate is immediate; every action that makes, writes, deletes or starts is
+// deferred and does not impersonate. No other custom action is there.
+struct ActionType {
+    const char* action;
+    int type;
+};
+static const ActionType ActionTypes[] = {
+    {"VinstallBeforeInstall", 1},    {"VinstallStoreRollback", 1 | 0x100 | 0x400 | 0x800},
+    {"VinstallStore", 1 | 0x400 | 0x800}, {"VinstallAfterInstall", 1 | 0x400 | 0x800},
+    {"VinstallRemove", 1 | 0x400 | 0x800},
+};
+
+static void test_custom_actions()
+{
+    MSIHANDLE database = OpenDatabase(PackageFolder, "Velloran.msi");
+    if (!database)
+        return;
+    for (const ActionType& a : ActionTypes) {
+        char query[256];
+        snprintf(query, sizeof query, "SELECT `Type` FROM `CustomAction` WHERE `Action` = '%s'", a.action);
+        int type = QueryNumber(database, query);
+        ok(type == a.type, "%s: type %d, expected %d", a.action, type, a.type);
+        snprintf(query, sizeof query, "SELECT `Source` FROM `CustomAction` WHERE `Action` = '%s'", a.action);
+        char source[64];
+        QueryValue(database, query, source, sizeof source);
+        ok(strcmp(source, "VinstallMsi") == 0, "%s: from \"%s\", expected VinstallMsi", a.action, source);
+    }
+    MSIHANDLE view = 0, row = 0;
+    int rows = 0;
+    if (MsiDatabaseOpenViewA(database, "SELECT `Action` FROM `CustomAction`", &view) == ERROR_SUCCESS &&
+        MsiViewExecute(view, 0) == ERROR_SUCCESS) {
+        for (; MsiViewFetch(view, &row) == ERROR_SUCCESS; MsiCloseHandle(row))
+            ++rows;
+        MsiViewClose(view);
+        MsiCloseHandle(view);
+    }
+    ok(rows == (int)ARRAYSIZE(ActionTypes), "%d custom actions, expected %u", rows, (unsigned)ARRAYSIZE(ActionTypes));
+
+    // Where each runs: the gate before an earlier release is removed and
+    // before the script starts; the rollback written into the script before
+    // the action it takes back, and both before the product's files;
+    // AfterInstall once the files and shortcuts are there; the removal after
+    // Windows Installer's own; all of them before InstallFinalize.
+    struct Order {
+        const char* before;
+        const char* after;
+    };
+    static const Order Orders[] = {
+        {"CostFinalize", "VinstallBeforeInstall"},       {"VinstallBeforeInstall", "RemoveExistingProducts"},
+        {"VinstallBeforeInstall", "InstallInitialize"},  {"InstallInitialize", "VinstallStoreRollback"},
+        {"VinstallStoreRollback", "VinstallStore"},      {"VinstallStore", "InstallFiles"},
+        {"InstallFiles", "VinstallAfterInstall"},        {"CreateShortcuts", "VinstallAfterInstall"},
+        {"VinstallAfterInstall", "InstallFinalize"},     {"RemoveFiles", "VinstallRemove"},
+        {"RemoveShortcuts", "VinstallRemove"},           {"VinstallRemove", "InstallFinalize"},
+    };
+    for (const Order& o : Orders) {
+        int first = SequenceOf(database, o.before), second = SequenceOf(database, o.after);
+        ok(first > 0 && second > first, "%s at %d, %s at %d: expected the first before the second", o.before, first,
+           o.after, second);
+    }
+    char condition[256];
+    QueryValue(database, "SELECT `Condition` FROM `InstallExecuteSequence` WHERE `Action` = 'VinstallRemove'",
+               condition, sizeof condition);
+    ok(strcmp(condition, "REMOVE~=\"ALL\" AND NOT UPGRADINGPRODUCTCODE") == 0, "VinstallRemove runs on \"%s\"",
+       condition);
+    MsiCloseHandle(database);
+}
+
+// The properties an administrator sets are secure, so that they reach the
+// server side in a managed or elevated installation started by a user who
+// is not an administrator; MajorUpgrade's own stay.
+static void test_secure_properties()
+{
+    MSIHANDLE database = OpenDatabase(PackageFolder, "Velloran.msi");
+    if (!database)
+        return;
+    char value[512];
+    QueryValue(database, "SELECT `Value` FROM `Property` WHERE `Property` = 'SecureCustomProperties'", value,
+               sizeof value);
+    static const char* const Secure[] = {"REPORTERCODE", "REPLACECODE", "PDF", "UPDATE", "WIX_UPGRADE_DETECTED"};
+    for (const char* name : Secure) {
+        bool found = false;
+        for (const char* item = value; *item && !found; item += strcspn(item, ";"), item += *item == ';') {
+            size_t length = strcspn(item, ";");
+            found = length == strlen(name) && strncmp(item, name, length) == 0;
+        }
+        ok(found, "%s is not in SecureCustomProperties \"%s\"", name, value);
+    }
+    MsiCloseHandle(database);
+}
+
+// A product code and component GUID of each architecture's own, fixed by
+// the build: this build's packages carry this architecture's, and the other
+// architecture's packages (when that tree was built) the other's.
+static void CheckCodes(const char* folder, const char* product, const char* component)
+{
+    MSIHANDLE database = OpenDatabase(folder, "Velloran.msi");
+    if (!database)
+        return;
+    char value[64];
+    QueryValue(database, "SELECT `Value` FROM `Property` WHERE `Property` = 'ProductCode'", value, sizeof value);
+    ok(strcmp(value, product) == 0, "%s: product code %s, expected %s", folder, value, product);
+    QueryValue(database, "SELECT `ComponentId` FROM `Component` WHERE `Component` = 'Product'", value, sizeof value);
+    ok(strcmp(value, component) == 0, "%s: component %s, expected %s", folder, value, component);
+    MsiCloseHandle(database);
+}
+
+static void test_architecture_codes()
+{
+    ok(strcmp(ProductCode, OtherProductCode) != 0 && strcmp(ComponentGuid, OtherComponentGuid) != 0,
+       "both architectures have product code %s and component %s", ProductCode, ComponentGuid);
+    CheckCodes(PackageFolder, ProductCode, ComponentGuid);
+    MSIHANDLE database = OpenDatabase(PackageFolder, "VelloranNext.msi");
+    if (database) {
+        char value[64];
+        QueryValue(database, "SELECT `Value` FROM `Property` WHERE `Property` = 'ProductCode'", value, sizeof value);
+        ok(strcmp(value, NextProductCode) == 0, "the next release: product code %s, expected %s", value,
+           NextProductCode);
+        MsiCloseHandle(database);
+    }
+    char other[MAX_PATH];
+    PackagePath(other, sizeof other, OtherPackageFolder, "Velloran.msi");
+    if (!OtherPackageFolder[0] || GetFileAttributesA(other) == INVALID_FILE_ATTRIBUTES)
+        Skip("the other architecture's package was not built here (%s)", OtherPackageFolder[0] ? other : "no folder");
+    else
+        CheckCodes(OtherPackageFolder, OtherProductCode, OtherComponentGuid);
+}
+
+// --- Sessions of the package in this process ---------------------------------------
+
+// The wrapper's lines that a session's actions sent, collected by the
+// external user interface handler.
+static char SessionLines[4096];
+
+static int WINAPI CollectLine(LPVOID, UINT type, LPCSTR message)
+{
+    if ((type & 0xFF000000) == INSTALLMESSAGE_INFO && message && StartsWith(message, "VINSTALLDLL: ")) {
+        size_t used = strlen(SessionLines);
+        snprintf(SessionLines + used, sizeof SessionLines - used, "%s\n", message);
+    }
+    return 0;
+}
+
+// A session of package with no user interface (UILevel 2, as msiexec /qn)
+// and the properties given ("NAME=value", NULL-terminated).
+static MSIHANDLE OpenSession(const char* package, const char* const* properties)
+{
+    char path[MAX_PATH];
+    PackagePath(path, sizeof path, PackageFolder, package);
+    MsiSetInternalUI(INSTALLUILEVEL_NONE, NULL);
+    MsiSetExternalUIA(CollectLine, INSTALLLOGMODE_INFO, NULL);
+    MSIHANDLE session = 0;
+    UINT result = MsiOpenPackageA(path, &session);
+    ok(result == ERROR_SUCCESS, "%s cannot be opened as a session: error %u", path, result);
+    for (; session && properties && *properties; ++properties) {
+        char name[64];
+        const char* value = strchr(*properties, '=');
+        snprintf(name, sizeof name, "%.*s", (int)(value - *properties), *properties);
+        ok(MsiSetPropertyA(session, name, value + 1) == ERROR_SUCCESS, "%s cannot be set", *properties);
+    }
+    SessionLines[0] = '\0';
+    return session;
+}
+
+static void SessionProperty(MSIHANDLE session, const char* name, char* value, DWORD size)
+{
+    DWORD length = size;
+    if (MsiGetPropertyA(session, name, value, &length) != ERROR_SUCCESS)
+        value[0] = '\0';
+}
+
+// The wrapper, loaded here as the custom action server loads it, with the
+// harness's hooks in its imports and in those of the library it loads.
+typedef UINT(WINAPI* CustomAction)(MSIHANDLE);
+static HMODULE Wrapper;
+static decltype(&LoadLibraryA) RealLoadLibraryA;
+
+static HMODULE WINAPI LoadAndHook(LPCSTR path)
+{
+    HMODULE module = RealLoadLibraryA(path);
+    if (module)
+        InstallHooks(module);
+    return module;
+}
+
+// The properties the wrapper read, each followed by ';'.
+static char PropertiesRead[512];
+static decltype(&MsiGetPropertyA) RealMsiGetPropertyA;
+
+static UINT WINAPI RecordGetProperty(MSIHANDLE session, LPCSTR name, LPSTR value, LPDWORD size)
+{
+    size_t used = strlen(PropertiesRead);
+    snprintf(PropertiesRead + used, sizeof PropertiesRead - used, "%s;", name);
+    return RealMsiGetPropertyA(session, name, value, size);
+}
+
+static CustomAction WrapperAction(const char* name)
+{
+    if (!Wrapper) {
+        char path[MAX_PATH];
+        PackagePath(path, sizeof path, PackageFolder, "VinstallMsi.dll");
+        Wrapper = LoadLibraryA(path);
+        ok(Wrapper != NULL, "%s cannot be loaded: error %lu", path, GetLastError());
+        if (!Wrapper)
+            return NULL;
+        InstallHooks(Wrapper);
+        RealLoadLibraryA = (decltype(&LoadLibraryA))PatchImport(Wrapper, "LoadLibraryA", (void*)LoadAndHook);
+        RealMsiGetPropertyA =
+            (decltype(&MsiGetPropertyA))PatchImport(Wrapper, "MsiGetPropertyA", (void*)RecordGetProperty);
+    }
+    CustomAction action = (CustomAction)(void*)GetProcAddress(Wrapper, name);
+    ok(action != NULL, "VinstallMsi.dll has no %s", name);
+    return action;
+}
+
+// Runs a custom action of the wrapper in session; what it and the library
+// opened and made is in Opens and CreatedDirectories.
+static UINT RunAction(const char* name, MSIHANDLE session)
+{
+    OpenCount = 0;
+    CreatedDirectoryCount = 0;
+    PropertiesRead[0] = '\0';
+    CustomAction action = WrapperAction(name);
+    return action ? action(session) : (UINT)-1;
+}
+
+static bool InTemporaryFolder(const char* path)
+{
+    return _strnicmp(path, TempFolder, strlen(TempFolder)) == 0 && path[strlen(TempFolder)] == '\\';
+}
+
+// What an action that runs with the user's token changed on disk: nothing
+// but the library's file, written into a new folder of the user's own
+// temporary folder (with no security of its own) and deleted again.
+static void CheckWroteNothing(int line, int deletesBefore)
+{
+    for (int i = 0; i < OpenCount && i < (int)ARRAYSIZE(Opens); ++i) {
+        const OpenRecord& o = Opens[i];
+        bool writes = o.disposition != OPEN_EXISTING ||
+                      (o.access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE |
+                                   WRITE_DAC | WRITE_OWNER | FILE_WRITE_ATTRIBUTES));
+        OkAt(__FILE__, line, !writes || InTemporaryFolder(o.path),
+             "opened %s for writing (access 0x%08lx, disposition %lu)", o.path, o.access, o.disposition);
+    }
+    for (int i = 0; i < CreatedDirectoryCount && i < (int)ARRAYSIZE(CreatedDirectories); ++i) {
+        const DirectoryRecord& d = CreatedDirectories[i];
+        OkAt(__FILE__, line, InTemporaryFolder(d.path) && !d.withSecurity, "made the folder %s (security \"%s\")",
+             d.path, d.sddl);
+    }
+    OkAt(__FILE__, line, CreatedDirectoryCount == 1, "%d folders made, expected the library's own",
+         CreatedDirectoryCount);
+    // The library's file, by the wrapper, and nothing else.
+    int deletes = CallCount("DeleteFileA") - deletesBefore;
+    OkAt(__FILE__, line, deletes == 1, "%d files deleted by name, expected the library's own", deletes);
+}
+
+// The gate (VinstallBeforeInstall) in a session of the package, on a
+// machine prepared as a case says: its result, its lines, what it handed
+// to each deferred action, and that it wrote nothing. A stored code is
+// "MARY"; an administrators' C:\TELDAX is shown to the library through the
+// harness (under Wine the real one is the Wine user's, which it refuses).
+struct GateCase {
+    const char* name;
+    bool stored;
+    bool administratorsFolder;
+    const char* properties[4];
+    UINT result;
+    const char* lines;
+    const char* folderLines;  // ProtectInstallFolder's, when the gate came to it
+    const char* store;        // CustomActionData handed to VinstallStore ("" for none)
+    const char* rollback;     // to VinstallStoreRollback
+    const char* after;        // to VinstallAfterInstall
+};
+
+static void test_gate_writes_nothing()
+{
+    const GateCase cases[] = {
+        {"a new machine, REPORTERCODE=john", false, false, {"REPORTERCODE=john"}, ERROR_SUCCESS,
+         "VINSTALLDLL: BeforeInstallWithCode returned 2\nVINSTALLDLL: reporter code JOHN to be stored\n", GateFolderNew,
+         "9;JOHN", "T", "M"},
+        {"a new machine, no code", false, false, {NULL}, Failure,
+         "VINSTALLDLL: BeforeInstallWithCode returned 0\nVINSTALLDLL: no reporter code: run with REPORTERCODE=<code>\n",
+         "", "", "", ""},
+        {"a new machine, A/B", false, false, {"REPORTERCODE=A/B"}, Failure, RefusedSlashLines, "", "", "", ""},
+        {"MARY stored, no code, PDF=1 UPDATE=1", true, true, {"PDF=1", "UPDATE=1"}, ERROR_SUCCESS,
+         "VINSTALLDLL: BeforeInstallWithCode returned 1\nVINSTALLDLL: stored reporter code MARY kept\n",
+         GateFolderKept, "9;MARY", "K", "UP"},
+        {"MARY stored, REPORTERCODE=john REPLACECODE=1", true, true, {"REPORTERCODE=john", "REPLACECODE=1"},
+         ERROR_SUCCESS,
+         "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
+         "VINSTALLDLL: reporter code JOHN to be stored in place of MARY\n",
+         GateFolderKept, "5;JOHN", "R;MARY", "M"},
+        {"MARY stored, REPORTERCODE=john", true, true, {"REPORTERCODE=john"}, Failure,
+         "VINSTALLDLL: BeforeInstallWithCode returned 0\n"
+         "VINSTALLDLL: another reporter code is stored: MARY is kept and the given code john was not used\n"
+         "VINSTALLDLL: to replace the stored code, run with REPLACECODE=1 as well\n",
+         "", "", "", ""},
+        {"MARY stored, REPORTERCODE=mary", true, true, {"REPORTERCODE=mary"}, ERROR_SUCCESS,
+         "VINSTALLDLL: BeforeInstallWithCode returned 1\nVINSTALLDLL: stored reporter code MARY kept\n",
+         GateFolderKept, "9;MARY", "K", "M"},
+        {"MARY stored, the Wine user's C:\\TELDAX", true, false, {NULL}, Failure,
+         "VINSTALLDLL: BeforeInstallWithCode returned 1\nVINSTALLDLL: stored reporter code MARY kept\n",
+         GateFolderRefused, "", "", ""},
+    };
+    for (const GateCase& c : cases) {
+        SetContext("the gate in this process: %s", c.name);
+        PrepareMachine();
+        RemoveMatching(TempFolder, "VINSTALL.*");
+        if (c.stored)
+            PrepareStoredCodeMachine();
+        FileState storedBefore = StateOf(CodeFile);
+        if (c.administratorsFolder)
+            ReportSecurity("C:\\TELDAX", "O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)");
+        MSIHANDLE session = OpenSession("Velloran.msi", c.properties);
+        if (!session)
+            continue;
+        int deletesBefore = CallCount("DeleteFileA");
+        UINT result = RunAction("VinstallBeforeInstall", session);
+        UseRealSecurity();
+        ok(result == c.result, "result %u, expected %u", result, c.result);
+        char expected[1024];
+        snprintf(expected, sizeof expected, "%s%s", c.lines, c.folderLines);
+        CheckStatuses(__LINE__, SessionLines, expected);
+        CheckWroteNothing(__LINE__, deletesBefore);
+        ok(c.stored ? SameState(StateOf(CodeFile), storedBefore) : !DirectoryExists("C:\\TELDAX"),
+           c.stored ? "RC.DAT was changed" : "C:\\TELDAX was made");
+        ok(!DirectoryExists("C:\\JOHN"), "C:\\JOHN was made");
+        char value[256];
+        static const char* const Actions[] = {"VinstallStore", "VinstallStoreRollback", "VinstallAfterInstall"};
+        const char* const handed[] = {c.store, c.rollback, c.after};
+        for (int i = 0; i < 3; ++i) {
+            SessionProperty(session, Actions[i], value, sizeof value);
+            ok(strcmp(value, handed[i]) == 0, "%s's CustomActionData \"%s\", expected \"%s\"", Actions[i], value,
+               handed[i]);
+        }
+        MsiCloseHandle(session);
+        CheckTemporaryFolderRemoved(__LINE__);
+    }
+    ClearContext();
+}
+
+// The deferred actions' own folder for the library, as LocalSystem: made
+// administrators-only at its creation, in a temporary folder that ordinary
+// users may write in. Shown with the rollback of a kept code, which loads
+// nothing, and of a replaced one, which puts the code that the gate found
+// back; a stored code that was kept stays as it was.
+static void test_rollback_keeps_found_code()
+{
+    SetContext("the rollback in this process, MARY kept");
+    PrepareStoredCodeMachine();
+    RemoveMatching(TempFolder, "VINSTALL.*");
+    FileState before = StateOf(CodeFile);
+    const char* const kept[] = {"CustomActionData=K", NULL};
+    MSIHANDLE session = OpenSession("Velloran.msi", kept);
+    if (session) {
+        ok(RunAction("VinstallStoreRollback", session) == ERROR_SUCCESS, "the rollback failed");
+        ok(SameState(StateOf(CodeFile), before), "RC.DAT was changed");
+        ok(DirectoryExists("C:\\TELDAX"), "C:\\TELDAX went");
+        CheckStatuses(__LINE__, SessionLines, "VINSTALLDLL: the stored reporter code was kept: nothing to take back\n");
+        ok(CreatedDirectoryCount == 0, "%d folders made", CreatedDirectoryCount);
+        MsiCloseHandle(session);
+    }
+
+    SetContext("the rollback in this process, MARY replaced by JOHN");
+    const char stored[24] = "JOHN";
+    WriteBytes(CodeFile, stored, sizeof stored);
+    MakeDirectory("C:\\JOHN");
+    const char* const replaced[] = {"CustomActionData=R;MARY", NULL};
+    session = OpenSession("Velloran.msi", replaced);
+    if (session) {
+        ok(RunAction("VinstallStoreRollback", session) == ERROR_SUCCESS, "the rollback failed");
+        CheckCodeFile("MARY");
+        CheckStatuses(__LINE__, SessionLines,
+                      "VINSTALLDLL: BeforeInstallWithCode returned 2\nVINSTALLDLL: reporter code MARY stored in place of JOHN\n");
+        ok(CreatedDirectoryCount >= 1 && InTemporaryFolder(CreatedDirectories[0].path) &&
+               strcmp(CreatedDirectories[0].sddl, "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)") == 0,
+           "the library's folder: %s with \"%s\", expected O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA) in %s",
+           CreatedDirectoryCount ? CreatedDirectories[0].path : "none", CreatedDirectories[0].sddl, TempFolder);
+        MsiCloseHandle(session);
+    }
+    CheckTemporaryFolderRemoved(__LINE__);
+    ClearContext();
+}
+
+// The deferred actions as Windows runs them: each reads no property but its
+// CustomActionData (a deferred action may read only that, ProductCode and
+// UserSID; Wine lets it read any, so only what it asks for shows it), and
+// writes the library into a folder of its own made administrators-only. In
+// this process, in the order of an installation on a new machine and its
+// rollback: JOHN stored, AfterInstall and the Master Load's records, the
+// removal, then everything this installation made taken back.
+struct DeferredCase {
+    const char* action;
+    const char* data;  // NULL: none
+    const char* read;
+    const char* lines;
+};
+
+static void test_deferred_actions()
+{
+    char storeLines[512];
+    snprintf(storeLines, sizeof storeLines,
+             "%sVINSTALLDLL: BeforeInstallWithCode returned 2\nVINSTALLDLL: reporter code JOHN stored\n",
+             StoreFolderMade);
+    const DeferredCase cases[] = {
+        {"VinstallStore", "9;JOHN", "CustomActionData;", storeLines},
+        {"VinstallAfterInstall", "M", "CustomActionData;",
+         "VINSTALLDLL: BeforeInstallWithCode returned 1\nVINSTALLDLL: stored reporter code JOHN kept\n"
+         "VINSTALLDLL: AfterInstall returned 1\nVINSTALLDLL: MLDInfo returned 1\n"},
+        {"VinstallRemove", NULL, "",
+         "VINSTALLDLL: RemoveLibraryFiles returned 1\nVINSTALLDLL: 4 files deleted; C:\\TELDAX kept: it is not "
+         "empty\n"},
+        {"VinstallStoreRollback", "T", "CustomActionData;",
+         "VINSTALLDLL: RemoveLibraryFiles returned 1\nVINSTALLDLL: 1 files deleted; C:\\TELDAX deleted\n"},
+    };
+    PrepareMachine();
+    RemoveMatching(TempFolder, "VINSTALL.*");
+    for (const DeferredCase& c : cases) {
+        SetContext("%s in this process, CustomActionData %s", c.action, c.data ? c.data : "none");
+        char data[64];
+        snprintf(data, sizeof data, "CustomActionData=%s", c.data ? c.data : "");
+        // A code that no deferred action may take: it reads CustomActionData only.
+        const char* const properties[] = {data, "REPORTERCODE=mary", NULL};
+        MSIHANDLE session = OpenSession("Velloran.msi", properties);
+        if (!session)
+            continue;
+        UINT result = RunAction(c.action, session);
+        ok(result == ERROR_SUCCESS, "result %u", result);
+        ok(strcmp(PropertiesRead, c.read) == 0, "read the properties \"%s\", expected \"%s\"", PropertiesRead, c.read);
+        CheckStatuses(__LINE__, SessionLines, c.lines);
+        ok(CreatedDirectoryCount >= 1 && InTemporaryFolder(CreatedDirectories[0].path) &&
+               strcmp(CreatedDirectories[0].sddl, "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)") == 0,
+           "the library's folder: %s with \"%s\"", CreatedDirectoryCount ? CreatedDirectories[0].path : "none",
+           CreatedDirectories[0].sddl);
+        MsiCloseHandle(session);
+        CheckTemporaryFolderRemoved(__LINE__);
+    }
+    ClearContext();
+    ok(!FileExists(CodeFile) && !DirectoryExists("C:\\JOHN") && !DirectoryExists("C:\\MARY"),
+       "the rollback left RC.DAT or C:\\JOHN, or C:\\MARY was made");
+    CheckNothingInstalled();
+}
+
+// The launch condition, evaluated as Windows Installer evaluates it before
+// anything runs: what the library refuses (VersionNT above 602, that is
+// Windows 8.1 and later) is refused; Windows 95, 98 and Me, which set
+// Version9X and no VersionNT, are not; a removal runs whatever the version.
+struct VersionCase {
+    const char* versionNT;  // NULL: not set
+    const char* version9X;
+    const char* installed;
+    bool allowed;
+};
+static const VersionCase VersionCases[] = {
+    {"603", NULL, NULL, false},  {"1000", NULL, NULL, false}, {"602", NULL, NULL, true},
+    {"601", NULL, NULL, true},   {"400", NULL, NULL, true},   {NULL, "410", NULL, true},
+    {"603", NULL, "1", true},
+};
+
+static void test_launch_condition()
+{
+    MSIHANDLE database = OpenDatabase(PackageFolder, "Velloran.msi");
+    if (!database)
+        return;
+    char condition[256];
+    QueryValue(database,
+               "SELECT `Condition` FROM `LaunchCondition` WHERE `Description` = 'Your version of the Velloran "
+               "software does not work with this version of Windows.'",
+               condition, sizeof condition);
+    MsiCloseHandle(database);
+    ok(condition[0], "no launch condition on the Windows version");
+    if (!condition[0])
+        return;
+    for (const VersionCase& c : VersionCases) {
+        SetContext("VersionNT %s, Version9X %s, Installed %s", c.versionNT ? c.versionNT : "unset",
+                   c.version9X ? c.version9X : "unset", c.installed ? c.installed : "unset");
+        MSIHANDLE session = OpenSession("Velloran.msi", NULL);
+        if (!session)
+            continue;
+        MsiSetPropertyA(session, "VersionNT", c.versionNT ? c.versionNT : "");
+        MsiSetPropertyA(session, "Version9X", c.version9X ? c.version9X : "");
+        MsiSetPropertyA(session, "Installed", c.installed ? c.installed : "");
+        MSICONDITION result = MsiEvaluateConditionA(session, condition);
+        ok(result == (c.allowed ? MSICONDITION_TRUE : MSICONDITION_FALSE), "\"%s\" gives %d, expected %s", condition,
+           (int)result, c.allowed ? "true" : "false");
+        MsiCloseHandle(session);
+    }
+    ClearContext();
+}
+
+// --- Installations run by msiexec ------------------------------------------------------
+
 // A first installation on a fresh machine, with a user interface (reduced,
-// /qr): the code typed into the library's real dialog is stored, the
-// package's files installed, its shortcuts moved to the reporter's
-// directory by the later action, the Master Load's records written and,
-// with PDF=1, the PDF converter's installer started.
+// /qr): the code typed into the library's real dialog during the gate's
+// check is stored by the deferred action, the package's files installed,
+// its shortcuts moved to the reporter's directory by the later action and
+// the Master Load's records written. With PDF=1 InstallPDF is called; under
+// Wine it does not start install.exe, since C:\TELDAX's entries are the Wine
+// user's.
 static void test_first_installation()
 {
     PrepareMachineWithoutPackage();
     SetupRun run;
-    char statuses[1024];
+    char statuses[2048];
     Install("Velloran.msi", "/qr", "PDF=1", AnswerWithCode, "john", &run, statuses, sizeof statuses);
 
     ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
-    // The later action loads the library afresh and calls
-    // BeforeInstallWithCode again: it reads the code just stored (1), and
-    // AfterInstall then knows the platform.
-    CheckStatuses(__LINE__, statuses,
-                  "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
-                  "VINSTALLDLL: reporter code JOHN typed and stored\n"
-                  "VINSTALLDLL: BeforeInstallWithCode returned 1\n"
-                  "VINSTALLDLL: stored reporter code JOHN kept\n"
-                  "VINSTALLDLL: AfterInstall returned 1\n"
-                  "VINSTALLDLL: MLDInfo returned 1\n"
-                  "VINSTALLDLL: InstallPDF returned 1\n");
+    char expected[2048];
+    snprintf(expected, sizeof expected,
+             "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
+             "VINSTALLDLL: reporter code JOHN to be stored\n"
+             "%s"
+             "%s"
+             "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
+             "VINSTALLDLL: reporter code JOHN stored\n"
+             "VINSTALLDLL: BeforeInstallWithCode returned 1\n"
+             "VINSTALLDLL: stored reporter code JOHN kept\n"
+             "VINSTALLDLL: AfterInstall returned 1\n"
+             "VINSTALLDLL: MLDInfo returned 1\n"
+             "VINSTALLDLL: InstallPDF returned 1\n",
+             GateFolderNew, StoreFolderMade);
+    CheckStatuses(__LINE__, statuses, expected);
+    // The code typed into the gate's dialog went to the deferred action as
+    // a typed one (VINSTALL_SILENT | VINSTALL_SAME_CODE |
+    // VINSTALL_TYPED_CODE), held against the dialog's rules when stored.
+    CheckLogHasLine(ReadLog(), "Property(S): VinstallStore = 41;JOHN");
     ok(run.dialogsShown == 1 && strcmp(run.dialogCaption, "Reporter Code") == 0,
        "%d dialogs shown, the last \"%s\"; expected one \"Reporter Code\"", run.dialogsShown, run.dialogCaption);
     ok(strcmp(run.typed, "john") == 0, "typed \"%s\"", run.typed);
@@ -187,31 +801,41 @@ static void test_first_installation()
     CheckShortcuts(shortcuts, ARRAYSIZE(shortcuts));
 
     ExpectFile("c:\\teldax\\UpdName.txt", VINSTALL_DOWNLOAD_BASE VINSTALL_MASTER_LOAD_INSTALLER);
-    CheckConverterParameters();
+    ok(!FileExists(ReceivedFile), "the PDF converter's installer was started from a folder of the Wine user's");
     CheckTemporaryFolderRemoved(__LINE__);
 }
 
-// A machine with a stored code, installed without a user: no dialog, the
-// stored code's directory, an Update's records. The obsolete system file
-// goes only if AfterInstall knew the NT platform, that is if the later
-// action's own BeforeInstall ran in the same load of the library.
-static void test_stored_code_silent()
+// A new machine installed without a user as an Update: no dialog, the given
+// code's directory, an Update's records. The obsolete system file goes only
+// if AfterInstall knew the NT platform, that is if the deferred action's own
+// BeforeInstallWithCode ran in the same load of the library.
+static void test_update_silent()
 {
     PrepareMachineWithoutPackage();
-    const char* oldSystemFile = PrepareStoredCodeMachine();
+    char oldSystemFile[MAX_PATH];
+    PathIn(oldSystemFile, sizeof oldSystemFile, SystemFolder, "win32xac.dll");
+    WriteBytes(oldSystemFile, "old", 3);
 
     SetupRun run;
-    char statuses[1024];
-    Install("Velloran.msi", "/qn", "UPDATE=1", AnswerCancel, NULL, &run, statuses, sizeof statuses);
+    char statuses[2048];
+    Install("Velloran.msi", "/qn", "REPORTERCODE=mary UPDATE=1", AnswerCancel, NULL, &run, statuses,
+            sizeof statuses);
 
     ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
-    CheckStatuses(__LINE__, statuses,
-                  "VINSTALLDLL: BeforeInstallWithCode returned 1\n"
-                  "VINSTALLDLL: stored reporter code MARY kept\n"
-                  "VINSTALLDLL: BeforeInstallWithCode returned 1\n"
-                  "VINSTALLDLL: stored reporter code MARY kept\n"
-                  "VINSTALLDLL: AfterInstall returned 1\n"
-                  "VINSTALLDLL: UpdateInfo returned 1\n");
+    char expected[2048];
+    snprintf(expected, sizeof expected,
+             "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
+             "VINSTALLDLL: reporter code MARY to be stored\n"
+             "%s"
+             "%s"
+             "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
+             "VINSTALLDLL: reporter code MARY stored\n"
+             "VINSTALLDLL: BeforeInstallWithCode returned 1\n"
+             "VINSTALLDLL: stored reporter code MARY kept\n"
+             "VINSTALLDLL: AfterInstall returned 1\n"
+             "VINSTALLDLL: UpdateInfo returned 1\n",
+             GateFolderNew, StoreFolderMade);
+    CheckStatuses(__LINE__, statuses, expected);
     ok(run.dialogsShown == 0, "the reporter code dialog was shown");
     ok(ProductInstalled(), "the package is not registered as installed");
     CheckCodeFile("MARY");
@@ -226,8 +850,37 @@ static void test_stored_code_silent()
     CheckTemporaryFolderRemoved(__LINE__);
 }
 
-// The dialog cancelled: BeforeInstall's 0 ends the installation as the
-// user's exit, before the script runs, and nothing of the package is left.
+// A machine with a stored code and so an existing C:\TELDAX, under Wine the
+// Wine user's: the gate keeps the code and refuses the folder, the
+// installation fails with 1603 before anything changes.
+static void test_existing_folder_refused()
+{
+    PrepareMachineWithoutPackage();
+    PrepareStoredCodeMachine();
+    FileState before = StateOf(CodeFile);
+
+    SetupRun run;
+    char statuses[2048];
+    Install("Velloran.msi", "/qn", "", AnswerCancel, NULL, &run, statuses, sizeof statuses);
+
+    ok(run.exitCode == Failure, "exit code %lu, expected %lu", run.exitCode, (unsigned long)Failure);
+    char expected[2048];
+    snprintf(expected, sizeof expected,
+             "VINSTALLDLL: BeforeInstallWithCode returned 1\n"
+             "VINSTALLDLL: stored reporter code MARY kept\n"
+             "%s",
+             GateFolderRefused);
+    CheckStatuses(__LINE__, statuses, expected);
+    ok(run.dialogsShown == 0 && run.messageCount == 0, "%d dialogs and %d message boxes shown", run.dialogsShown,
+       run.messageCount);
+    ok(!ProductInstalled(), "the package is registered as installed");
+    ok(SameState(StateOf(CodeFile), before), "RC.DAT was changed");
+    ok(!FileExists("C:\\TELDAX\\vell.exe"), "the product's files were installed");
+    CheckTemporaryFolderRemoved(__LINE__);
+}
+
+// The dialog cancelled: the gate's 0 ends the installation as the user's
+// exit, before the script runs, and nothing of the package is left.
 static void test_cancelled()
 {
     PrepareMachineWithoutPackage();
@@ -248,8 +901,8 @@ static void test_cancelled()
     CheckTemporaryFolderRemoved(__LINE__);
 }
 
-// A package without the library's Binary row: the wrapper says so in the
-// log and fails the installation before anything is installed.
+// A package whose wrapper carries no library: the wrapper says so in the log
+// and fails the installation before anything is installed.
 static void test_library_missing()
 {
     PrepareMachineWithoutPackage();
@@ -258,10 +911,9 @@ static void test_library_missing()
     Install("VelloranNoLibrary.msi", "/qn", "REPORTERCODE=john", AnswerCancel, NULL, &run, statuses,
             sizeof statuses);
 
-    ok(run.exitCode == ERROR_INSTALL_FAILURE, "exit code %lu, expected %lu", run.exitCode,
-       (unsigned long)ERROR_INSTALL_FAILURE);
+    ok(run.exitCode == Failure, "exit code %lu, expected %lu", run.exitCode, (unsigned long)Failure);
     CheckStatuses(__LINE__, statuses,
-                  "VINSTALLDLL: the package has no Binary row VINSTALLDLL (error 259)\n"
+                  "VINSTALLDLL: this VinstallMsi.dll carries no library (no resource VINSTALLDLL)\n"
                   "VINSTALLDLL: BeforeInstallWithCode not called: the library is not loaded\n");
     ok(run.dialogsShown == 0, "the reporter code dialog was shown");
     ok(!ProductInstalled(), "the package is registered as installed");
@@ -269,33 +921,30 @@ static void test_library_missing()
     CheckTemporaryFolderRemoved(__LINE__);
 }
 
-// The wrapper as a loader sees it: the five custom actions under their
-// plain names (the package's DllEntry values), no TLS directory (Windows 95
+// The wrapper as a loader sees it: the custom actions under their plain
+// names (the package's DllEntry values), no TLS directory (Windows 95
 // refuses to load a DLL with one), and imports from this list only, each a
 // function that Windows 95 and NT 4.0 have (msi.dll from Windows Installer
 // 1.0 on): a new import is added here on purpose, after that check.
-static const char* const WrapperExports[] = {"VinstallBeforeInstall", "VinstallAfterInstall", "VinstallMLDInfo",
-                                             "VinstallUpdateInfo",    "VinstallInstallPDF",   "VinstallRemove"};
+static const char* const WrapperExports[] = {"VinstallBeforeInstall", "VinstallStore", "VinstallStoreRollback",
+                                             "VinstallAfterInstall", "VinstallRemove"};
 static const char* const WrapperImports[][2] = {
-    {"kernel32.dll", "CloseHandle"},      {"kernel32.dll", "CreateDirectoryA"},
-    {"kernel32.dll", "CreateFileA"},      {"kernel32.dll", "DeleteFileA"},
-    {"kernel32.dll", "FreeLibrary"},      {"kernel32.dll", "GetCurrentProcessId"},
-    {"kernel32.dll", "GetCurrentDirectoryA"}, {"kernel32.dll", "SetCurrentDirectoryA"},
+    {"kernel32.dll", "CloseHandle"},          {"kernel32.dll", "CreateDirectoryA"},
+    {"kernel32.dll", "CreateFileA"},          {"kernel32.dll", "DeleteFileA"},
+    {"kernel32.dll", "FindResourceA"},        {"kernel32.dll", "FreeLibrary"},
+    {"kernel32.dll", "GetCurrentDirectoryA"}, {"kernel32.dll", "GetCurrentProcessId"},
     {"kernel32.dll", "GetFileInformationByHandle"},
-    {"kernel32.dll", "GetLastError"},     {"kernel32.dll", "GetProcAddress"},
-    {"kernel32.dll", "GetTempPathA"},     {"kernel32.dll", "GetTickCount"},
-    {"kernel32.dll", "LoadLibraryA"},     {"kernel32.dll", "RemoveDirectoryA"},
-    {"kernel32.dll", "WriteFile"},        {"kernel32.dll", "lstrcmpA"},
-    {"user32.dll", "FindWindowA"},        {"user32.dll", "IsWindowVisible"},
-    {"msvcrt.dll", "_vsnprintf"},         {"msi.dll", "MsiCloseHandle"},
-    {"msi.dll", "MsiCreateRecord"},       {"msi.dll", "MsiDatabaseOpenViewA"},
-    {"msi.dll", "MsiGetActiveDatabase"},  {"msi.dll", "MsiProcessMessage"},
-    {"msi.dll", "MsiRecordReadStream"},   {"msi.dll", "MsiRecordSetStringA"},
-    {"msi.dll", "MsiViewClose"},          {"msi.dll", "MsiViewExecute"},
-    {"msi.dll", "MsiViewFetch"},          {"msi.dll", "MsiGetPropertyA"},
-    // Shell32 4.71 (Internet Explorer 4's desktop update on 95 and NT 4.0),
-    // which the library needs as well.
-    {"shell32.dll", "SHGetSpecialFolderPathA"},
+    {"kernel32.dll", "GetLastError"},         {"kernel32.dll", "GetProcAddress"},
+    {"kernel32.dll", "GetTempPathA"},         {"kernel32.dll", "GetTickCount"},
+    {"kernel32.dll", "LoadLibraryA"},         {"kernel32.dll", "LoadResource"},
+    {"kernel32.dll", "LockResource"},         {"kernel32.dll", "RemoveDirectoryA"},
+    {"kernel32.dll", "SetCurrentDirectoryA"}, {"kernel32.dll", "SizeofResource"},
+    {"kernel32.dll", "WriteFile"},            {"kernel32.dll", "lstrcmpA"},
+    {"kernel32.dll", "lstrcmpiA"},            {"user32.dll", "FindWindowA"},
+    {"user32.dll", "IsWindowVisible"},        {"msvcrt.dll", "_vsnprintf"},
+    {"msi.dll", "MsiCloseHandle"},            {"msi.dll", "MsiCreateRecord"},
+    {"msi.dll", "MsiGetPropertyA"},           {"msi.dll", "MsiProcessMessage"},
+    {"msi.dll", "MsiRecordSetStringA"},       {"msi.dll", "MsiSetPropertyA"},
 };
 
 static void test_wrapper_file()
@@ -351,8 +1000,7 @@ static void test_silent_without_code()
     SetupRun run;
     char statuses[1024];
     Install("Velloran.msi", "/qn", "", AnswerWithCode, "john", &run, statuses, sizeof statuses);
-    ok(run.exitCode == ERROR_INSTALL_FAILURE, "exit code %lu, expected %lu", run.exitCode,
-       (unsigned long)ERROR_INSTALL_FAILURE);
+    ok(run.exitCode == Failure, "exit code %lu, expected %lu", run.exitCode, (unsigned long)Failure);
     char expected[256];
     snprintf(expected, sizeof expected, "VINSTALLDLL: BeforeInstallWithCode returned 0\n%s", NoCodeLine);
     CheckStatuses(__LINE__, statuses, expected);
@@ -369,28 +1017,31 @@ static void test_silent_without_code()
 struct UnseenCase {
     const char* properties;
     DWORD exitCode;
-    const char* statuses;
-};
-
-static const UnseenCase UnseenCases[] = {
-    {"REPORTERCODE=john", 0,
-     "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
-     "VINSTALLDLL: reporter code JOHN stored\n"
-     "VINSTALLDLL: BeforeInstallWithCode returned 1\n"
-     "VINSTALLDLL: stored reporter code JOHN kept\n"
-     "VINSTALLDLL: AfterInstall returned 1\n"
-     "VINSTALLDLL: MLDInfo returned 1\n"},
-    {"", ERROR_INSTALL_FAILURE,
-     "VINSTALLDLL: BeforeInstallWithCode returned 0\n"
-     "VINSTALLDLL: no reporter code: run with REPORTERCODE=<code>\n"},
-    {"REPORTERCODE=A/B", ERROR_INSTALL_FAILURE, NULL},
+    const char* statuses;  // NULL: the refusal of A/B
 };
 
 static void test_unseen_installations()
 {
+    char installed[2048];
+    snprintf(installed, sizeof installed,
+             "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
+             "VINSTALLDLL: reporter code JOHN to be stored\n"
+             "%s%s"
+             "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
+             "VINSTALLDLL: reporter code JOHN stored\n"
+             "VINSTALLDLL: BeforeInstallWithCode returned 1\n"
+             "VINSTALLDLL: stored reporter code JOHN kept\n"
+             "VINSTALLDLL: AfterInstall returned 1\n"
+             "VINSTALLDLL: MLDInfo returned 1\n",
+             GateFolderNew, StoreFolderMade);
+    const UnseenCase cases[] = {
+        {"REPORTERCODE=john", 0, installed},
+        {"", Failure, "VINSTALLDLL: BeforeInstallWithCode returned 0\n" "VINSTALLDLL: no reporter code: run with REPORTERCODE=<code>\n"},
+        {"REPORTERCODE=A/B", Failure, NULL},
+    };
     char product[MAX_PATH];
     PathIn(product, sizeof product, PackageFolder, "..\\product");
-    for (const UnseenCase& c : UnseenCases) {
+    for (const UnseenCase& c : cases) {
         SetContext("nobody sees the screen: msiexec /i /qn %s", c.properties);
         PrepareMachineWithoutPackage();
         char arguments[3 * MAX_PATH];
@@ -420,11 +1071,40 @@ static void test_unseen_installations()
     ClearContext();
 }
 
-// A fleet upgrades with the next release over the installed one, unseen:
-// the earlier release is removed, the stored code stays whatever
-// REPORTERCODE says, and the log says that the given one was not used.
-// Then msiexec /x removes the product and keeps the reporter's data.
-static void test_unseen_upgrade_and_removal()
+// The next release over an installed one, unseen, as a fleet runs it: each
+// refusal ends with 1603 before the earlier release is removed, which stays
+// registered with its files, RC.DAT as it was. No code on a machine whose
+// RC.DAT is gone; a different code without REPLACECODE (the line names
+// both); with REPLACECODE=1 the gate accepts the new code, and then, under
+// Wine, refuses the existing C:\TELDAX (the Wine user's). Then msiexec /x
+// removes the product and keeps the reporter's data.
+struct UpgradeCase {
+    const char* properties;
+    bool withoutCodeFile;
+    const char* lines;
+    bool folderRefused;  // the gate went on to ProtectInstallFolder, which refused
+};
+static const UpgradeCase UpgradeCases[] = {
+    {"", true,
+     "VINSTALLDLL: BeforeInstallWithCode returned 0\n"
+     "VINSTALLDLL: no reporter code: run with REPORTERCODE=<code>\n",
+     false},
+    {"REPORTERCODE=mary", false,
+     "VINSTALLDLL: BeforeInstallWithCode returned 0\n"
+     "VINSTALLDLL: another reporter code is stored: JOHN is kept and the given code mary was not used\n"
+     "VINSTALLDLL: to replace the stored code, run with REPLACECODE=1 as well\n",
+     false},
+    {"REPORTERCODE=mary REPLACECODE=1", false,
+     "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
+     "VINSTALLDLL: reporter code MARY to be stored in place of JOHN\n",
+     true},
+    {"", false,
+     "VINSTALLDLL: BeforeInstallWithCode returned 1\n"
+     "VINSTALLDLL: stored reporter code JOHN kept\n",
+     true},
+};
+
+static void test_unseen_upgrades_and_removal()
 {
     PrepareMachineWithoutPackage();
     char arguments[3 * MAX_PATH];
@@ -433,39 +1113,126 @@ static void test_unseen_upgrade_and_removal()
     char statuses[2048];
     RunUnseenMsiexec(arguments, &run, statuses, sizeof statuses);
     ok(run.exitCode == 0, "first installation: exit code %lu", run.exitCode);
-
-    SetContext("the next release over it");
-    snprintf(arguments, sizeof arguments, "/i \"%s\\VelloranNext.msi\" /qn REPORTERCODE=mary", PackageFolder);
-    RunUnseenMsiexec(arguments, &run, statuses, sizeof statuses);
-    ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
-    CheckStatuses(__LINE__, statuses,
-                  "VINSTALLDLL: BeforeInstallWithCode returned 1\n"
-                  "VINSTALLDLL: stored reporter code JOHN kept: the given code mary was not used\n"
-                  "VINSTALLDLL: BeforeInstallWithCode returned 1\n"
-                  "VINSTALLDLL: stored reporter code JOHN kept\n"
-                  "VINSTALLDLL: AfterInstall returned 1\n"
-                  "VINSTALLDLL: MLDInfo returned 1\n");
-    ok(!ProductInstalled(ProductCode), "the earlier release is still installed");
-    ok(ProductInstalled(NextProductCode), "the next release is not registered as installed");
     char product[MAX_PATH];
     PathIn(product, sizeof product, PackageFolder, "..\\product");
-    CheckInstalledFor("JOHN", product);
-    ok(!DirectoryExists("C:\\MARY"), "C:\\MARY was made");
+
+    for (const UpgradeCase& c : UpgradeCases) {
+        SetContext("the next release over it: %s%s", c.properties, c.withoutCodeFile ? ", RC.DAT deleted" : "");
+        FileState before = StateOf(CodeFile);
+        if (c.withoutCodeFile)
+            DeleteFileA(CodeFile);
+        snprintf(arguments, sizeof arguments, "/i \"%s\\VelloranNext.msi\" /qn %s", PackageFolder, c.properties);
+        RunUnseenMsiexec(arguments, &run, statuses, sizeof statuses);
+        ok(run.exitCode == Failure, "exit code %lu, expected %lu", run.exitCode, (unsigned long)Failure);
+        char expected[2048];
+        snprintf(expected, sizeof expected, "%s%s", c.lines, c.folderRefused ? GateFolderRefused : "");
+        CheckStatuses(__LINE__, statuses, expected);
+        ok(ProductInstalled(ProductCode), "the earlier release is no longer installed");
+        ok(!ProductInstalled(NextProductCode), "the next release is registered as installed");
+        CheckProductFiles(product);
+        if (c.withoutCodeFile) {
+            ok(!FileExists(CodeFile), "RC.DAT was made");
+            WriteBytes(CodeFile, before.bytes, before.length);
+        }
+        CheckCodeFile("JOHN");
+        ok(!DirectoryExists("C:\\MARY"), "C:\\MARY was made");
+        CheckTemporaryFolderRemoved(__LINE__);
+    }
 
     SetContext("removal");
-    snprintf(arguments, sizeof arguments, "/x %s /qn", NextProductCode);
+    snprintf(arguments, sizeof arguments, "/x %s /qn", ProductCode);
     RunUnseenMsiexec(arguments, &run, statuses, sizeof statuses);
     ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
     char expected[1024];
-    snprintf(expected, sizeof expected,
-             "VINSTALLDLL: %s\\Velloran.lnk deleted\n"
-             "VINSTALLDLL: C:\\TELDAX\\Update.txt deleted\n"
-             "VINSTALLDLL: C:\\TELDAX\\UpdName.txt deleted\n"
-             "VINSTALLDLL: C:\\TELDAX\\UpdDetails.txt deleted\n",
-             CommonDesktop);
+    snprintf(expected, sizeof expected, "VINSTALLDLL: RemoveLibraryFiles returned 1\n%s", RemovedLines);
     CheckStatuses(__LINE__, statuses, expected);
-    ok(!ProductInstalled(NextProductCode), "still registered as installed");
+    ok(!ProductInstalled(ProductCode), "still registered as installed");
     CheckRemovedKeeping("JOHN");
+    CheckTemporaryFolderRemoved(__LINE__);
+    ClearContext();
+}
+
+// A deferred action after the library's fails (VelloranFailing.msi): the
+// installation rolls back, and the rollback takes back what this
+// installation made on a machine where it found no RC.DAT: RC.DAT,
+// C:\<code>, the records, the desktop shortcut and C:\TELDAX itself.
+static void test_rollback()
+{
+    PrepareMachineWithoutPackage();
+    char arguments[3 * MAX_PATH];
+    snprintf(arguments, sizeof arguments, "/i \"%s\\VelloranFailing.msi\" /qn REPORTERCODE=john", PackageFolder);
+    UnseenRun run;
+    char statuses[2048];
+    RunUnseenMsiexec(arguments, &run, statuses, sizeof statuses);
+    ok(run.exitCode == Failure, "exit code %lu, expected %lu", run.exitCode, (unsigned long)Failure);
+    // The installation as far as the failing action, then the rollback:
+    // RC.DAT, the desktop shortcut and the three records deleted, and
+    // C:\JOHN and C:\TELDAX once empty.
+    char expected[2048];
+    snprintf(expected, sizeof expected,
+             "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
+             "VINSTALLDLL: reporter code JOHN to be stored\n"
+             "%s%s"
+             "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
+             "VINSTALLDLL: reporter code JOHN stored\n"
+             "VINSTALLDLL: BeforeInstallWithCode returned 1\n"
+             "VINSTALLDLL: stored reporter code JOHN kept\n"
+             "VINSTALLDLL: AfterInstall returned 1\n"
+             "VINSTALLDLL: MLDInfo returned 1\n"
+             "VINSTALLDLL: VinstallStore has no CustomActionData: it must be a deferred action, after "
+             "VinstallBeforeInstall\n"
+             "VINSTALLDLL: RemoveLibraryFiles returned 1\n"
+             "VINSTALLDLL: 5 files deleted; C:\\TELDAX deleted\n",
+             GateFolderNew, StoreFolderMade);
+    CheckStatuses(__LINE__, statuses, expected);
+    ok(!ProductInstalled(), "the package is registered as installed");
+    ok(!FileExists(CodeFile), "RC.DAT is still there");
+    ok(!DirectoryExists("C:\\JOHN"), "C:\\JOHN is still there");
+    CheckNothingInstalled();
+    CheckTemporaryFolderRemoved(__LINE__);
+}
+
+// The Windows version as Windows Installer reports it to the package (Wine
+// reports VersionNT 603 at win10, 602 at win8, 601 at win7): win10 is
+// refused by the launch condition before any action runs, with 1603 and
+// nothing installed (Wine's log has no text for it in a silent run); win7
+// and win8 install.
+struct WindowsCase {
+    const char* version;
+    DWORD exitCode;
+};
+static const WindowsCase WindowsCases[] = {{"win10", Failure}, {"win8", 0}, {"win7", 0}};
+
+static void test_windows_versions()
+{
+    for (const WindowsCase& c : WindowsCases) {
+        SetContext("msiexec at %s", c.version);
+        PrepareMachineWithoutPackage();
+        ReportWindowsVersionTo("msiexec.exe", c.version);
+        char arguments[3 * MAX_PATH];
+        snprintf(arguments, sizeof arguments, "/i \"%s\\Velloran.msi\" /qn REPORTERCODE=john", PackageFolder);
+        UnseenRun run;
+        char statuses[2048];
+        RunUnseenMsiexec(arguments, &run, statuses, sizeof statuses);
+        ReportWindowsVersionTo("msiexec.exe", NULL);
+        ok(run.exitCode == c.exitCode, "exit code %lu, expected %lu", run.exitCode, c.exitCode);
+        ok(ProductInstalled() == (c.exitCode == 0), "the package is%s registered as installed",
+           ProductInstalled() ? "" : " not");
+        if (c.exitCode == 0) {
+            CheckCodeFile("JOHN");
+        } else {
+            CheckStatuses(__LINE__, statuses, "");
+            CheckNothingInstalled();
+            // What Windows Installer was told, and that LaunchConditions
+            // failed (Wine logs return value 0 for it, Windows 3).
+            const char* log = ReadLog();
+            CheckLogHasLine(log, "Property(S): VersionNT = 603");
+            const char* ended = strstr(log, "LaunchConditions. Return value ");
+            ok(ended && ended[strlen("LaunchConditions. Return value ")] != '1',
+               "LaunchConditions did not fail: %s", ended ? ended : "it did not run");
+        }
+        CheckTemporaryFolderRemoved(__LINE__);
+    }
     ClearContext();
 }
 
@@ -473,24 +1240,39 @@ int main(int argc, char** argv)
 {
     InitHarness(argc, argv);
     if (argc < 3) {
-        printf("usage: %s <VINSTALLDLL.dll> <folder of Velloran.msi>\n", argv[0]);
+        printf("usage: %s <VINSTALLDLL.dll> <folder of Velloran.msi> [<folder of the other architecture's packages>]\n",
+               argv[0]);
         return 2;
     }
     WindowsPathOf(argv[2], PackageFolder, sizeof PackageFolder);
+    if (argc > 3)
+        WindowsPathOf(argv[3], OtherPackageFolder, sizeof OtherPackageFolder);
     FindInstallationPlaces();
     PathIn(Msiexec, sizeof Msiexec, SystemFolder, "msiexec.exe");
+    snprintf(RefusedSlashLines, sizeof RefusedSlashLines, "VINSTALLDLL: BeforeInstallWithCode returned 0\nVINSTALLDLL: %s\n",
+             RefusedSlashLine);
     DWORD length = GetTempPathA(sizeof TempFolder, TempFolder);
     if (length > 0 && length < sizeof TempFolder && TempFolder[length - 1] == '\\')
         TempFolder[length - 1] = '\0';
 
     test_wrapper_file();
+    test_custom_actions();
+    test_secure_properties();
+    test_architecture_codes();
+    test_launch_condition();
+    test_gate_writes_nothing();
+    test_rollback_keeps_found_code();
+    test_deferred_actions();
     test_first_installation();
-    test_stored_code_silent();
+    test_update_silent();
+    test_existing_folder_refused();
     test_cancelled();
     test_library_missing();
     test_silent_without_code();
     test_unseen_installations();
-    test_unseen_upgrade_and_removal();
+    test_unseen_upgrades_and_removal();
+    test_rollback();
+    test_windows_versions();
     PrepareMachineWithoutPackage();
     return FinishTests("msi");
 }
