@@ -81,7 +81,7 @@ done
 # The package's product code, read from the package itself (each
 # architecture and release has its own): how a deployment tool detects it,
 # and what it removes.
-product_code=$(msiinfo export "$package" Property | sed -n 's/^ProductCode\t\({[0-9A-F-]*}\).*/\1/p')
+product_code=$(msiinfo export "$package" Property | tr -d '\r' | awk -F '\t' '$1 == "ProductCode" { print $2 }')
 [ -n "$product_code" ] || { echo "$0: no ProductCode in $package" >&2; exit 2; }
 
 # The first N "machine,code" rows.
@@ -123,10 +123,12 @@ deploy() {
     # The Windows version the machine reports, to msiexec and all it starts.
     "$WINE" reg add 'HKCU\Software\Wine' /v Version /d "$windows" /f >/dev/null 2>&1
     t1=$(now)
-    # As a deployment agent runs it: silent, on a desktop nobody sees; the
-    # code quoted, as a code may hold a blank.
+    # As a deployment agent runs it: silent, on a desktop nobody sees. The
+    # property is one argument, which Wine quotes whole when it holds a blank
+    # ("REPORTERCODE=MARY ANN"); a command line written by hand quotes the
+    # value (REPORTERCODE="MARY ANN").
     "$WINE" "$launcher" --limit 120 --no-windows msiexec /i "$(win "$package")" /qn /l*v 'C:\install.log' \
-      "REPORTERCODE=\"$code\"" >"$dir/install.txt"
+      "REPORTERCODE=$code" >"$dir/install.txt"
     line=$(tail -n 1 "$dir/install.txt")
     install=$(sed -n 's/^run_unseen: exit code \([0-9]*\) after .*/\1/p' <<<"$line")
     t2=$(now)
@@ -164,7 +166,7 @@ deploy() {
     elif [ -n "$refused" ]; then
       verdict="passed: refused at $windows"
     fi
-    seconds "$t1" "$t2" >"$dir/install-seconds"
+    echo "$(seconds "$t1" "$t2")" >"$dir/install-seconds"
     printf '%-12s %-12s %7s %7s %7s %7s %7s  %s\n' "$machine" "$code" "${install:-?}" "$(seconds "$t1" "$t2")" \
       "${remove:-?}" "$(seconds "$t2" "$t3")" "$(seconds "$t0" "$t3")" "$verdict" >"$dir/result"
   )

@@ -3,7 +3,8 @@
 # MinGW-w64 cross compilers for i686 (the shipped DLL) and x86_64 (the same
 # sources for machines that cannot run 32-bit code), 32-bit and 64-bit Wine,
 # CMake and Ninja, clang and cppcheck for the source checks, NSIS for the
-# reference setup program, wixl for the reference Windows Installer package,
+# reference setup program, wixl for the reference Windows Installer package
+# (and msitools, whose msibuild and msiinfo finish it),
 # osslsigncode and openssl to sign a release (and to
 # make the tests' throw-away certificates), and Xvfb, xdotool and ImageMagick
 # for the picture of the dialog; and Inno Setup's compiler (npm package
@@ -11,7 +12,7 @@
 set -euo pipefail
 
 packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 cmake ninja-build clang cppcheck
-          nsis wixl osslsigncode openssl xvfb xdotool imagemagick)
+          nsis wixl msitools osslsigncode openssl xvfb xdotool imagemagick)
 packages+=("$@")
 
 missing=()
