@@ -77,7 +77,7 @@ static void RunSetupProgram(const char* program, const char* arguments, DialogAn
 // ProtectInstallFolder's lines: C:\TELDAX made, and how a refusal ends.
 static const char MadeLine[] = "C:\\TELDAX made, writable by administrators only";
 static const char RefusalAdvice[] = ": nothing installed; an administrator should look at what the folder holds, "
-                                    "then delete it or make Administrators its owner, and run Setup again";
+                                    "then delete it or make Administrators its owner, and run the installation again";
 // The Wine user, whom Wine names as the owner of every file it makes.
 static const char WineUser[] = "S-1-5-21-0-0-0-1000";
 
@@ -567,7 +567,7 @@ static void test_unseen_update_and_removal()
     ok(run.exitCode == 0, "removal: exit code %lu, expected 0", run.exitCode);
     CheckRemovedKeeping("JOHN");
     CheckInnoLogHas("   RemoveLibraryFiles 1\r\n");
-    CheckInnoLogHas(" files deleted; C:\\TELDAX kept: it is not empty\r\n");
+    CheckInnoLogHas("; C:\\TELDAX kept: it is not empty\r\n");
     ok(!FileExists("C:\\TELDAX\\unins000.exe"), "the uninstaller is still there");
     ok(!FileExists(UninstallersLibrary), "the uninstaller's library is still there");
     ReadUninstallValue(UninstallKey, "DisplayName", value, sizeof value);

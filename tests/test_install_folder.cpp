@@ -137,7 +137,7 @@ static const ProtectCase ProtectCases[] = {
     {"owned by another user", OwnedByAnotherUser, 0, 0, false,
      "C:\\TELDAX: " ANOTHER_USER " may change it as its owner (rights 0x00060000): nothing installed; an "
      "administrator should look at what the folder holds, then delete it or make Administrators its owner, and run "
-     "Setup again",
+     "the installation again",
      true},
     {"owned by another user, a check", OwnedByAnotherUser, VINSTALL_CHECK_ONLY, 0, false,
      "C:\\TELDAX: " ANOTHER_USER " may change it as its owner", true},
@@ -334,7 +334,7 @@ static void TestRemoval()
         int status = CallWithLine("RemoveLibraryFiles", (LPARAM)c.files, c.options, line);
         ok(status == 1, "status %d", status);
         char expected[128];
-        snprintf(expected, sizeof expected, "%d files deleted; C:\\TELDAX %s", c.deleted,
+        snprintf(expected, sizeof expected, "files deleted: %d; C:\\TELDAX %s", c.deleted,
                  c.teldaxKept ? "kept: it is not empty" : "deleted");
         ok(strcmp(line, expected) == 0, "line \"%s\", expected \"%s\" in:\n%s", line, expected, TraceText());
         ok(!FileExists(DesktopLink), "%s kept", DesktopLink);
@@ -385,7 +385,7 @@ static void TestRemovalOfPlantedFiles()
     CleanDrive();
     LoadLibraryUnderTest();
     status = CallWithLine("RemoveLibraryFiles", 0, 0, line);
-    ok(status == 1 && strcmp(line, "0 files deleted; C:\\TELDAX does not exist") == 0, "status %d, line \"%s\"", status,
+    ok(status == 1 && strcmp(line, "files deleted: 0; C:\\TELDAX does not exist") == 0, "status %d, line \"%s\"", status,
        line);
     ClearContext();
 }

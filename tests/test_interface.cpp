@@ -142,7 +142,7 @@ static void test_calling_contract()
         const char* line;
     } folderExports[] = {
         {"ProtectInstallFolder", 0, 3, 0, "C:\\TELDAX: S-1-5-21-0-0-0-1000 may change it as its owner"},
-        {"RemoveLibraryFiles", (LPARAM) "", 1, 1, "0 files deleted; C:\\TELDAX kept: it is not empty"},
+        {"RemoveLibraryFiles", (LPARAM) "", 1, 1, "files deleted: 0; C:\\TELDAX kept: it is not empty"},
     };
     for (const auto& e : folderExports) {
         LoadLibraryUnderTest();

@@ -79,11 +79,11 @@ static const char GateFolderRefused[] =
     "VINSTALLDLL: ProtectInstallFolder returned 0\n"
     "VINSTALLDLL: C:\\TELDAX: S-1-5-21-0-0-0-1000 may change it as its owner (rights 0x00060000): nothing installed; "
     "an administrator should look at what the folder holds, then delete it or make Administrators its owner, and run "
-    "Setup again\n";
+    "the installation again\n";
 static const char StoreFolderMade[] =
     "VINSTALLDLL: ProtectInstallFolder returned 2\n"
     "VINSTALLDLL: C:\\TELDAX made, writable by administrators only\n";
-static const char RemovedLines[] = "VINSTALLDLL: 4 files deleted; C:\\TELDAX kept: it is not empty\n";
+static const char RemovedLines[] = "VINSTALLDLL: files deleted: 4; C:\\TELDAX kept: it is not empty\n";
 static char RefusedSlashLines[512];
 
 static char PackageFolder[MAX_PATH];
@@ -660,10 +660,10 @@ static void test_deferred_actions()
          "VINSTALLDLL: BeforeInstallWithCode returned 1\nVINSTALLDLL: stored reporter code JOHN kept\n"
          "VINSTALLDLL: AfterInstall returned 1\nVINSTALLDLL: MLDInfo returned 1\n"},
         {"VinstallRemove", NULL, "",
-         "VINSTALLDLL: RemoveLibraryFiles returned 1\nVINSTALLDLL: 4 files deleted; C:\\TELDAX kept: it is not "
+         "VINSTALLDLL: RemoveLibraryFiles returned 1\nVINSTALLDLL: files deleted: 4; C:\\TELDAX kept: it is not "
          "empty\n"},
         {"VinstallStoreRollback", "T", "CustomActionData;",
-         "VINSTALLDLL: RemoveLibraryFiles returned 1\nVINSTALLDLL: 1 files deleted; C:\\TELDAX deleted\n"},
+         "VINSTALLDLL: RemoveLibraryFiles returned 1\nVINSTALLDLL: files deleted: 1; C:\\TELDAX deleted\n"},
     };
     PrepareMachine();
     RemoveMatching(TempFolder, "VINSTALL.*");
@@ -1182,7 +1182,7 @@ static void test_rollback()
              "VINSTALLDLL: VinstallStore has no CustomActionData: it must be a deferred action, after "
              "VinstallBeforeInstall\n"
              "VINSTALLDLL: RemoveLibraryFiles returned 1\n"
-             "VINSTALLDLL: 5 files deleted; C:\\TELDAX deleted\n",
+             "VINSTALLDLL: files deleted: 5; C:\\TELDAX deleted\n",
              GateFolderNew, StoreFolderMade);
     CheckStatuses(__LINE__, statuses, expected);
     ok(!ProductInstalled(), "the package is registered as installed");

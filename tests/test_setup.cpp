@@ -56,7 +56,7 @@ static const char VersionRefusal[] =
 #define OWNER_REASON "C:\\TELDAX: %s may change it as its owner (rights 0x00060000)"
 #define ADVICE                                                                                                     \
     "an administrator should look at what the folder holds, then delete it or make Administrators its owner, and " \
-    "run Setup again"
+    "run the installation again"
 // The user Wine runs programs as, the owner of every file it shows.
 static const char WineUser[] = "S-1-5-21-0-0-0-1000";
 

@@ -15,7 +15,7 @@ static char ProtectionLine[TraceLineSize];
 static int Refused(HWND window)
 {
     static const char Advice[] = "an administrator should look at what the folder holds, then delete it or make "
-                                 "Administrators its owner, and run Setup again";
+                                 "Administrators its owner, and run the installation again";
     StringCchPrintfA(ProtectionLine, ARRAYSIZE(ProtectionLine), "%s: nothing installed; %s", GuardReason, Advice);
     char text[2 * TraceLineSize];
     StringCchPrintfA(text, ARRAYSIZE(text), "Setup cannot make the folder %s safe:\n%s.\n\nSetup has stopped: %s.",
@@ -75,8 +75,5 @@ VINSTALL_EXPORT ProtectInstallFolder(HWND window, LPARAM, DWORD options, LPSTR m
     SetupIsSilent = (options & VINSTALL_SILENT) ? 1 : 0;
     int status = Protect(window, options);
     SetupIsSilent = 0;
-    Trace("log line: %s", ProtectionLine);
-    if (message && messageSize > 0)
-        StringCchCopyA(message, messageSize, ProtectionLine);
-    return TraceReturn("ProtectInstallFolder", status);
+    return TraceReturnWithLine("ProtectInstallFolder", status, ProtectionLine, message, messageSize);
 }

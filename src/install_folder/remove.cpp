@@ -99,14 +99,14 @@ static int Remove(HWND window, LPCSTR files, DWORD options)
     }
     if (GetFileAttributesA(InstallDir) == INVALID_FILE_ATTRIBUTES &&
         (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND)) {
-        StringCchPrintfA(RemovalLine, ARRAYSIZE(RemovalLine), "%d files deleted; %s does not exist", deleted,
+        StringCchPrintfA(RemovalLine, ARRAYSIZE(RemovalLine), "files deleted: %d; %s does not exist", deleted,
                          InstallDir);
         return 1;
     }
     HeldFolder folder;
     if (!HoldFolder(InstallDir, &folder, "deleted in")) {
-        StringCchPrintfA(RemovalLine, ARRAYSIZE(RemovalLine), "%d files deleted; %s: nothing in it deleted", deleted,
-                         GuardReason);
+        StringCchPrintfA(RemovalLine, ARRAYSIZE(RemovalLine), "files deleted: %d; %s: nothing in it deleted",
+                         deleted, GuardReason);
         return 0;
     }
     deleted += DeleteNames(folder, Records) + DeleteNames(folder, files);
@@ -117,7 +117,7 @@ static int Remove(HWND window, LPCSTR files, DWORD options)
     HeldFolder root;
     bool gone = HoldFolder("C:\\", &root, "deleted in") && DeleteFromFolder(root, InstallDir, true);
     ReleaseHold(root.handle);
-    StringCchPrintfA(RemovalLine, ARRAYSIZE(RemovalLine), "%d files deleted; %s %s", deleted, InstallDir,
+    StringCchPrintfA(RemovalLine, ARRAYSIZE(RemovalLine), "files deleted: %d; %s %s", deleted, InstallDir,
                      gone ? "deleted" : "kept: it is not empty");
     return 1;
 }
@@ -127,8 +127,5 @@ VINSTALL_EXPORT RemoveLibraryFiles(HWND window, LPCSTR files, DWORD options, LPS
     TraceCall("RemoveLibraryFiles", window);
     RemovalLine[0] = '\0';
     int status = Remove(window, files, options);
-    Trace("log line: %s", RemovalLine);
-    if (message && messageSize > 0)
-        StringCchCopyA(message, messageSize, RemovalLine);
-    return TraceReturn("RemoveLibraryFiles", status);
+    return TraceReturnWithLine("RemoveLibraryFiles", status, RemovalLine, message, messageSize);
 }

@@ -40,3 +40,11 @@ int TraceReturn(LPCSTR exportName, int status)
     Trace("%s: returns %d", exportName, status);
     return status;
 }
+
+int TraceReturnWithLine(LPCSTR exportName, int status, LPCSTR line, LPSTR message, DWORD messageSize)
+{
+    Trace("log line: %s", line);
+    if (message && messageSize > 0)
+        StringCchCopyA(message, messageSize, line);
+    return TraceReturn(exportName, status);
+}

@@ -17,3 +17,8 @@ void TraceCall(LPCSTR exportName, HWND window);
 
 // "<export>: returns <status>" on leaving; gives the status back.
 int TraceReturn(LPCSTR exportName, int status);
+
+// The same for an export that gives the setup program one line for its log:
+// "log line: <line>" first, and line copied into message (messageSize
+// bytes, cut to fit and always ended; NULL for none).
+int TraceReturnWithLine(LPCSTR exportName, int status, LPCSTR line, LPSTR message, DWORD messageSize);

@@ -432,8 +432,5 @@ VINSTALL_EXPORT BeforeInstallWithCode(HWND window, LPCSTR code, DWORD options, L
         status = 0;
     // The log line is said in the trace too, where it says what no other
     // line does (a given code that was not used).
-    Trace("log line: %s", Outcome);
-    if (message && messageSize > 0)
-        StringCchCopyA(message, messageSize, Outcome);
-    return TraceReturn("BeforeInstallWithCode", status);
+    return TraceReturnWithLine("BeforeInstallWithCode", status, Outcome, message, messageSize);
 }
