@@ -1020,10 +1020,11 @@ struct UnseenCase {
     const char* statuses;  // NULL: the refusal of A/B
 };
 
-static void test_unseen_installations()
+// The log's lines of an installation for JOHN on a machine without
+// C:\TELDAX, from the gate to MLDInfo, then after.
+static void InstalledForJohn(char* lines, int size, const char* after)
 {
-    char installed[2048];
-    snprintf(installed, sizeof installed,
+    snprintf(lines, size,
              "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
              "VINSTALLDLL: reporter code JOHN to be stored\n"
              "%s%s"
@@ -1032,8 +1033,15 @@ static void test_unseen_installations()
              "VINSTALLDLL: BeforeInstallWithCode returned 1\n"
              "VINSTALLDLL: stored reporter code JOHN kept\n"
              "VINSTALLDLL: AfterInstall returned 1\n"
-             "VINSTALLDLL: MLDInfo returned 1\n",
-             GateFolderNew, StoreFolderMade);
+             "VINSTALLDLL: MLDInfo returned 1\n"
+             "%s",
+             GateFolderNew, StoreFolderMade, after);
+}
+
+static void test_unseen_installations()
+{
+    char installed[2048];
+    InstalledForJohn(installed, sizeof installed, "");
     const UnseenCase cases[] = {
         {"REPORTERCODE=john", 0, installed},
         {"", Failure, "VINSTALLDLL: BeforeInstallWithCode returned 0\n" "VINSTALLDLL: no reporter code: run with REPORTERCODE=<code>\n"},
@@ -1169,21 +1177,11 @@ static void test_rollback()
     // RC.DAT, the desktop shortcut and the three records deleted, and
     // C:\JOHN and C:\TELDAX once empty.
     char expected[2048];
-    snprintf(expected, sizeof expected,
-             "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
-             "VINSTALLDLL: reporter code JOHN to be stored\n"
-             "%s%s"
-             "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
-             "VINSTALLDLL: reporter code JOHN stored\n"
-             "VINSTALLDLL: BeforeInstallWithCode returned 1\n"
-             "VINSTALLDLL: stored reporter code JOHN kept\n"
-             "VINSTALLDLL: AfterInstall returned 1\n"
-             "VINSTALLDLL: MLDInfo returned 1\n"
-             "VINSTALLDLL: VinstallStore has no CustomActionData: it must be a deferred action, after "
-             "VinstallBeforeInstall\n"
-             "VINSTALLDLL: RemoveLibraryFiles returned 1\n"
-             "VINSTALLDLL: files deleted: 5; C:\\TELDAX deleted\n",
-             GateFolderNew, StoreFolderMade);
+    InstalledForJohn(expected, sizeof expected,
+                     "VINSTALLDLL: VinstallStore has no CustomActionData: it must be a deferred action, after "
+                     "VinstallBeforeInstall\n"
+                     "VINSTALLDLL: RemoveLibraryFiles returned 1\n"
+                     "VINSTALLDLL: files deleted: 5; C:\\TELDAX deleted\n");
     CheckStatuses(__LINE__, statuses, expected);
     ok(!ProductInstalled(), "the package is registered as installed");
     ok(!FileExists(CodeFile), "RC.DAT is still there");
