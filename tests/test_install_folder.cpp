@@ -99,6 +99,13 @@ static void Windows98()
     ReportVersion(4, 10, 1);
     ReportVolume("FAT32", FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK);
 }
+// Windows 8.1 for the setup program, an existing folder of another user:
+// BeforeInstallWithCode refuses that Windows next; nothing is touched first.
+static void Windows81()
+{
+    ReportVersion(6, 3, VER_PLATFORM_WIN32_NT);
+    OwnedByAnotherUser();
+}
 static void SecurityNotSet()
 {
     OwnedByAdministrators();
@@ -161,6 +168,8 @@ static const ProtectCase ProtectCases[] = {
     {"a FAT32 volume", FatVolume, 0, 0, false, "C:\\TELDAX: FAT32 keeps no permissions", true},
     {"Windows 98: nothing to protect", Windows98, 0, 1, false,
      "C:\\TELDAX: Windows 9x keeps no permissions: nothing to protect"},
+    {"Windows 8.1: left as it is for BeforeInstallWithCode's refusal", Windows81, 0, 1, false,
+     "Windows 6.3, which BeforeInstallWithCode refuses: C:\\TELDAX left as it is"},
     {"an entry's owner cannot be set", SecurityNotSet, 0, 0, false,
      "C:\\TELDAX\\vell.exe: its owner and DACL cannot be set (error 5)", true},
 };
@@ -276,6 +285,34 @@ static void TestProtectNewFolder()
                    strcmp(CreatedDirectories[0].sddl, "O:BA" FOLDER_DACL) == 0,
                "made with \"%s\"", CreatedDirectories[0].sddl);
         ok(MessageCount == 0, "%d messages", MessageCount);
+    }
+
+    // Windows 98 keeps no permissions: the folder is made all the same, and
+    // the line does not call it protected. Windows 8.1: nothing is made.
+    static const struct {
+        const char* what;
+        DWORD major, minor, platform;
+        int status;
+        const char* line;
+        bool made;
+    } versions[] = {
+        {"Windows 98", 4, 10, VER_PLATFORM_WIN32_WINDOWS, 2, "C:\\TELDAX made: Windows 9x keeps no permissions", true},
+        {"Windows 8.1", 6, 3, VER_PLATFORM_WIN32_NT, 1,
+         "Windows 6.3, which BeforeInstallWithCode refuses: C:\\TELDAX left as it is", false},
+    };
+    for (const auto& v : versions) {
+        SetContext("ProtectInstallFolder, no C:\\TELDAX, %s", v.what);
+        CleanDrive();
+        LoadLibraryUnderTest();
+        ReportVersion(v.major, v.minor, v.platform);
+        char line[512];
+        int status = CallWithLine("ProtectInstallFolder", 0, 0, line);
+        UseRealVersion();
+        ok(status == v.status && strcmp(line, v.line) == 0, "status %d, line \"%s\"", status, line);
+        ok(DirectoryExists("C:\\TELDAX") == v.made, "C:\\TELDAX %smade", v.made ? "not " : "");
+        ok(CreatedDirectoryCount == (v.made ? 1 : 0) && (!v.made || !CreatedDirectories[0].withSecurity),
+           "%d folders made, the first with a descriptor: %d", CreatedDirectoryCount,
+           CreatedDirectoryCount ? CreatedDirectories[0].withSecurity : 0);
     }
     ClearContext();
 }

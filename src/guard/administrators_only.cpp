@@ -225,6 +225,9 @@ static bool FindSecurityCalls(SecurityCalls* calls, bool toChange)
 // object and passes nothing on by name to what lies below ("Low-level
 // Security Descriptor Functions" in Microsoft's documentation; the
 // propagation to children is SetNamedSecurityInfo's and SetSecurityInfo's).
+// Its page steers file objects to SetSecurityInfo for that propagation,
+// which is what is not wanted here: a propagation by name would follow a
+// link below; each entry is given its descriptor on its own checked handle.
 static bool TakeOver(SecurityCalls& calls, HANDLE object, bool isFolder, LPCSTR path)
 {
     if (calls.setObjectSecurity(object, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,

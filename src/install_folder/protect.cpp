@@ -26,6 +26,15 @@ static int Refused(HWND window)
 
 static int Protect(HWND window, DWORD options)
 {
+    // On a Windows that BeforeInstallWithCode refuses, nothing is made or
+    // changed: the setup program calls that next, which says why and stops.
+    CheckWindowsVersion();
+    if (UnsupportedWindows == 1) {
+        StringCchPrintfA(ProtectionLine, ARRAYSIZE(ProtectionLine),
+                         "Windows %lu.%lu, which BeforeInstallWithCode refuses: %s left as it is",
+                         WindowsVersion.dwMajorVersion, WindowsVersion.dwMinorVersion, InstallDir);
+        return 1;
+    }
     bool checkOnly = (options & VINSTALL_CHECK_ONLY) != 0;
     if (GetFileAttributesA(InstallDir) == INVALID_FILE_ATTRIBUTES &&
         (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND)) {
@@ -37,7 +46,10 @@ static int Protect(HWND window, DWORD options)
         // Made with its descriptor, or not at all: a folder of the default
         // security would let ordinary users plant files in the way.
         if (MakeInstallFolder(InstallDir, false)) {
-            StringCchPrintfA(ProtectionLine, ARRAYSIZE(ProtectionLine), "%s made, writable by administrators only",
+            StringCchPrintfA(ProtectionLine, ARRAYSIZE(ProtectionLine),
+                             WindowsVersion.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS
+                                 ? "%s made: Windows 9x keeps no permissions"
+                                 : "%s made, writable by administrators only",
                              InstallDir);
             return 2;
         }

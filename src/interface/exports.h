@@ -56,7 +56,10 @@ VINSTALL_EXPORT BeforeInstallWithCode(HWND window, LPCSTR code, DWORD options, L
 // second argument is reserved (0). message gets one line for the log, which
 // says what to do after a refusal; a refusal is also shown in a message box
 // where windows may be shown. On the 9x family there is nothing to protect
-// (1); an NT volume that keeps no permissions is refused (0).
+// (1; a folder made there is 2, with the default security); an NT volume
+// that keeps no permissions is refused (0). On a Windows above 6.2, which
+// BeforeInstallWithCode refuses, it changes nothing and gives 1: the setup
+// program calls that next, which says why and stops.
 VINSTALL_EXPORT ProtectInstallFolder(HWND window, LPARAM reserved, DWORD options, LPSTR message, DWORD messageSize);
 
 // Removal: deletes what the library wrote that the setup program does not
