@@ -252,9 +252,10 @@ static void ReportWindowsVersion(const char* version)
 }
 
 // Inno Setup's setup programs list Windows 10 as supported, so the library
-// sees 10.0 and refuses it: status 0 stops the setup before it copies
-// anything, and the folder made for it goes again. The run is silent: the
-// refusal goes to the log, not into a box.
+// sees 10.0 and refuses it: ProtectInstallFolder, called first, makes and
+// changes nothing there, and BeforeInstallWithCode's status 0 stops the
+// setup before it copies anything. The run is silent: the refusal goes to
+// the log, not into a box.
 static void test_refusal_on_windows10()
 {
     PrepareMachine();
@@ -267,8 +268,11 @@ static void test_refusal_on_windows10()
     ok(run.exitCode == StoppedBeforeInstalling, "exit code %lu, expected %lu", run.exitCode,
        StoppedBeforeInstalling);
     char expected[512];
-    snprintf(expected, sizeof expected, "BeforeInstallWithCode 0\r\n%s\r\nstopped\r\n", VersionRefusalLine);
-    CheckMadeLog(log, expected);
+    snprintf(expected, sizeof expected,
+             "ProtectInstallFolder 1\r\nWindows 10.0, which BeforeInstallWithCode refuses: C:\\TELDAX left as it "
+             "is\r\nBeforeInstallWithCode 0\r\n%s\r\nstopped\r\n",
+             VersionRefusalLine);
+    CheckLog(log, expected);
     ok(run.dialogsShown == 0 && run.messageCount == 0, "%d dialogs and %d message boxes shown", run.dialogsShown,
        run.messageCount);
     ok(!DirectoryExists("C:\\TELDAX") && !DirectoryExists("C:\\JOHN"), "something was installed");

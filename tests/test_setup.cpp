@@ -255,6 +255,7 @@ struct StopCase {
     const char* message;  // the message box shown, or NULL
     const char* line;     // the library's line in the log
     DWORD exitCode;
+    const char* folder;   // ProtectInstallFolder's lines in the log
 };
 
 static const char VersionRefusalLine[] =
@@ -263,9 +264,12 @@ static const char VersionRefusalLine[] =
 static const StopCase StopCases[] = {
     // The setup program's manifest lists Windows 8.1 and 10, so the library
     // sees 6.3 and 10.0 and refuses them.
-    {"win81", AnswerWithCode, VersionRefusal, VersionRefusalLine, Failed},
-    {"win10", AnswerWithCode, VersionRefusal, VersionRefusalLine, Failed},
-    {"win7", AnswerCancel, NULL, "cancelled at the reporter code dialog", Cancelled},
+    // ProtectInstallFolder, called first, makes and changes nothing there.
+    {"win81", AnswerWithCode, VersionRefusal, VersionRefusalLine, Failed,
+     "ProtectInstallFolder 1\r\nWindows 6.3, which BeforeInstallWithCode refuses: C:\\TELDAX left as it is\r\n"},
+    {"win10", AnswerWithCode, VersionRefusal, VersionRefusalLine, Failed,
+     "ProtectInstallFolder 1\r\nWindows 10.0, which BeforeInstallWithCode refuses: C:\\TELDAX left as it is\r\n"},
+    {"win7", AnswerCancel, NULL, "cancelled at the reporter code dialog", Cancelled, MADE_NOW},
 };
 
 static void ReportWindowsVersion(const char* version)
@@ -286,7 +290,7 @@ static void test_stops()
 
         ok(run.exitCode == c.exitCode, "exit code %lu, expected %lu", run.exitCode, c.exitCode);
         char expected[512];
-        snprintf(expected, sizeof expected, MADE_NOW "BeforeInstallWithCode 0\r\n%s\r\nstopped\r\n", c.line);
+        snprintf(expected, sizeof expected, "%sBeforeInstallWithCode 0\r\n%s\r\nstopped\r\n", c.folder, c.line);
         CheckLog(log, expected);
         ok(run.dialogsShown == (c.message ? 0 : 1), "%d dialogs shown", run.dialogsShown);
         ok(run.messageCount == (c.message ? 1 : 0), "%d message boxes shown", run.messageCount);
