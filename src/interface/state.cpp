@@ -68,11 +68,3 @@ char* FindCharacter(const char* text, char c, bool last)
     }
     return const_cast<char*>(found);
 }
-
-void ControlsToQuestionMarks(char* text)
-{
-    for (; *text; ++text) {
-        if ((unsigned char)*text < 0x20 || *text == 0x7F)
-            *text = '?';
-    }
-}

@@ -77,6 +77,3 @@ char* FindCharacter(const char* text, char c, bool last = false);
 
 // A message text on one line, for the trace and the setup program's log.
 void LineFeedsToBlanks(char* text);
-// Every control character of text (below 0x20, and 0x7F) as '?': a text
-// from a file (RC.DAT may hold anything) on one line of a log.
-void ControlsToQuestionMarks(char* text);

@@ -5,6 +5,14 @@
 
 static const char TracePrefix[] = "VINSTALLDLL: ";
 
+void ControlsToQuestionMarks(char* text)
+{
+    for (; *text; ++text) {
+        if ((unsigned char)*text < 0x20 || *text == 0x7F)
+            *text = '?';
+    }
+}
+
 void Trace(LPCSTR format, ...)
 {
     DWORD error = GetLastError();
@@ -18,10 +26,7 @@ void Trace(LPCSTR format, ...)
     va_end(args);
     // One event, one line: control bytes from a file's content (RC.DAT may
     // hold anything) are shown as '?'.
-    for (char* c = line; *c; ++c) {
-        if ((unsigned char)*c < 0x20 || *c == 0x7F)
-            *c = '?';
-    }
+    ControlsToQuestionMarks(line);
     StringCchCatA(line, ARRAYSIZE(line), "\n");
     OutputDebugStringA(line);
     SetLastError(error);

@@ -22,3 +22,8 @@ int TraceReturn(LPCSTR exportName, int status);
 // "log line: <line>" first, and line copied into message (messageSize
 // bytes, cut to fit and always ended; NULL for none).
 int TraceReturnWithLine(LPCSTR exportName, int status, LPCSTR line, LPSTR message, DWORD messageSize);
+
+// Every control character of text (below 0x20, and 0x7F) as '?': a text
+// from a file (RC.DAT may hold anything) on one line of a log; each trace
+// line is made so.
+void ControlsToQuestionMarks(char* text);

@@ -109,6 +109,20 @@ static bool WriteCodeFile(LPCSTR folder, LPCSTR path, char* why, size_t size)
     return written;
 }
 
+// Writes ReporterCode into RC.DAT at path in folder. When it was not
+// written, the trace and the outcome say "not stored" with why, and
+// BeforeInstallWithCode stops the setup program.
+static bool StoreCodeFile(LPCSTR folder, LPCSTR path)
+{
+    char why[TraceLineSize] = "";
+    if (WriteCodeFile(folder, path, why, ARRAYSIZE(why)))
+        return true;
+    CodeNotStored = true;
+    Trace("reporter code %s not stored: %s", ReporterCode, why);
+    SetOutcome("reporter code %s not stored: %s", ReporterCode, why);
+    return false;
+}
+
 // CodeFileHandle is process-wide: a closed handle's value is not kept in it.
 static void CloseCodeFile()
 {
@@ -194,16 +208,12 @@ static int StoreLegacyCode(LegacyCode how, DWORD options)
         return 1;
     }
     BuildInstallPath("\\RC.DAT");
-    char why[TraceLineSize] = "";
-    if (!WriteCodeFile(InstallDir, WorkPath, why, ARRAYSIZE(why))) {
-        CodeNotStored = true;
-        Trace("reporter code %s not stored: %s", ReporterCode, why);
-        SetOutcome("reporter code %s not stored: %s", ReporterCode, why);
-    } else if (how == LegacyImported) {
+    if (!StoreCodeFile(InstallDir, WorkPath))
+        return 1;
+    if (how == LegacyImported)
         SetOutcome("reporter code %s imported from %s", ReporterCode, source);
-    } else {
+    else
         SetOutcome("reporter code %s stored again: %s gives none", ReporterCode, source);
-    }
     return 1;
 }
 
@@ -236,16 +246,12 @@ static int StoreNewCode(LPCSTR done, LPCSTR previous, DWORD options)
     if (!SetCurrentDirectoryA(InstallDir))
         Trace("%s cannot be entered (error %lu): RC.DAT goes into the current directory", InstallDir,
               GetLastError());
-    char why[TraceLineSize] = "";
-    if (!WriteCodeFile(".", "RC.DAT", why, ARRAYSIZE(why))) {
-        CodeNotStored = true;
-        Trace("reporter code %s not stored: %s", ReporterCode, why);
-        SetOutcome("reporter code %s not stored: %s", ReporterCode, why);
-    } else if (previous) {
+    if (!StoreCodeFile(".", "RC.DAT"))
+        return 2;
+    if (previous)
         SetOutcome("reporter code %s stored in place of %s", ReporterCode, previous);
-    } else {
+    else
         SetOutcome(done, ReporterCode);
-    }
     return 2;
 }
 
