@@ -522,6 +522,7 @@ struct GateCase {
     const char* store;        // CustomActionData handed to VinstallStore ("" for none)
     const char* rollback;     // to VinstallStoreRollback
     const char* after;        // to VinstallAfterInstall
+    const char* storedCode = NULL;  // RC.DAT's code in place of MARY
 };
 
 static void test_gate_writes_nothing()
@@ -547,6 +548,13 @@ static void test_gate_writes_nothing()
          "VINSTALLDLL: another reporter code is stored: MARY is kept and the given code john was not used\n"
          "VINSTALLDLL: to replace the stored code, run with REPLACECODE=1 as well\n",
          "", "", "", ""},
+        // Codes that differ in a letter beyond ASCII, which the library
+        // compares as it is: the rollback must put the stored one back.
+        {"JOS\xC9 stored, REPORTERCODE=jos\xE9 REPLACECODE=1", true, true,
+         {"REPORTERCODE=jos\xE9", "REPLACECODE=1"}, ERROR_SUCCESS,
+         "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
+         "VINSTALLDLL: reporter code JOS\xE9 to be stored in place of JOS\xC9\n",
+         GateFolderKept, "5;JOS\xE9", "R;JOS\xC9", "M", "JOS\xC9"},
         {"MARY stored, REPORTERCODE=mary", true, true, {"REPORTERCODE=mary"}, ERROR_SUCCESS,
          "VINSTALLDLL: BeforeInstallWithCode returned 1\nVINSTALLDLL: stored reporter code MARY kept\n",
          GateFolderKept, "9;MARY", "K", "M"},
@@ -560,6 +568,11 @@ static void test_gate_writes_nothing()
         RemoveMatching(TempFolder, "VINSTALL.*");
         if (c.stored)
             PrepareStoredCodeMachine();
+        if (c.storedCode) {
+            char record[24] = {};
+            memcpy(record, c.storedCode, strlen(c.storedCode));
+            WriteBytes(CodeFile, record, sizeof record);
+        }
         FileState storedBefore = StateOf(CodeFile);
         if (c.administratorsFolder)
             ReportSecurity("C:\\TELDAX", "O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)");
@@ -940,11 +953,11 @@ static const char* const WrapperImports[][2] = {
     {"kernel32.dll", "LockResource"},         {"kernel32.dll", "RemoveDirectoryA"},
     {"kernel32.dll", "SetCurrentDirectoryA"}, {"kernel32.dll", "SizeofResource"},
     {"kernel32.dll", "WriteFile"},            {"kernel32.dll", "lstrcmpA"},
-    {"kernel32.dll", "lstrcmpiA"},            {"user32.dll", "FindWindowA"},
-    {"user32.dll", "IsWindowVisible"},        {"msvcrt.dll", "_vsnprintf"},
-    {"msi.dll", "MsiCloseHandle"},            {"msi.dll", "MsiCreateRecord"},
-    {"msi.dll", "MsiGetPropertyA"},           {"msi.dll", "MsiProcessMessage"},
-    {"msi.dll", "MsiRecordSetStringA"},       {"msi.dll", "MsiSetPropertyA"},
+    {"user32.dll", "FindWindowA"},            {"user32.dll", "IsWindowVisible"},
+    {"msvcrt.dll", "_vsnprintf"},             {"msi.dll", "MsiCloseHandle"},
+    {"msi.dll", "MsiCreateRecord"},           {"msi.dll", "MsiGetPropertyA"},
+    {"msi.dll", "MsiProcessMessage"},         {"msi.dll", "MsiRecordSetStringA"},
+    {"msi.dll", "MsiSetPropertyA"},
 };
 
 static void test_wrapper_file()

@@ -437,6 +437,7 @@ bool ReadActionData(MSIHANDLE install, const char* action, char* data, DWORD siz
 struct Decision {
     char code[512];        // the code kept, given or typed (upper case, as the library stores it)
     char storedCode[512];  // the code in RC.DAT before this installation ("" for none)
+    bool kept;             // the stored code stays (status 1): nothing to take back
     DWORD storeOptions;    // BeforeInstallWithCode's options for VinstallStore
 };
 
@@ -477,6 +478,7 @@ UINT Decide(MSIHANDLE install, HMODULE module, Decision* decision)
         return lstrcmpA(line, CancelledLine) == 0 ? ERROR_INSTALL_USEREXIT : ERROR_INSTALL_FAILURE;
     }
     StringCchCopyA(decision->code, ARRAYSIZE(decision->code), line);
+    decision->kept = status == 1;
     if (status == 1)
         LogLine(install, "stored reporter code %s kept", decision->code);
     else if (decision->storedCode[0])
@@ -549,10 +551,10 @@ extern "C" UINT __stdcall VinstallBeforeInstall(MSIHANDLE install)
         return ERROR_INSTALL_FAILURE;
     if (!decision.storedCode[0])
         StringCchCopyA(data, ARRAYSIZE(data), "T");
-    else if (lstrcmpiA(decision.storedCode, decision.code) != 0)
-        StringCchPrintfA(data, ARRAYSIZE(data), "R;%s", decision.storedCode);
-    else
+    else if (decision.kept)
         StringCchCopyA(data, ARRAYSIZE(data), "K");
+    else
+        StringCchPrintfA(data, ARRAYSIZE(data), "R;%s", decision.storedCode);
     if (!HandOver(install, StoreRollbackAction, data))
         return ERROR_INSTALL_FAILURE;
 
