@@ -156,12 +156,6 @@ HWND InstallerWindow()
 const BYTE SystemSid[12] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
 const BYTE AdministratorsSid[16] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
 
-void CopyBytes(BYTE* to, const BYTE* from, DWORD count)
-{
-    for (DWORD i = 0; i < count; ++i)
-        to[i] = from[i];
-}
-
 // A self-relative security descriptor of owner and a protected DACL that
 // gives SYSTEM and Administrators full control, inherited by files and
 // folders made inside, and nobody else anything: built as bytes, so that no
@@ -179,7 +173,7 @@ void AdministratorsOnlyDescriptor(DescriptorStorage* storage, const BYTE* owner,
     descriptor->Control = SE_SELF_RELATIVE | SE_DACL_PRESENT | SE_DACL_PROTECTED;
     DWORD at = sizeof *descriptor;
     descriptor->Owner = at;
-    CopyBytes(bytes + at, owner, ownerLength);
+    CopyMemory(bytes + at, owner, ownerLength);
     at += ownerLength;
     descriptor->Dacl = at;
     ACL* dacl = reinterpret_cast<ACL*>(bytes + at);
@@ -194,7 +188,7 @@ void AdministratorsOnlyDescriptor(DescriptorStorage* storage, const BYTE* owner,
         ace->Header.AceFlags = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
         ace->Header.AceSize = (WORD)(sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + lengths[i]);
         ace->Mask = FILE_ALL_ACCESS;
-        CopyBytes(reinterpret_cast<BYTE*>(&ace->SidStart), grantees[i], lengths[i]);
+        CopyMemory(&ace->SidStart, grantees[i], lengths[i]);
         at += ace->Header.AceSize;
     }
     dacl->AclSize = (WORD)(at - descriptor->Dacl);
@@ -384,16 +378,6 @@ int CallWithOptions(MSIHANDLE install, HMODULE module, const char* name, HWND wi
     return status;
 }
 
-// True when line starts with prefix.
-bool StartsWith(const char* line, const char* prefix)
-{
-    for (; *prefix; ++line, ++prefix) {
-        if (*line != *prefix)
-            return false;
-    }
-    return true;
-}
-
 // A library loaded for one action, with the installer process's current
 // directory kept: the exports move it (to C:\TELDAX, then to the desktop),
 // and the process is the installer's, which runs other actions; a current
@@ -471,7 +455,10 @@ UINT Decide(MSIHANDLE install, HMODULE module, Decision* decision)
             LogLine(install, "%s: run with REPORTERCODE=<code>", NoCodeLine);
         } else {
             LogLine(install, "%s", line);
-            if (StartsWith(line, AnotherCodeLine))
+            // The line's start, cut to the fixed text's length.
+            char lead[sizeof AnotherCodeLine];
+            StringCchCopyA(lead, ARRAYSIZE(lead), line);
+            if (lstrcmpA(lead, AnotherCodeLine) == 0)
                 LogLine(install, "to replace the stored code, run with REPLACECODE=1 as well");
         }
         // As the user's exit when the person cancelled the dialog.
