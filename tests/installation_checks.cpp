@@ -178,28 +178,6 @@ const char RefusedSlashLine[] =
     "reporter code A/B refused: The file name contains invalid characters. The file name may not include any of "
     "the following characters:  \\/:*?\"<>|";
 
-void RunUnseenCheckedAt(const char* file, int line, const char* commandLine, DWORD limitMs, bool silent,
-                        UnseenRun* run)
-{
-    bool started = RunUnseen(commandLine, limitMs, run);
-    OkAt(file, line, started, "cannot run %s where nobody sees the screen: error %lu", commandLine, run->error);
-    OkAt(file, line, !run->timedOut, "%s still running after %lu ms where nobody sees the screen", commandLine,
-         limitMs);
-    for (int i = 0; i < run->windowCount; ++i) {
-        const UnseenWindow& w = run->windows[i];
-        bool library = strcmp(w.title, "Reporter Code") == 0 || StartsWith(w.title, "Velloran - ");
-        OkAt(file, line, !library, "the library's window \"%s\" was made where nobody can answer it", w.title);
-        OkAt(file, line, !silent || strcmp(w.className, "#32770") != 0,
-             "a dialog or message box \"%s\" was made in a silent run where nobody can answer it", w.title);
-    }
-}
-
-void CheckStoppedQuicklyAt(const char* file, int line, const UnseenRun& run)
-{
-    OkAt(file, line, run.elapsedMs <= UnseenStopMs, "it stopped after %lu ms, not within %lu ms", run.elapsedMs,
-         UnseenStopMs);
-}
-
 void CheckInstalledForAt(const char* file, int line, const char* code, const char* productFolder)
 {
     CheckCodeFileAt(file, line, code);

@@ -44,16 +44,6 @@ struct SetupRun {
 bool RunSetup(const char* commandLine, DialogAnswer answer, const char* code, DWORD timeLimitMs,
               SetupRun* run, const char* const* buttons = NULL);
 
-// Milliseconds from the performance counter, a monotonic clock.
-ULONGLONG Milliseconds();
-// Starts commandLine (on desktop, or the caller's when NULL) in a new job, so
-// that every program it starts can be waited for and ended together. False,
-// with the last error, when it could not start; *job and *process are then
-// not open.
-bool StartInJob(const char* commandLine, char* desktop, HANDLE* job, PROCESS_INFORMATION* process);
-// Whether a program of the job other than Wine's own background programs
-// (its desktop, RPC service, console host...) still runs.
-bool JobRunning(HANDLE job);
 
 // The library's trace (OutputDebugStringA) from the programs that run while
 // the capture is on, caught as DebugView catches it: the section

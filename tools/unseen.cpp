@@ -1,6 +1,6 @@
 #include "unseen.h"
 
-#include "setup_driver.h"
+#include "jobs.h"
 
 #include <string.h>
 

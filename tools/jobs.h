@@ -1,0 +1,19 @@
+// Programs run in a job of their own, so that a program and every program
+// it starts are waited for and ended together; shared by the setup driver
+// and the runs where nobody sees the screen.
+#pragma once
+#include <windows.h>
+
+// Milliseconds from the performance counter, a monotonic clock.
+ULONGLONG Milliseconds();
+// Starts commandLine (on desktop, or the caller's when NULL) in a new job, so
+// that every program it starts can be waited for and ended together. False,
+// with the last error, when it could not start; *job and *process are then
+// not open.
+bool StartInJob(const char* commandLine, char* desktop, HANDLE* job, PROCESS_INFORMATION* process);
+// Whether a program of the job other than Wine's own background programs
+// (its desktop, RPC service, console host...) still runs.
+bool JobRunning(HANDLE job);
+// Whether processId is one of the job's processes (its own list is asked:
+// Wine's IsProcessInJob fails).
+bool InJob(HANDLE job, DWORD processId);
