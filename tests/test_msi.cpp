@@ -58,7 +58,10 @@ static const char LogPath[] = "C:\\msi.log";
 // installation as the user's choice.
 static const DWORD UserExit = 1602;
 static const DWORD Failure = ERROR_INSTALL_FAILURE;
-static const char NoCodeLine[] = "VINSTALLDLL: no reporter code: run with REPORTERCODE=<code>\n";
+// The gate's refusal when no code is given and none is stored.
+static const char NoCodeLines[] =
+    "VINSTALLDLL: BeforeInstallWithCode returned 0\n"
+    "VINSTALLDLL: no reporter code: run with REPORTERCODE=<code>\n";
 // VinstallStore's CustomActionData is "<options>;<code>", the library's
 // options (src/interface/exports.h): VINSTALL_SILENT 1, VINSTALL_REPLACE_CODE
 // 4, VINSTALL_SAME_CODE 8, VINSTALL_TYPED_CODE 0x20.
@@ -157,6 +160,16 @@ static void RunUnseenMsiexec(const char* arguments, UnseenRun* run, char* status
     WrapperLines(ReadLog(), statuses, size);
 }
 
+// Installs package (in the build's folder) with msiexec /i /qn and the
+// properties given, where nobody sees the screen; the log's lines from the
+// wrapper land in statuses.
+static void InstallUnseen(const char* package, const char* properties, UnseenRun* run, char* statuses, int size)
+{
+    char arguments[3 * MAX_PATH];
+    snprintf(arguments, sizeof arguments, "/i \"%s\\%s\" /qn %s", PackageFolder, package, properties);
+    RunUnseenMsiexec(arguments, run, statuses, size);
+}
+
 static void CheckStatuses(int line, const char* statuses, const char* expected)
 {
     OkAt(__FILE__, line, strcmp(statuses, expected) == 0, "the wrapper's lines are %s, expected %s",
@@ -197,11 +210,6 @@ static void PrepareMachineWithoutPackage()
     RemoveMatching(TempFolder, "VINSTALL.*");
 }
 
-static void PackagePath(char* path, int size, const char* folder, const char* package)
-{
-    snprintf(path, size, "%s\\%s", folder, package);
-}
-
 // --- The package's tables ------------------------------------------------------------
 
 // The first column of the first row that query gives, as text ("" for none).
@@ -233,7 +241,7 @@ static int QueryNumber(MSIHANDLE database, const char* query)
 static MSIHANDLE OpenDatabase(const char* folder, const char* package)
 {
     char path[MAX_PATH];
-    PackagePath(path, sizeof path, folder, package);
+    PathIn(path, sizeof path, folder, package);
     MSIHANDLE database = 0;
     UINT result = MsiOpenDatabaseA(path, MSIDBOPEN_READONLY, &database);
     ok(result == ERROR_SUCCESS, "%s cannot be opened: error %u", path, result);
@@ -371,7 +379,7 @@ static void test_architecture_codes()
         MsiCloseHandle(database);
     }
     char other[MAX_PATH];
-    PackagePath(other, sizeof other, OtherPackageFolder, "Velloran.msi");
+    PathIn(other, sizeof other, OtherPackageFolder, "Velloran.msi");
     if (!OtherPackageFolder[0] || GetFileAttributesA(other) == INVALID_FILE_ATTRIBUTES)
         Skip("the other architecture's package was not built here (%s)", OtherPackageFolder[0] ? other : "no folder");
     else
@@ -398,7 +406,7 @@ static int WINAPI CollectLine(LPVOID, UINT type, LPCSTR message)
 static MSIHANDLE OpenSession(const char* package, const char* const* properties)
 {
     char path[MAX_PATH];
-    PackagePath(path, sizeof path, PackageFolder, package);
+    PathIn(path, sizeof path, PackageFolder, package);
     MsiSetInternalUI(INSTALLUILEVEL_NONE, NULL);
     MsiSetExternalUIA(CollectLine, INSTALLLOGMODE_INFO, NULL);
     MSIHANDLE session = 0;
@@ -450,7 +458,7 @@ static CustomAction WrapperAction(const char* name)
 {
     if (!Wrapper) {
         char path[MAX_PATH];
-        PackagePath(path, sizeof path, PackageFolder, "VinstallMsi.dll");
+        PathIn(path, sizeof path, PackageFolder, "VinstallMsi.dll");
         Wrapper = LoadLibraryA(path);
         ok(Wrapper != NULL, "%s cannot be loaded: error %lu", path, GetLastError());
         if (!Wrapper)
@@ -506,6 +514,18 @@ static void CheckWroteNothing(int line, int deletesBefore)
     OkAt(__FILE__, line, deletes == 1, "%d files deleted by name, expected the library's own", deletes);
 }
 
+// What a deferred action (LocalSystem) made first: the library's own folder,
+// in the temporary folder, administrators-only from its creation.
+static void CheckLibraryFolderForAdministrators(int line)
+{
+    static const char Sddl[] = "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    OkAt(__FILE__, line,
+         CreatedDirectoryCount >= 1 && InTemporaryFolder(CreatedDirectories[0].path) &&
+             strcmp(CreatedDirectories[0].sddl, Sddl) == 0,
+         "the library's folder: %s with \"%s\", expected %s in %s",
+         CreatedDirectoryCount ? CreatedDirectories[0].path : "none", CreatedDirectories[0].sddl, Sddl, TempFolder);
+}
+
 // The gate (VinstallBeforeInstall) in a session of the package, on a
 // machine prepared as a case says: its result, its lines, what it handed
 // to each deferred action, and that it wrote nothing. A stored code is
@@ -531,9 +551,7 @@ static void test_gate_writes_nothing()
         {"a new machine, REPORTERCODE=john", false, false, {"REPORTERCODE=john"}, ERROR_SUCCESS,
          "VINSTALLDLL: BeforeInstallWithCode returned 2\nVINSTALLDLL: reporter code JOHN to be stored\n", GateFolderNew,
          "9;JOHN", "T", "M"},
-        {"a new machine, no code", false, false, {NULL}, Failure,
-         "VINSTALLDLL: BeforeInstallWithCode returned 0\nVINSTALLDLL: no reporter code: run with REPORTERCODE=<code>\n",
-         "", "", "", ""},
+        {"a new machine, no code", false, false, {NULL}, Failure, NoCodeLines, "", "", "", ""},
         {"a new machine, A/B", false, false, {"REPORTERCODE=A/B"}, Failure, RefusedSlashLines, "", "", "", ""},
         {"MARY stored, no code, PDF=1 UPDATE=1", true, true, {"PDF=1", "UPDATE=1"}, ERROR_SUCCESS,
          "VINSTALLDLL: BeforeInstallWithCode returned 1\nVINSTALLDLL: stored reporter code MARY kept\n",
@@ -637,10 +655,7 @@ static void test_rollback_keeps_found_code()
         CheckCodeFile("MARY");
         CheckStatuses(__LINE__, SessionLines,
                       "VINSTALLDLL: BeforeInstallWithCode returned 2\nVINSTALLDLL: reporter code MARY stored in place of JOHN\n");
-        ok(CreatedDirectoryCount >= 1 && InTemporaryFolder(CreatedDirectories[0].path) &&
-               strcmp(CreatedDirectories[0].sddl, "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)") == 0,
-           "the library's folder: %s with \"%s\", expected O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA) in %s",
-           CreatedDirectoryCount ? CreatedDirectories[0].path : "none", CreatedDirectories[0].sddl, TempFolder);
+        CheckLibraryFolderForAdministrators(__LINE__);
         MsiCloseHandle(session);
     }
     CheckTemporaryFolderRemoved(__LINE__);
@@ -693,10 +708,7 @@ static void test_deferred_actions()
         ok(result == ERROR_SUCCESS, "result %u", result);
         ok(strcmp(PropertiesRead, c.read) == 0, "read the properties \"%s\", expected \"%s\"", PropertiesRead, c.read);
         CheckStatuses(__LINE__, SessionLines, c.lines);
-        ok(CreatedDirectoryCount >= 1 && InTemporaryFolder(CreatedDirectories[0].path) &&
-               strcmp(CreatedDirectories[0].sddl, "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)") == 0,
-           "the library's folder: %s with \"%s\"", CreatedDirectoryCount ? CreatedDirectories[0].path : "none",
-           CreatedDirectories[0].sddl);
+        CheckLibraryFolderForAdministrators(__LINE__);
         MsiCloseHandle(session);
         CheckTemporaryFolderRemoved(__LINE__);
     }
@@ -755,6 +767,26 @@ static void test_launch_condition()
 
 // --- Installations run by msiexec ------------------------------------------------------
 
+// The log's lines of an installation for code (as stored: "JOHN") on a
+// machine without C:\TELDAX, from the gate to the line of records, the
+// function that wrote the release records ("MLDInfo" or "UpdateInfo"), then
+// after.
+static void InstalledFor(char* lines, int size, const char* code, const char* records, const char* after)
+{
+    snprintf(lines, size,
+             "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
+             "VINSTALLDLL: reporter code %s to be stored\n"
+             "%s%s"
+             "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
+             "VINSTALLDLL: reporter code %s stored\n"
+             "VINSTALLDLL: BeforeInstallWithCode returned 1\n"
+             "VINSTALLDLL: stored reporter code %s kept\n"
+             "VINSTALLDLL: AfterInstall returned 1\n"
+             "VINSTALLDLL: %s returned 1\n"
+             "%s",
+             code, GateFolderNew, StoreFolderMade, code, code, records, after);
+}
+
 // A first installation on a fresh machine, with a user interface (reduced,
 // /qr): the code typed into the library's real dialog during the gate's
 // check is stored by the deferred action, the package's files installed,
@@ -771,19 +803,7 @@ static void test_first_installation()
 
     ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
     char expected[2048];
-    snprintf(expected, sizeof expected,
-             "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
-             "VINSTALLDLL: reporter code JOHN to be stored\n"
-             "%s"
-             "%s"
-             "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
-             "VINSTALLDLL: reporter code JOHN stored\n"
-             "VINSTALLDLL: BeforeInstallWithCode returned 1\n"
-             "VINSTALLDLL: stored reporter code JOHN kept\n"
-             "VINSTALLDLL: AfterInstall returned 1\n"
-             "VINSTALLDLL: MLDInfo returned 1\n"
-             "VINSTALLDLL: InstallPDF returned 1\n",
-             GateFolderNew, StoreFolderMade);
+    InstalledFor(expected, sizeof expected, "JOHN", "MLDInfo", "VINSTALLDLL: InstallPDF returned 1\n");
     CheckStatuses(__LINE__, statuses, expected);
     // The code typed into the gate's dialog went to the deferred action as
     // a typed one (VINSTALL_SILENT | VINSTALL_SAME_CODE |
@@ -836,18 +856,7 @@ static void test_update_silent()
 
     ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
     char expected[2048];
-    snprintf(expected, sizeof expected,
-             "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
-             "VINSTALLDLL: reporter code MARY to be stored\n"
-             "%s"
-             "%s"
-             "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
-             "VINSTALLDLL: reporter code MARY stored\n"
-             "VINSTALLDLL: BeforeInstallWithCode returned 1\n"
-             "VINSTALLDLL: stored reporter code MARY kept\n"
-             "VINSTALLDLL: AfterInstall returned 1\n"
-             "VINSTALLDLL: UpdateInfo returned 1\n",
-             GateFolderNew, StoreFolderMade);
+    InstalledFor(expected, sizeof expected, "MARY", "UpdateInfo", "");
     CheckStatuses(__LINE__, statuses, expected);
     ok(run.dialogsShown == 0, "the reporter code dialog was shown");
     ok(ProductInstalled(), "the package is not registered as installed");
@@ -1014,9 +1023,7 @@ static void test_silent_without_code()
     char statuses[1024];
     Install("Velloran.msi", "/qn", "", AnswerWithCode, "john", &run, statuses, sizeof statuses);
     ok(run.exitCode == Failure, "exit code %lu, expected %lu", run.exitCode, (unsigned long)Failure);
-    char expected[256];
-    snprintf(expected, sizeof expected, "VINSTALLDLL: BeforeInstallWithCode returned 0\n%s", NoCodeLine);
-    CheckStatuses(__LINE__, statuses, expected);
+    CheckStatuses(__LINE__, statuses, NoCodeLines);
     ok(run.dialogsShown == 0 && run.messageCount == 0, "%d dialogs and %d message boxes shown", run.dialogsShown,
        run.messageCount);
     ok(!ProductInstalled(), "the package is registered as installed");
@@ -1030,55 +1037,28 @@ static void test_silent_without_code()
 struct UnseenCase {
     const char* properties;
     DWORD exitCode;
-    const char* statuses;  // NULL: the refusal of A/B
+    const char* statuses;
 };
-
-// The log's lines of an installation for JOHN on a machine without
-// C:\TELDAX, from the gate to MLDInfo, then after.
-static void InstalledForJohn(char* lines, int size, const char* after)
-{
-    snprintf(lines, size,
-             "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
-             "VINSTALLDLL: reporter code JOHN to be stored\n"
-             "%s%s"
-             "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
-             "VINSTALLDLL: reporter code JOHN stored\n"
-             "VINSTALLDLL: BeforeInstallWithCode returned 1\n"
-             "VINSTALLDLL: stored reporter code JOHN kept\n"
-             "VINSTALLDLL: AfterInstall returned 1\n"
-             "VINSTALLDLL: MLDInfo returned 1\n"
-             "%s",
-             GateFolderNew, StoreFolderMade, after);
-}
 
 static void test_unseen_installations()
 {
     char installed[2048];
-    InstalledForJohn(installed, sizeof installed, "");
+    InstalledFor(installed, sizeof installed, "JOHN", "MLDInfo", "");
     const UnseenCase cases[] = {
         {"REPORTERCODE=john", 0, installed},
-        {"", Failure, "VINSTALLDLL: BeforeInstallWithCode returned 0\n" "VINSTALLDLL: no reporter code: run with REPORTERCODE=<code>\n"},
-        {"REPORTERCODE=A/B", Failure, NULL},
+        {"", Failure, NoCodeLines},
+        {"REPORTERCODE=A/B", Failure, RefusedSlashLines},
     };
     char product[MAX_PATH];
     PathIn(product, sizeof product, PackageFolder, "..\\product");
     for (const UnseenCase& c : cases) {
         SetContext("nobody sees the screen: msiexec /i /qn %s", c.properties);
         PrepareMachineWithoutPackage();
-        char arguments[3 * MAX_PATH];
-        snprintf(arguments, sizeof arguments, "/i \"%s\\Velloran.msi\" /qn %s", PackageFolder, c.properties);
         UnseenRun run;
         char statuses[2048];
-        RunUnseenMsiexec(arguments, &run, statuses, sizeof statuses);
+        InstallUnseen("Velloran.msi", c.properties, &run, statuses, sizeof statuses);
         ok(run.exitCode == c.exitCode, "exit code %lu, expected %lu", run.exitCode, c.exitCode);
-        if (c.statuses) {
-            CheckStatuses(__LINE__, statuses, c.statuses);
-        } else {
-            char expected[512];
-            snprintf(expected, sizeof expected, "VINSTALLDLL: BeforeInstallWithCode returned 0\nVINSTALLDLL: %s\n",
-                     RefusedSlashLine);
-            CheckStatuses(__LINE__, statuses, expected);
-        }
+        CheckStatuses(__LINE__, statuses, c.statuses);
         ok(ProductInstalled() == (c.exitCode == 0), "the package is%s registered as installed",
            ProductInstalled() ? "" : " not");
         if (c.exitCode == 0) {
@@ -1106,10 +1086,7 @@ struct UpgradeCase {
     bool folderRefused;  // the gate went on to ProtectInstallFolder, which refused
 };
 static const UpgradeCase UpgradeCases[] = {
-    {"", true,
-     "VINSTALLDLL: BeforeInstallWithCode returned 0\n"
-     "VINSTALLDLL: no reporter code: run with REPORTERCODE=<code>\n",
-     false},
+    {"", true, NoCodeLines, false},
     {"REPORTERCODE=mary", false,
      "VINSTALLDLL: BeforeInstallWithCode returned 0\n"
      "VINSTALLDLL: another reporter code is stored: JOHN is kept and the given code mary was not used\n"
@@ -1128,11 +1105,9 @@ static const UpgradeCase UpgradeCases[] = {
 static void test_unseen_upgrades_and_removal()
 {
     PrepareMachineWithoutPackage();
-    char arguments[3 * MAX_PATH];
-    snprintf(arguments, sizeof arguments, "/i \"%s\\Velloran.msi\" /qn REPORTERCODE=john", PackageFolder);
     UnseenRun run;
     char statuses[2048];
-    RunUnseenMsiexec(arguments, &run, statuses, sizeof statuses);
+    InstallUnseen("Velloran.msi", "REPORTERCODE=john", &run, statuses, sizeof statuses);
     ok(run.exitCode == 0, "first installation: exit code %lu", run.exitCode);
     char product[MAX_PATH];
     PathIn(product, sizeof product, PackageFolder, "..\\product");
@@ -1142,8 +1117,7 @@ static void test_unseen_upgrades_and_removal()
         FileState before = StateOf(CodeFile);
         if (c.withoutCodeFile)
             DeleteFileA(CodeFile);
-        snprintf(arguments, sizeof arguments, "/i \"%s\\VelloranNext.msi\" /qn %s", PackageFolder, c.properties);
-        RunUnseenMsiexec(arguments, &run, statuses, sizeof statuses);
+        InstallUnseen("VelloranNext.msi", c.properties, &run, statuses, sizeof statuses);
         ok(run.exitCode == Failure, "exit code %lu, expected %lu", run.exitCode, (unsigned long)Failure);
         char expected[2048];
         snprintf(expected, sizeof expected, "%s%s", c.lines, c.folderRefused ? GateFolderRefused : "");
@@ -1161,6 +1135,7 @@ static void test_unseen_upgrades_and_removal()
     }
 
     SetContext("removal");
+    char arguments[128];
     snprintf(arguments, sizeof arguments, "/x %s /qn", ProductCode);
     RunUnseenMsiexec(arguments, &run, statuses, sizeof statuses);
     ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
@@ -1180,21 +1155,19 @@ static void test_unseen_upgrades_and_removal()
 static void test_rollback()
 {
     PrepareMachineWithoutPackage();
-    char arguments[3 * MAX_PATH];
-    snprintf(arguments, sizeof arguments, "/i \"%s\\VelloranFailing.msi\" /qn REPORTERCODE=john", PackageFolder);
     UnseenRun run;
     char statuses[2048];
-    RunUnseenMsiexec(arguments, &run, statuses, sizeof statuses);
+    InstallUnseen("VelloranFailing.msi", "REPORTERCODE=john", &run, statuses, sizeof statuses);
     ok(run.exitCode == Failure, "exit code %lu, expected %lu", run.exitCode, (unsigned long)Failure);
     // The installation as far as the failing action, then the rollback:
     // RC.DAT, the desktop shortcut and the three records deleted, and
     // C:\JOHN and C:\TELDAX once empty.
     char expected[2048];
-    InstalledForJohn(expected, sizeof expected,
-                     "VINSTALLDLL: VinstallStore has no CustomActionData: it must be a deferred action, after "
-                     "VinstallBeforeInstall\n"
-                     "VINSTALLDLL: RemoveLibraryFiles returned 1\n"
-                     "VINSTALLDLL: files deleted: 5; C:\\TELDAX deleted\n");
+    InstalledFor(expected, sizeof expected, "JOHN", "MLDInfo",
+                 "VINSTALLDLL: VinstallStore has no CustomActionData: it must be a deferred action, after "
+                 "VinstallBeforeInstall\n"
+                 "VINSTALLDLL: RemoveLibraryFiles returned 1\n"
+                 "VINSTALLDLL: files deleted: 5; C:\\TELDAX deleted\n");
     CheckStatuses(__LINE__, statuses, expected);
     ok(!ProductInstalled(), "the package is registered as installed");
     ok(!FileExists(CodeFile), "RC.DAT is still there");
@@ -1220,11 +1193,9 @@ static void test_windows_versions()
         SetContext("msiexec at %s", c.version);
         PrepareMachineWithoutPackage();
         ReportWindowsVersionTo("msiexec.exe", c.version);
-        char arguments[3 * MAX_PATH];
-        snprintf(arguments, sizeof arguments, "/i \"%s\\Velloran.msi\" /qn REPORTERCODE=john", PackageFolder);
         UnseenRun run;
         char statuses[2048];
-        RunUnseenMsiexec(arguments, &run, statuses, sizeof statuses);
+        InstallUnseen("Velloran.msi", "REPORTERCODE=john", &run, statuses, sizeof statuses);
         ReportWindowsVersionTo("msiexec.exe", NULL);
         ok(run.exitCode == c.exitCode, "exit code %lu, expected %lu", run.exitCode, c.exitCode);
         ok(ProductInstalled() == (c.exitCode == 0), "the package is%s registered as installed",

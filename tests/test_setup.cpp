@@ -72,6 +72,25 @@ static void OwnerRefusal(const char* owner, char* log, int logSize, char* box, i
 
 static char SetupFolder[MAX_PATH];
 
+// The uninstaller's log, in the temporary folder.
+static void UninstallLogPath(char* path, int size)
+{
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    snprintf(path, size, "%sVelloranUninstall.log", temp);
+}
+
+// Runs the quiet command registered in Programs and Features, as a
+// deployment tool runs it, where nobody sees the screen; a run that did not
+// start or end is reported at the caller's line.
+#define RunQuietRemoval(run) RunQuietRemovalAt(__LINE__, run)
+static void RunQuietRemovalAt(int line, UnseenRun* run)
+{
+    char quiet[MAX_PATH];
+    ReadUninstallValue(UninstallKey, "QuietUninstallString", quiet, sizeof quiet);
+    RunUnseenCheckedAt(__FILE__, line, quiet, UnseenLimitMs, true, run);
+}
+
 // Runs program (in the build's setup folder) with arguments and its log in
 // LogPath; the log's text lands in log.
 static void RunSetupProgram(const char* program, const char* arguments, DialogAnswer answer, const char* code,
@@ -481,17 +500,18 @@ static void test_code_options()
 struct StoredCodeCase {
     const char* arguments;
     DWORD exitCode;
-    const char* line;    // BeforeInstallWithCode's in the log
+    int status;          // BeforeInstallWithCode's status in the log
+    const char* line;    // and its line after it
     const char* stored;  // RC.DAT afterwards
 };
 
 static const StoredCodeCase StoredCodeCases[] = {
-    {"/S /CODE=john", Failed,
+    {"/S /CODE=john", Failed, 0,
      "another reporter code is stored: MARY is kept and the given code john was not used: run with /REPLACECODE "
      "to replace it",
      "MARY"},
-    {"/S /CODE=john /REPLACECODE", 0, "reporter code JOHN stored in place of MARY", "JOHN"},
-    {"/S /CODE=mary", 0, "stored reporter code MARY kept", "MARY"},
+    {"/S /CODE=john /REPLACECODE", 0, 2, "reporter code JOHN stored in place of MARY", "JOHN"},
+    {"/S /CODE=mary", 0, 1, "stored reporter code MARY kept", "MARY"},
 };
 
 static void test_stored_code_on_9x()
@@ -508,8 +528,7 @@ static void test_stored_code_on_9x()
         char expected[512];
         snprintf(expected, sizeof expected,
                  "ProtectInstallFolder 1\r\nC:\\TELDAX: Windows 9x keeps no permissions: nothing to protect\r\n"
-                 "BeforeInstallWithCode %d\r\n%s\r\n",
-                 c.exitCode == 0 ? (strcmp(c.stored, "MARY") == 0 ? 1 : 2) : 0, c.line);
+                 "BeforeInstallWithCode %d\r\n%s\r\n", c.status, c.line);
         ok(StartsWith(log, expected), "log %s, expected it to start with %s", Show(log, strlen(log)),
            Show(expected, strlen(expected)));
         CheckLogHasLine(log, c.exitCode == 0 ? "completed" : "stopped");
@@ -579,13 +598,10 @@ static void test_logs_made_new()
     ok(run.exitCode == 0, "installation: exit code %lu, expected 0", run.exitCode);
     CheckLogOfItsOwn("C:\\setup\\VelloranSetup.log", "completed", "C:\\victim.txt");
 
-    char temp[MAX_PATH], uninstallLog[MAX_PATH];
-    GetTempPathA(sizeof temp, temp);
-    snprintf(uninstallLog, sizeof uninstallLog, "%sVelloranUninstall.log", temp);
+    char uninstallLog[MAX_PATH];
+    UninstallLogPath(uninstallLog, sizeof uninstallLog);
     PlantHardLink(uninstallLog, "C:\\victim2.txt");
-    char quiet[MAX_PATH];
-    ReadUninstallValue(UninstallKey, "QuietUninstallString", quiet, sizeof quiet);
-    RunUnseenChecked(quiet, UnseenLimitMs, true, &run);
+    RunQuietRemoval(&run);
     ok(run.exitCode == 0, "removal: exit code %lu, expected 0", run.exitCode);
     CheckLogOfItsOwn(uninstallLog, "removed", "C:\\victim2.txt");
     DeleteFileA(uninstallLog);
@@ -741,16 +757,14 @@ static void test_unseen_update_and_removal()
 
     // Removal with the quiet command, as registered, while another setup
     // program runs: it waits for nothing and asks to be tried again.
-    char quiet[MAX_PATH];
-    ReadUninstallValue(UninstallKey, "QuietUninstallString", quiet, sizeof quiet);
     HANDLE other = HoldMutex("Global\\VelloranSetup");
-    RunUnseenChecked(quiet, UnseenLimitMs, true, &run);
+    RunQuietRemoval(&run);
     CloseHandle(other);
     ok(run.exitCode == Busy, "removal while another setup program runs: exit code %lu, expected %lu", run.exitCode,
        Busy);
     ok(FileExists("C:\\TELDAX\\vell.exe"), "removed while another setup program runs");
 
-    RunUnseenChecked(quiet, UnseenLimitMs, true, &run);
+    RunQuietRemoval(&run);
     ok(run.exitCode == 0, "removal: exit code %lu, expected 0", run.exitCode);
     CheckRemovedKeeping("JOHN");
     ReadUninstallValue(UninstallKey, "DisplayName", value, sizeof value);
@@ -772,9 +786,7 @@ static void test_removal_then_reinstallation()
     char log[1024];
     RunUnseenSetup("VelloranSetup.exe", "/S /CODE=john", true, &run, log, sizeof log);
     ok(run.exitCode == 0, "installation: exit code %lu, expected 0", run.exitCode);
-    char quiet[MAX_PATH];
-    ReadUninstallValue(UninstallKey, "QuietUninstallString", quiet, sizeof quiet);
-    RunUnseenChecked(quiet, UnseenLimitMs, true, &run);
+    RunQuietRemoval(&run);
     ok(run.exitCode == 0, "removal: exit code %lu, expected 0", run.exitCode);
     CheckRemovedKeeping("JOHN");
     ok(!FileExists("C:\\TELDAX\\Uninstall.exe"), "C:\\TELDAX\\Uninstall.exe is still there after the removal");
@@ -805,12 +817,9 @@ static void test_removal_refused()
     ok(MoveFileA("C:\\TELDAX", "C:\\elsewhere"), "cannot move C:\\TELDAX away: error %lu", GetLastError());
     if (!MakeFolderLink("C:\\TELDAX", "C:\\elsewhere"))
         return;
-    char temp[MAX_PATH], uninstallLog[MAX_PATH];
-    GetTempPathA(sizeof temp, temp);
-    snprintf(uninstallLog, sizeof uninstallLog, "%sVelloranUninstall.log", temp);
-    char quiet[MAX_PATH];
-    ReadUninstallValue(UninstallKey, "QuietUninstallString", quiet, sizeof quiet);
-    RunUnseenChecked(quiet, UnseenLimitMs, true, &run);
+    char uninstallLog[MAX_PATH];
+    UninstallLogPath(uninstallLog, sizeof uninstallLog);
+    RunQuietRemoval(&run);
     RemoveFolderLink("C:\\TELDAX");
     ok(run.exitCode == Failed, "removal: exit code %lu, expected %lu", run.exitCode, Failed);
     ReadText(uninstallLog, log, sizeof log);

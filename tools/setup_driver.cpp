@@ -262,6 +262,24 @@ DWORD WINAPI MonitorTrace(void*)
     }
 }
 
+// Stops the monitor's thread, if one runs, and closes what it used.
+void CloseMonitor()
+{
+    if (Monitor.thread) {
+        SetEvent(Monitor.stop);
+        WaitForSingleObject(Monitor.thread, INFINITE);
+        CloseHandle(Monitor.thread);
+    }
+    if (Monitor.view)
+        UnmapViewOfFile(Monitor.view);
+    HANDLE handles[] = {Monitor.section, Monitor.bufferReady, Monitor.dataReady, Monitor.stop};
+    for (HANDLE handle : handles) {
+        if (handle)
+            CloseHandle(handle);
+    }
+    memset(&Monitor, 0, sizeof Monitor);
+}
+
 }  // namespace
 
 bool StartTraceCapture()
@@ -278,26 +296,13 @@ bool StartTraceCapture()
         Monitor.thread = CreateThread(NULL, 0, MonitorTrace, NULL, 0, NULL);
     if (Monitor.thread)
         return true;
-    CapturedTrace ignored;
-    StopTraceCapture(&ignored);
+    CloseMonitor();
     return false;
 }
 
 void StopTraceCapture(CapturedTrace* trace)
 {
-    if (Monitor.thread) {
-        SetEvent(Monitor.stop);
-        WaitForSingleObject(Monitor.thread, INFINITE);
-        CloseHandle(Monitor.thread);
-    }
-    if (Monitor.view)
-        UnmapViewOfFile(Monitor.view);
-    HANDLE handles[] = {Monitor.section, Monitor.bufferReady, Monitor.dataReady, Monitor.stop};
-    for (HANDLE handle : handles) {
-        if (handle)
-            CloseHandle(handle);
-    }
-    memset(&Monitor, 0, sizeof Monitor);
+    CloseMonitor();
     *trace = Caught;
 }
 
