@@ -280,12 +280,14 @@ extern int ResolveCount;
 
 // --- Security: what the library reads through advapi32 ------------------------------------
 // The library finds its advapi32 calls with GetProcAddress, which the harness
-// hooks. For GetKernelObjectSecurity, OpenProcessToken and CheckTokenMembership
-// it hands back a wrapper that counts the call, fails it when FailCall says
-// so (GetKernelObjectSecurity's path part is matched against the path the
-// handle was opened with) and otherwise answers as chosen below or reaches
-// the real function. FailCall("GetProcAddress", 0, name, ERROR_PROC_NOT_FOUND)
-// makes a function missing, as on an older Windows.
+// hooks. For GetKernelObjectSecurity, SetKernelObjectSecurity,
+// OpenProcessToken, CheckTokenMembership and GetTokenInformation (as for
+// ProcessIdToSessionId and the ntdll calls FailCall lists) it hands back a
+// wrapper that counts the call, fails it when FailCall says so (the path part
+// of GetKernelObjectSecurity and SetKernelObjectSecurity is matched against
+// the path the handle was opened with) and otherwise answers as chosen below
+// or reaches the real function. FailCall("GetProcAddress", 0, name,
+// ERROR_PROC_NOT_FOUND) makes a function missing, as on an older Windows.
 //
 // The object the library opened as path (case-insensitive) has the owner and
 // DACL of sddl, until UseRealSecurity().
