@@ -1172,6 +1172,14 @@ void RemoveFolderLink(const char* link)
     }
 }
 
+// Only a link: RemoveFolderLink of a real folder removes nothing and waits
+// 5 s for it to go.
+void RemoveFolderLinkIfAny(const char* path)
+{
+    if (IsFolderLink(GetFileAttributesA(path)))
+        RemoveFolderLink(path);
+}
+
 bool SwapForHardLink(const char* path, const char* victim)
 {
     char away[MAX_PATH + 8];

@@ -222,6 +222,8 @@ const char* Cwd();
 bool MakeHardLink(const char* link, const char* existing);
 bool MakeFolderLink(const char* link, const char* target);
 void RemoveFolderLink(const char* link);
+// RemoveFolderLink when path is a link to a folder; nothing otherwise.
+void RemoveFolderLinkIfAny(const char* path);
 // --- Someone swapping a name at the last moment -----------------------------------------
 // action runs once, just before the library's occurrence-th call (1-based)
 // of function whose path contains pathPart (NULL: any): "WriteFile" (on a

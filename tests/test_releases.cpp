@@ -728,8 +728,7 @@ static void TestConverterOnlyFromAdministratorsFolder()
             c.prepare();
         int status = CallExport("InstallPDF", setupWindow);
         ClearFaults();
-        if (GetFileAttributesA("C:\\TELDAX\\plugins") != INVALID_FILE_ATTRIBUTES)
-            RemoveFolderLink("C:\\TELDAX\\plugins");
+        RemoveFolderLinkIfAny("C:\\TELDAX\\plugins");
         UseRealSecurity();
         UseRealVersion();
         UseRealVolume();
@@ -751,9 +750,7 @@ static void TestConverterOnlyFromAdministratorsFolder()
             CloseHandle(alone);
             ok(MoveFileA("C:\\TELDAX", "C:\\TELDAX.moved"), "C:\\TELDAX still held (error %lu)", GetLastError());
         }
-        DWORD folder = GetFileAttributesA("C:\\TELDAX");
-        if (folder != INVALID_FILE_ATTRIBUTES && (folder & FILE_ATTRIBUTE_REPARSE_POINT))
-            RemoveFolderLink("C:\\TELDAX");
+        RemoveFolderLinkIfAny("C:\\TELDAX");
     }
     ShellExecuteRecordOnly = false;
     DestroyWindow(setupWindow);
