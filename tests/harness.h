@@ -294,6 +294,13 @@ extern int ResolveCount;
 // The object the library opened as path (case-insensitive) has the owner and
 // DACL of sddl, until UseRealSecurity().
 void ReportSecurity(const char* path, const char* sddl);
+// For ReportSecurity and for what the library passes, as SDDL: the DACL of
+// a folder only administrators may change (SYSTEM and Administrators full
+// control, Users read and execute, inherited by files and folders inside,
+// protected from the parent's ACEs), to put after an owner; and a user
+// other than the installing one, neither administrator nor system.
+#define ADMINISTRATORS_FOLDER_SDDL "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+#define ANOTHER_USER_SID "S-1-5-21-1-2-3-1001"
 // CheckTokenMembership answers member (true or false) for any group.
 void ReportTokenMembership(bool member);
 // GetTokenInformation answers TokenElevationType with type: 1 (default: no

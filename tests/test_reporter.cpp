@@ -793,8 +793,7 @@ struct FolderSecurityCase {
     const char* traced;
 };
 static const FolderSecurityCase FolderSecurityCases[] = {
-    {"Windows 7", NULL, "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)",
-     "C:\\TELDAX created, writable by administrators only"},
+    {"Windows 7", NULL, "O:BA" ADMINISTRATORS_FOLDER_SDDL, "C:\\TELDAX created, writable by administrators only"},
     {"NT 4.0", WindowsNT4, "O:BAD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)",
      "advapi32.dll has no SetSecurityDescriptorControl (error 127)"},
     {"Windows 98", Windows98, NULL, "C:\\TELDAX created with the default security"},
