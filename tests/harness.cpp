@@ -687,6 +687,14 @@ template <typename T> static void Hook(HMODULE module, const char* name, T repla
         *real = (T)old;
 }
 
+// For a function the library finds through GetProcAddress: keeps the real
+// function in slot and hands back the wrapper in its place.
+template <typename T> static FARPROC Wrapped(FARPROC real, T wrapper, T* slot)
+{
+    *slot = (T)(void*)real;
+    return (FARPROC)(void*)wrapper;
+}
+
 void InstallHooks(HMODULE module)
 {
     Hook(module, "CreateFileA", HookCreateFileA, &RealCreateFileA);
@@ -1164,6 +1172,14 @@ void RemoveFolderLink(const char* link)
     }
 }
 
+// Only a link: RemoveFolderLink of a real folder removes nothing and waits
+// 5 s for it to go.
+void RemoveFolderLinkIfAny(const char* path)
+{
+    if (IsFolderLink(GetFileAttributesA(path)))
+        RemoveFolderLink(path);
+}
+
 bool SwapForHardLink(const char* path, const char* victim)
 {
     char away[MAX_PATH + 8];
@@ -1333,21 +1349,27 @@ void ProxyLinkObjects(HMODULE module)
 DirectoryRecord CreatedDirectories[8];
 int CreatedDirectoryCount;
 
+// The parts what of descriptor as SDDL in sddl (size bytes); empty when there
+// is no descriptor or it does not convert.
+static void DescriptorAsSddl(PSECURITY_DESCRIPTOR descriptor, SECURITY_INFORMATION what, char* sddl, int size)
+{
+    sddl[0] = '\0';
+    char* text = NULL;
+    if (descriptor &&
+        ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, what, &text, NULL)) {
+        lstrcpynA(sddl, text, size);
+        LocalFree(text);
+    }
+}
+
 static void RecordCreatedDirectory(const char* path, const SECURITY_ATTRIBUTES* security)
 {
     if (CreatedDirectoryCount < (int)ARRAYSIZE(CreatedDirectories)) {
         DirectoryRecord& r = CreatedDirectories[CreatedDirectoryCount];
         lstrcpynA(r.path, path ? path : "(null)", sizeof r.path);
         r.withSecurity = security && security->lpSecurityDescriptor;
-        r.sddl[0] = '\0';
-        char* text = NULL;
-        if (r.withSecurity &&
-            ConvertSecurityDescriptorToStringSecurityDescriptorA(
-                security->lpSecurityDescriptor, SDDL_REVISION_1,
-                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, NULL)) {
-            lstrcpynA(r.sddl, text, sizeof r.sddl);
-            LocalFree(text);
-        }
+        DescriptorAsSddl(r.withSecurity ? security->lpSecurityDescriptor : NULL,
+                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, r.sddl, sizeof r.sddl);
     }
     ++CreatedDirectoryCount;
 }
@@ -1489,17 +1511,12 @@ static BOOL WINAPI WrapSetKernelObjectSecurity(HANDLE object, SECURITY_INFORMATI
     if (SecuritySetCount < (int)ARRAYSIZE(SecuritySets)) {
         SecuritySetRecord& r = SecuritySets[SecuritySetCount];
         lstrcpynA(r.path, path, sizeof r.path);
-        r.sddl[0] = '\0';
         r.control = 0;
         SECURITY_DESCRIPTOR_CONTROL control = 0;
         DWORD revision;
         if (GetSecurityDescriptorControl(descriptor, &control, &revision))
             r.control = control;
-        char* text = NULL;
-        if (ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, what, &text, NULL)) {
-            lstrcpynA(r.sddl, text, sizeof r.sddl);
-            LocalFree(text);
-        }
+        DescriptorAsSddl(descriptor, what, r.sddl, sizeof r.sddl);
     }
     ++SecuritySetCount;
     if (Fails("SetKernelObjectSecurity", path))
@@ -1615,42 +1632,24 @@ static FARPROC WINAPI HookGetProcAddress(HMODULE module, LPCSTR name)
     FARPROC real = RealGetProcAddress(module, name);
     if (!real)
         return NULL;
-    if (strcmp(name, "GetKernelObjectSecurity") == 0) {
-        RealGetKernelObjectSecurity = (decltype(RealGetKernelObjectSecurity))(void*)real;
-        return (FARPROC)(void*)WrapGetKernelObjectSecurity;
-    }
-    if (strcmp(name, "OpenProcessToken") == 0) {
-        RealOpenProcessToken = (decltype(RealOpenProcessToken))(void*)real;
-        return (FARPROC)(void*)WrapOpenProcessToken;
-    }
-    if (strcmp(name, "CheckTokenMembership") == 0) {
-        RealCheckTokenMembership = (decltype(RealCheckTokenMembership))(void*)real;
-        return (FARPROC)(void*)WrapCheckTokenMembership;
-    }
-    if (strcmp(name, "GetTokenInformation") == 0) {
-        RealGetTokenInformation = (decltype(RealGetTokenInformation))(void*)real;
-        return (FARPROC)(void*)WrapGetTokenInformation;
-    }
-    if (strcmp(name, "SetKernelObjectSecurity") == 0) {
-        RealSetKernelObjectSecurity = (decltype(RealSetKernelObjectSecurity))(void*)real;
-        return (FARPROC)(void*)WrapSetKernelObjectSecurity;
-    }
-    if (strcmp(name, "ProcessIdToSessionId") == 0) {
-        RealProcessIdToSessionId = (decltype(RealProcessIdToSessionId))(void*)real;
-        return (FARPROC)(void*)WrapProcessIdToSessionId;
-    }
-    if (strcmp(name, "NtQueryInformationFile") == 0) {
-        RealNtQueryInformationFile = (FileInformationCall)(void*)real;
-        return (FARPROC)(void*)WrapNtQueryInformationFile;
-    }
-    if (strcmp(name, "NtQueryObject") == 0) {
-        RealNtQueryObject = (ObjectInformationCall)(void*)real;
-        return (FARPROC)(void*)WrapNtQueryObject;
-    }
-    if (strcmp(name, "NtSetInformationFile") == 0) {
-        RealNtSetInformationFile = (FileInformationCall)(void*)real;
-        return (FARPROC)(void*)WrapNtSetInformationFile;
-    }
+    if (strcmp(name, "GetKernelObjectSecurity") == 0)
+        return Wrapped(real, WrapGetKernelObjectSecurity, &RealGetKernelObjectSecurity);
+    if (strcmp(name, "OpenProcessToken") == 0)
+        return Wrapped(real, WrapOpenProcessToken, &RealOpenProcessToken);
+    if (strcmp(name, "CheckTokenMembership") == 0)
+        return Wrapped(real, WrapCheckTokenMembership, &RealCheckTokenMembership);
+    if (strcmp(name, "GetTokenInformation") == 0)
+        return Wrapped(real, WrapGetTokenInformation, &RealGetTokenInformation);
+    if (strcmp(name, "SetKernelObjectSecurity") == 0)
+        return Wrapped(real, WrapSetKernelObjectSecurity, &RealSetKernelObjectSecurity);
+    if (strcmp(name, "ProcessIdToSessionId") == 0)
+        return Wrapped(real, WrapProcessIdToSessionId, &RealProcessIdToSessionId);
+    if (strcmp(name, "NtQueryInformationFile") == 0)
+        return Wrapped(real, WrapNtQueryInformationFile, &RealNtQueryInformationFile);
+    if (strcmp(name, "NtQueryObject") == 0)
+        return Wrapped(real, WrapNtQueryObject, &RealNtQueryObject);
+    if (strcmp(name, "NtSetInformationFile") == 0)
+        return Wrapped(real, WrapNtSetInformationFile, &RealNtSetInformationFile);
     return real;
 }
 

@@ -222,6 +222,8 @@ const char* Cwd();
 bool MakeHardLink(const char* link, const char* existing);
 bool MakeFolderLink(const char* link, const char* target);
 void RemoveFolderLink(const char* link);
+// RemoveFolderLink when path is a link to a folder; nothing otherwise.
+void RemoveFolderLinkIfAny(const char* path);
 // --- Someone swapping a name at the last moment -----------------------------------------
 // action runs once, just before the library's occurrence-th call (1-based)
 // of function whose path contains pathPart (NULL: any): "WriteFile" (on a
@@ -280,16 +282,25 @@ extern int ResolveCount;
 
 // --- Security: what the library reads through advapi32 ------------------------------------
 // The library finds its advapi32 calls with GetProcAddress, which the harness
-// hooks. For GetKernelObjectSecurity, OpenProcessToken and CheckTokenMembership
-// it hands back a wrapper that counts the call, fails it when FailCall says
-// so (GetKernelObjectSecurity's path part is matched against the path the
-// handle was opened with) and otherwise answers as chosen below or reaches
-// the real function. FailCall("GetProcAddress", 0, name, ERROR_PROC_NOT_FOUND)
-// makes a function missing, as on an older Windows.
+// hooks. For GetKernelObjectSecurity, SetKernelObjectSecurity,
+// OpenProcessToken, CheckTokenMembership and GetTokenInformation (as for
+// ProcessIdToSessionId and the ntdll calls FailCall lists) it hands back a
+// wrapper that counts the call, fails it when FailCall says so (the path part
+// of GetKernelObjectSecurity and SetKernelObjectSecurity is matched against
+// the path the handle was opened with) and otherwise answers as chosen below
+// or reaches the real function. FailCall("GetProcAddress", 0, name,
+// ERROR_PROC_NOT_FOUND) makes a function missing, as on an older Windows.
 //
 // The object the library opened as path (case-insensitive) has the owner and
 // DACL of sddl, until UseRealSecurity().
 void ReportSecurity(const char* path, const char* sddl);
+// For ReportSecurity and for what the library passes, as SDDL: the DACL of
+// a folder only administrators may change (SYSTEM and Administrators full
+// control, Users read and execute, inherited by files and folders inside,
+// protected from the parent's ACEs), to put after an owner; and a user
+// other than the installing one, neither administrator nor system.
+#define ADMINISTRATORS_FOLDER_SDDL "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+#define ANOTHER_USER_SID "S-1-5-21-1-2-3-1001"
 // CheckTokenMembership answers member (true or false) for any group.
 void ReportTokenMembership(bool member);
 // GetTokenInformation answers TokenElevationType with type: 1 (default: no

@@ -541,7 +541,6 @@ static void NoSplitToken()
 {
     ReportElevationType(TokenElevationTypeDefault);
 }
-#define ANOTHER_USER "S-1-5-21-1-2-3-1001"
 // Entries beside install.exe, each with what the platform says of it; the
 // rest of the folder as Wine reports it, taken for an administrator's by
 // NoSplitToken.
@@ -549,7 +548,7 @@ static void DllOfAnotherUser()
 {
     NoSplitToken();
     WriteBytes("C:\\TELDAX\\version.dll", "MZ", 2);
-    ReportSecurity("c:\\teldax\\version.dll", "O:" ANOTHER_USER "D:(A;;FA;;;" ANOTHER_USER ")");
+    ReportSecurity("c:\\teldax\\version.dll", "O:" ANOTHER_USER_SID "D:(A;;FA;;;" ANOTHER_USER_SID ")");
 }
 static void LocalFolderWithDllOfAnotherUser()
 {
@@ -557,7 +556,7 @@ static void LocalFolderWithDllOfAnotherUser()
     MakeDirectory("C:\\TELDAX\\install.exe.local");
     WriteBytes("C:\\TELDAX\\install.exe.local\\comctl32.dll", "MZ", 2);
     ReportSecurity("c:\\teldax\\install.exe.local\\comctl32.dll",
-                   "O:" ANOTHER_USER "D:(A;;FA;;;" ANOTHER_USER ")");
+                   "O:" ANOTHER_USER_SID "D:(A;;FA;;;" ANOTHER_USER_SID ")");
 }
 static void ManifestUsersMayWrite()
 {
@@ -609,7 +608,6 @@ static void SecurityCallMissing()
 // folder and for install.exe (NULL: what the platform says; under Wine the
 // installing user owns both and has full control, with SYSTEM). "%s" stands
 // for the installing user.
-#define ADMINS_FOLDER "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
 #define ADMINS_PROGRAM "D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)"
 #define TRUSTED_INSTALLER "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
 struct StartCase {
@@ -621,9 +619,9 @@ struct StartCase {
     const char* traced;
 };
 static const StartCase StartCases[] = {
-    {"administrators only", "O:BA" ADMINS_FOLDER, "O:BA" ADMINS_PROGRAM, NULL, true,
+    {"administrators only", "O:BA" ADMINISTRATORS_FOLDER_SDDL, "O:BA" ADMINS_PROGRAM, NULL, true,
      "c:\\teldax and c:\\teldax\\install.exe: only administrators may change them"},
-    {"owners SYSTEM and TrustedInstaller, TrustedInstaller full control", "O:SY" ADMINS_FOLDER,
+    {"owners SYSTEM and TrustedInstaller, TrustedInstaller full control", "O:SY" ADMINISTRATORS_FOLDER_SDDL,
      "O:" TRUSTED_INSTALLER "D:(A;;FA;;;" TRUSTED_INSTALLER ")(A;;0x1200a9;;;BU)", NULL, true,
      "only administrators may change them"},
     {"CREATOR OWNER full control of what is put inside", "O:BAD:P(A;OICIIO;GA;;;CO)(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)",
@@ -641,31 +639,32 @@ static const StartCase StartCases[] = {
     // Every entry beside install.exe: a DLL there is loaded before the
     // system's, install.exe.manifest and install.exe.local redirect what it
     // loads.
-    {"a DLL of another user beside install.exe", "O:BA" ADMINS_FOLDER, "O:BA" ADMINS_PROGRAM, DllOfAnotherUser, false,
-     "c:\\teldax\\version.dll: " ANOTHER_USER " may change it as its owner (rights 0x00060000)"},
-    {"install.exe.local holding a DLL of another user", "O:BA" ADMINS_FOLDER, "O:BA" ADMINS_PROGRAM,
+    {"a DLL of another user beside install.exe", "O:BA" ADMINISTRATORS_FOLDER_SDDL, "O:BA" ADMINS_PROGRAM,
+     DllOfAnotherUser, false,
+     "c:\\teldax\\version.dll: " ANOTHER_USER_SID " may change it as its owner (rights 0x00060000)"},
+    {"install.exe.local holding a DLL of another user", "O:BA" ADMINISTRATORS_FOLDER_SDDL, "O:BA" ADMINS_PROGRAM,
      LocalFolderWithDllOfAnotherUser, false,
-     "c:\\teldax\\install.exe.local\\comctl32.dll: " ANOTHER_USER " may change it as its owner"},
-    {"install.exe.manifest that Users may write", "O:BA" ADMINS_FOLDER, "O:BA" ADMINS_PROGRAM, ManifestUsersMayWrite,
-     false, "c:\\teldax\\install.exe.manifest: S-1-5-32-545 may change it (rights 0x0012019f)"},
-    {"a DLL that is a second name of a file elsewhere", "O:BA" ADMINS_FOLDER, "O:BA" ADMINS_PROGRAM, DllHardLink, false,
-     "c:\\teldax\\x.dll: it has 2 names (a hard link)"},
-    {"a folder beside install.exe that leads elsewhere", "O:BA" ADMINS_FOLDER, "O:BA" ADMINS_PROGRAM, FolderLinkBeside,
-     false, "c:\\teldax\\plugins: it is a reparse point"},
-    {"the product's folder, all of it an administrator's", "O:BA" ADMINS_FOLDER, "O:BA" ADMINS_PROGRAM, ProductFolder,
-     true, "c:\\teldax and c:\\teldax\\install.exe: only administrators may change them"},
+     "c:\\teldax\\install.exe.local\\comctl32.dll: " ANOTHER_USER_SID " may change it as its owner"},
+    {"install.exe.manifest that Users may write", "O:BA" ADMINISTRATORS_FOLDER_SDDL, "O:BA" ADMINS_PROGRAM,
+     ManifestUsersMayWrite, false, "c:\\teldax\\install.exe.manifest: S-1-5-32-545 may change it (rights 0x0012019f)"},
+    {"a DLL that is a second name of a file elsewhere", "O:BA" ADMINISTRATORS_FOLDER_SDDL, "O:BA" ADMINS_PROGRAM,
+     DllHardLink, false, "c:\\teldax\\x.dll: it has 2 names (a hard link)"},
+    {"a folder beside install.exe that leads elsewhere", "O:BA" ADMINISTRATORS_FOLDER_SDDL, "O:BA" ADMINS_PROGRAM,
+     FolderLinkBeside, false, "c:\\teldax\\plugins: it is a reparse point"},
+    {"the product's folder, all of it an administrator's", "O:BA" ADMINISTRATORS_FOLDER_SDDL, "O:BA" ADMINS_PROGRAM,
+     ProductFolder, true, "c:\\teldax and c:\\teldax\\install.exe: only administrators may change them"},
     {"NT 4.0: the installing user's groups read from the token", NULL, NULL, WindowsNT4, true,
      "only administrators may change them"},
     {"owner the installing user, not an administrator", "O:%sD:(A;OICI;FA;;;SY)(A;OICI;FA;;;%s)", NULL,
      TokenNotAdministrator, false, "c:\\teldax: S-1-5-21-0-0-0-1000 may change it as its owner (rights 0x00060000)"},
     {"owner the installing user, its token unreadable", NULL, NULL, TokenUnreadable, false,
      "the setup program's user does not count as an administrator (error 5)"},
-    {"folder owned by another user", "O:S-1-5-21-1-2-3-1001" ADMINS_FOLDER, "O:BA" ADMINS_PROGRAM, NULL, false,
-     "c:\\teldax: S-1-5-21-1-2-3-1001 may change it as its owner (rights 0x00060000)"},
-    {"install.exe owned by another user", "O:BA" ADMINS_FOLDER, "O:S-1-5-21-1-2-3-1001" ADMINS_PROGRAM, NULL,
-     false, "c:\\teldax\\install.exe: S-1-5-21-1-2-3-1001 may change it as its owner (rights 0x00060000)"},
-    {"Users may write install.exe", "O:BA" ADMINS_FOLDER, "O:BAD:(A;;FA;;;BA)(A;;FRFW;;;BU)", NULL, false,
-     "c:\\teldax\\install.exe: S-1-5-32-545 may change it (rights 0x0012019f)"},
+    {"folder owned by another user", "O:" ANOTHER_USER_SID ADMINISTRATORS_FOLDER_SDDL, "O:BA" ADMINS_PROGRAM, NULL,
+     false, "c:\\teldax: " ANOTHER_USER_SID " may change it as its owner (rights 0x00060000)"},
+    {"install.exe owned by another user", "O:BA" ADMINISTRATORS_FOLDER_SDDL, "O:" ANOTHER_USER_SID ADMINS_PROGRAM, NULL,
+     false, "c:\\teldax\\install.exe: " ANOTHER_USER_SID " may change it as its owner (rights 0x00060000)"},
+    {"Users may write install.exe", "O:BA" ADMINISTRATORS_FOLDER_SDDL, "O:BAD:(A;;FA;;;BA)(A;;FRFW;;;BU)", NULL,
+     false, "c:\\teldax\\install.exe: S-1-5-32-545 may change it (rights 0x0012019f)"},
     {"Authenticated Users may modify the folder", "O:BAD:(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;AU)",
      "O:BA" ADMINS_PROGRAM, NULL, false,
      "c:\\teldax: S-1-5-11 may change it (rights 0x001301bf)"},
@@ -673,34 +672,35 @@ static const StartCase StartCases[] = {
      NULL, false, "c:\\teldax: S-1-1-0 may change it (rights 0x00100002)"},
     {"Users may write what is later put in the folder", "O:BAD:P(A;OICI;FA;;;BA)(A;OICIIO;GW;;;BU)",
      "O:BA" ADMINS_PROGRAM, NULL, false, "c:\\teldax: S-1-5-32-545 may change it (rights 0x40000000)"},
-    {"Interactive may take ownership of install.exe", "O:BA" ADMINS_FOLDER, "O:BAD:(A;;FA;;;BA)(A;;WO;;;IU)", NULL,
-     false, "c:\\teldax\\install.exe: S-1-5-4 may change it (rights 0x00080000)"},
-    {"install.exe with a null DACL", "O:BA" ADMINS_FOLDER, "O:BAD:NO_ACCESS_CONTROL", NULL, false,
+    {"Interactive may take ownership of install.exe", "O:BA" ADMINISTRATORS_FOLDER_SDDL,
+     "O:BAD:(A;;FA;;;BA)(A;;WO;;;IU)", NULL, false,
+     "c:\\teldax\\install.exe: S-1-5-4 may change it (rights 0x00080000)"},
+    {"install.exe with a null DACL", "O:BA" ADMINISTRATORS_FOLDER_SDDL, "O:BAD:NO_ACCESS_CONTROL", NULL, false,
      "c:\\teldax\\install.exe: it has no DACL, so anyone may change it"},
     {"folder without a DACL", "O:BA", "O:BA" ADMINS_PROGRAM, NULL, false,
      "c:\\teldax: it has no DACL, so anyone may change it"},
-    {"install.exe's security cannot be read", "O:BA" ADMINS_FOLDER, "O:BA" ADMINS_PROGRAM, SecurityUnreadable,
-     false, "c:\\teldax\\install.exe: its security cannot be read (error 5)"},
+    {"install.exe's security cannot be read", "O:BA" ADMINISTRATORS_FOLDER_SDDL, "O:BA" ADMINS_PROGRAM,
+     SecurityUnreadable, false, "c:\\teldax\\install.exe: its security cannot be read (error 5)"},
     {"advapi32 without GetKernelObjectSecurity", NULL, NULL, SecurityCallMissing, false,
      "advapi32.dll has no GetKernelObjectSecurity (error 127)"},
-    {"C:\\TELDAX a link to another folder", "O:BA" ADMINS_FOLDER, "O:BA" ADMINS_PROGRAM, FolderIsLink, false,
-     "c:\\teldax: it is a reparse point"},
-    {"install.exe missing", "O:BA" ADMINS_FOLDER, NULL, ProgramMissing, false,
+    {"C:\\TELDAX a link to another folder", "O:BA" ADMINISTRATORS_FOLDER_SDDL, "O:BA" ADMINS_PROGRAM, FolderIsLink,
+     false, "c:\\teldax: it is a reparse point"},
+    {"install.exe missing", "O:BA" ADMINISTRATORS_FOLDER_SDDL, NULL, ProgramMissing, false,
      "c:\\teldax\\install.exe: it cannot be opened (error 2)"},
-    {"Windows 98, whatever the owner", "O:S-1-5-21-1-2-3-1001D:(A;OICI;FA;;;WD)", NULL, Windows98, true,
+    {"Windows 98, whatever the owner", "O:" ANOTHER_USER_SID "D:(A;OICI;FA;;;WD)", NULL, Windows98, true,
      "c:\\teldax\\install.exe not checked: Windows 9x keeps no permissions"},
-    {"FAT32 volume on the NT family: anyone may replace it", "O:BA" ADMINS_FOLDER, "O:BA" ADMINS_PROGRAM,
+    {"FAT32 volume on the NT family: anyone may replace it", "O:BA" ADMINISTRATORS_FOLDER_SDDL, "O:BA" ADMINS_PROGRAM,
      FatVolume, false, "c:\\teldax\\install.exe: FAT32 keeps no permissions"},
-    {"NT 4.0 on a FAT volume", "O:BA" ADMINS_FOLDER, "O:BA" ADMINS_PROGRAM, WindowsNT4OnFat, false,
+    {"NT 4.0 on a FAT volume", "O:BA" ADMINISTRATORS_FOLDER_SDDL, "O:BA" ADMINS_PROGRAM, WindowsNT4OnFat, false,
      "c:\\teldax\\install.exe: FAT keeps no permissions"},
-    {"Users may write install.exe's attributes", "O:BA" ADMINS_FOLDER,
+    {"Users may write install.exe's attributes", "O:BA" ADMINISTRATORS_FOLDER_SDDL,
      "O:BAD:(A;;FA;;;BA)(A;;0x1200a9;;;BU)(A;;0x100;;;BU)", NULL, false,
      "c:\\teldax\\install.exe: S-1-5-32-545 may change it (rights 0x00000100)"},
     {"Authenticated Users may write the folder's extended attributes",
      "O:BAD:(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)(A;;0x10;;;AU)", "O:BA" ADMINS_PROGRAM, NULL, false,
      "c:\\teldax: S-1-5-11 may change it (rights 0x00000010)"},
-    {"file system unknown: checked all the same", "O:S-1-5-21-1-2-3-1001D:(A;OICI;FA;;;WD)", NULL, VolumeUnknown,
-     false, "c:\\teldax: S-1-5-21-1-2-3-1001 may change it as its owner"},
+    {"file system unknown: checked all the same", "O:" ANOTHER_USER_SID "D:(A;OICI;FA;;;WD)", NULL, VolumeUnknown,
+     false, "c:\\teldax: " ANOTHER_USER_SID " may change it as its owner"},
 };
 
 // The installer is started only when no one but an administrator can change
@@ -728,8 +728,7 @@ static void TestConverterOnlyFromAdministratorsFolder()
             c.prepare();
         int status = CallExport("InstallPDF", setupWindow);
         ClearFaults();
-        if (GetFileAttributesA("C:\\TELDAX\\plugins") != INVALID_FILE_ATTRIBUTES)
-            RemoveFolderLink("C:\\TELDAX\\plugins");
+        RemoveFolderLinkIfAny("C:\\TELDAX\\plugins");
         UseRealSecurity();
         UseRealVersion();
         UseRealVolume();
@@ -751,9 +750,7 @@ static void TestConverterOnlyFromAdministratorsFolder()
             CloseHandle(alone);
             ok(MoveFileA("C:\\TELDAX", "C:\\TELDAX.moved"), "C:\\TELDAX still held (error %lu)", GetLastError());
         }
-        DWORD folder = GetFileAttributesA("C:\\TELDAX");
-        if (folder != INVALID_FILE_ATTRIBUTES && (folder & FILE_ATTRIBUTE_REPARSE_POINT))
-            RemoveFolderLink("C:\\TELDAX");
+        RemoveFolderLinkIfAny("C:\\TELDAX");
     }
     ShellExecuteRecordOnly = false;
     DestroyWindow(setupWindow);

@@ -450,11 +450,14 @@ static void test_legacy_import()
 
 // --- Names put in the library's way ---------------------------------------------------------
 
-// RC.DAT made a second name of the file outside C:\TELDAX.
+// A file outside C:\TELDAX that RC.DAT is made a second name of.
+static const char Victim[] = "C:\\elsewhere\\victim.dat";
+
+// RC.DAT made a second name of Victim.
 static void PlantCodeFileLink()
 {
-    DeleteFileA("C:\\TELDAX\\RC.DAT");
-    MakeHardLink("C:\\TELDAX\\RC.DAT", "C:\\elsewhere\\victim.dat");
+    DeleteFileA(CodeFile);
+    MakeHardLink(CodeFile, Victim);
 }
 
 // RC.DAT as a second name of a file outside C:\TELDAX, read at the probe, or
@@ -464,23 +467,24 @@ static void PlantCodeFileLink()
 // created.
 static void test_planted_code_file()
 {
-    static const char Victim[] = "C:\\elsewhere\\victim.dat";
     static const char kept[24] = "KEEP";
     static const DialogAction john[] = {{TypeText, "john"}, {ClickOk, NULL}};
     static const struct {
         const char* name;
-        bool folderLink;  // else RC.DAT is a hard link to Victim
-        bool newCode;     // else imported from TRAN.PIF
+        bool folderLink;   // else RC.DAT is a hard link to Victim
+        bool newCode;      // else imported from TRAN.PIF
+        bool linkAtProbe;  // a new code's hard link opened at the probe, else its open fails there
         int status;
         const char* traced;
     } cases[] = {
         // A plain RC.DAT at the probe, made a hard link before the import writes.
-        {"imported over a hard link", false, false, 1,
+        {"imported over a hard link", false, false, false, 1,
          "C:\\TELDAX\\RC.DAT not written: it has 2 names (a hard link)"},
-        {"new code over a hard link", false, true, 2, "RC.DAT not written: it has 2 names (a hard link)"},
+        {"new code over a hard link", false, true, false, 2, "RC.DAT not written: it has 2 names (a hard link)"},
         // Not read at the probe, as a file that cannot be opened: a new code.
-        {"a hard link at the probe", false, true, 2, "C:\\TELDAX\\RC.DAT not read: it has 2 names (a hard link)"},
-        {"new code in a C:\\TELDAX that leads elsewhere", true, true, 2,
+        {"a hard link at the probe", false, true, true, 2,
+         "C:\\TELDAX\\RC.DAT not read: it has 2 names (a hard link)"},
+        {"new code in a C:\\TELDAX that leads elsewhere", true, true, false, 2,
          "nothing written in C:\\TELDAX: it is a reparse point"},
     };
     for (const auto& c : cases) {
@@ -495,7 +499,7 @@ static void test_planted_code_file()
             MakeDirectory("C:\\TELDAX");
             MakeHardLink(CodeFile, Victim);
             // RC.DAT fails to open at the probe, or is refused there.
-            if (!strstr(c.name, "probe"))
+            if (!c.linkAtProbe)
                 FailCall("CreateFileA", 1, "RC.DAT", ERROR_SHARING_VIOLATION);
         } else {
             MakeDirectory("C:\\TELDAX");
@@ -526,14 +530,12 @@ static void test_planted_code_file()
 // library writes the code through the handle it checked, on both paths that
 // write it. That handle holds the file, so the swap fails: the file elsewhere
 // keeps its bytes and RC.DAT holds the code.
-static const char SwapVictim[] = "C:\\elsewhere\\victim.dat";
-
 static int SwapTries, Swapped;
 
 static void SwapCodeFile()
 {
     ++SwapTries;
-    Swapped += SwapForHardLink(CodeFile, SwapVictim);
+    Swapped += SwapForHardLink(CodeFile, Victim);
 }
 
 static void test_code_file_swapped_during_write()
@@ -552,16 +554,16 @@ static void test_code_file_swapped_during_write()
             FailCall("CreateFileA", 2, "RC.DAT", ERROR_SHARING_VIOLATION);
         }
         MakeDirectory("C:\\elsewhere");
-        WriteBytes(SwapVictim, kept, sizeof kept);
-        FileState victimBefore = StateOf(SwapVictim);
+        WriteBytes(Victim, kept, sizeof kept);
+        FileState victimBefore = StateOf(Victim);
         RaceBefore("WriteFile", "RC.DAT", SwapCodeFile);
         SwapTries = Swapped = 0;
         int status = RunBeforeInstall(john, newCode ? 2 : 0);
         ClearFaults();
         ok(status == (newCode ? 2 : 1), "status %d", status);
         ok(SwapTries == 1 && Swapped == 0, "%d swaps tried, %d succeeded", SwapTries, Swapped);
-        ok(SameState(StateOf(SwapVictim), victimBefore), "the file elsewhere changed: %s",
-           Show(StateOf(SwapVictim).bytes, StateOf(SwapVictim).length));
+        ok(SameState(StateOf(Victim), victimBefore), "the file elsewhere changed: %s",
+           Show(StateOf(Victim).bytes, StateOf(Victim).length));
         CheckCodeFile(__LINE__, newCode ? "JOHN" : "JAN");
     }
     ClearContext();
@@ -577,7 +579,6 @@ static void DeleteCodeFile()
 }
 
 // RC.DAT reported on another volume from the import's read of TRAN.PIF on.
-static bool OtherVolumeFromImport;
 static void ReportCodeFileElsewhere()
 {
     ReportVolumeDevice("RC.DAT", L"\\Device\\AnotherVolume");
@@ -585,8 +586,9 @@ static void ReportCodeFileElsewhere()
 
 // A BeforeInstall that writes RC.DAT: a new code typed into a fresh machine,
 // or the import from TRAN.PIF over a stored RC.DAT that cannot be opened a
-// second time; with made, the import finds no RC.DAT when it writes.
-static int RunWritingCode(bool newCode, bool made)
+// second time; beforeImportRead (if not NULL) runs just before the import
+// reads TRAN.PIF.
+static int RunWritingCode(bool newCode, void (*beforeImportRead)())
 {
     static const DialogAction john[] = {{TypeText, "john"}, {ClickOk, NULL}};
     static const char stored[24] = "MARY";
@@ -597,10 +599,8 @@ static int RunWritingCode(bool newCode, bool made)
     PrepareDisk(stored, sizeof stored);
     WritePif(900, "C:\\jan");
     FailCall("CreateFileA", 2, "RC.DAT", ERROR_SHARING_VIOLATION);
-    if (made)
-        RaceBefore("ReadFile", "TRAN.PIF", DeleteCodeFile);
-    else if (OtherVolumeFromImport)
-        RaceBefore("ReadFile", "TRAN.PIF", ReportCodeFileElsewhere);
+    if (beforeImportRead)
+        RaceBefore("ReadFile", "TRAN.PIF", beforeImportRead);
     int status = RunBeforeInstall(NULL, 0);
     ClearFaults();
     return status;
@@ -638,8 +638,7 @@ static void test_code_file_outside_its_folder()
             ReportFileName(c.pathPart, c.reportedName);
         if (c.otherVolume && c.newCode)
             ReportVolumeDevice(c.pathPart, L"\\Device\\AnotherVolume");
-        OtherVolumeFromImport = c.otherVolume && !c.newCode;
-        int status = RunWritingCode(c.newCode, false);
+        int status = RunWritingCode(c.newCode, c.otherVolume && !c.newCode ? ReportCodeFileElsewhere : NULL);
         UseRealFileNames();
         ok(status == (c.newCode ? 2 : 1), "status %d", status);
         ok(Traced(c.traced) != NULL, "no trace line \"%s\" in:\n%s", c.traced, TraceText());
@@ -668,7 +667,8 @@ static void test_code_file_create_flags()
             SetContext("RC.DAT made on %s by %s", v.name, newCode ? "a new code" : "the import");
             LoadLibraryUnderTest();
             ReportVersion(v.major, v.minor, VER_PLATFORM_WIN32_NT);
-            int status = RunWritingCode(newCode != 0, true);
+            // The import finds no RC.DAT when it writes.
+            int status = RunWritingCode(newCode != 0, DeleteCodeFile);
             UseRealVersion();
             ok(status == (newCode ? 2 : 1), "status %d", status);
             CheckCodeFile(__LINE__, newCode ? "JOHN" : "JAN");
@@ -686,7 +686,7 @@ static void test_code_file_on_9x()
     SetContext("RC.DAT on the 9x family");
     LoadLibraryUnderTest();
     ReportVersion(4, 10, VER_PLATFORM_WIN32_WINDOWS);
-    int status = RunWritingCode(true, true);
+    int status = RunWritingCode(true, NULL);
     UseRealVersion();
     ok(status == 2, "status %d", status);
     CheckCodeFile(__LINE__, "JOHN");
@@ -793,8 +793,7 @@ struct FolderSecurityCase {
     const char* traced;
 };
 static const FolderSecurityCase FolderSecurityCases[] = {
-    {"Windows 7", NULL, "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)",
-     "C:\\TELDAX created, writable by administrators only"},
+    {"Windows 7", NULL, "O:BA" ADMINISTRATORS_FOLDER_SDDL, "C:\\TELDAX created, writable by administrators only"},
     {"NT 4.0", WindowsNT4, "O:BAD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)",
      "advapi32.dll has no SetSecurityDescriptorControl (error 127)"},
     {"Windows 98", Windows98, NULL, "C:\\TELDAX created with the default security"},
