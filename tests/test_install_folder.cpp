@@ -15,11 +15,9 @@
 static HWND SetupWindow;
 
 // The descriptors the library gives: the folder's ACEs inherited by what is
-// put inside, a file's or a folder's inside the same, none inherited below a
-// file.
-#define FOLDER_DACL "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+// put inside (ADMINISTRATORS_FOLDER_SDDL), a file's or a folder's inside the
+// same, none inherited below a file.
 #define FILE_DACL "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)"
-#define ANOTHER_USER "S-1-5-21-1-2-3-1001"
 
 // Calls ProtectInstallFolder or RemoveLibraryFiles with its options, the
 // second argument and a buffer for the line; the line lands in line.
@@ -52,11 +50,11 @@ static void EarlierInstallation()
 
 static void OwnedByAdministrators()
 {
-    ReportSecurity("C:\\TELDAX", "O:BA" FOLDER_DACL);
+    ReportSecurity("C:\\TELDAX", "O:BA" ADMINISTRATORS_FOLDER_SDDL);
 }
 static void OwnedByAnotherUser()
 {
-    ReportSecurity("C:\\TELDAX", "O:" ANOTHER_USER "D:(A;OICI;FA;;;" ANOTHER_USER ")");
+    ReportSecurity("C:\\TELDAX", "O:" ANOTHER_USER_SID "D:(A;OICI;FA;;;" ANOTHER_USER_SID ")");
 }
 // Wine's own answer: the installing user owns the folder, and its token is
 // the elevated half of a split one.
@@ -140,14 +138,14 @@ static const ProtectCase ProtectCases[] = {
     {"owned by Administrators, a check", OwnedByAdministrators, VINSTALL_CHECK_ONLY, 1, false,
      "C:\\TELDAX is owned by an administrator"},
     {"owned by another user", OwnedByAnotherUser, 0, 0, false,
-     "C:\\TELDAX: " ANOTHER_USER " may change it as its owner (rights 0x00060000): nothing installed; an "
+     "C:\\TELDAX: " ANOTHER_USER_SID " may change it as its owner (rights 0x00060000): nothing installed; an "
      "administrator should look at what the folder holds, then delete it or make Administrators its owner, and run "
      "the installation again",
      true},
     {"owned by another user, a check", OwnedByAnotherUser, VINSTALL_CHECK_ONLY, 0, false,
-     "C:\\TELDAX: " ANOTHER_USER " may change it as its owner", true},
+     "C:\\TELDAX: " ANOTHER_USER_SID " may change it as its owner", true},
     {"owned by another user, silent", OwnedByAnotherUser, VINSTALL_SILENT, 0, false,
-     "C:\\TELDAX: " ANOTHER_USER " may change it as its owner", false},
+     "C:\\TELDAX: " ANOTHER_USER_SID " may change it as its owner", false},
     {"owned by the installing user, whose token is split (Wine's own answer)", OwnedByInstallingUserSplit, 0, 0,
      false, "C:\\TELDAX: S-1-5-21-0-0-0-1000 may change it as its owner", true},
     {"owned by the installing user, no split token", OwnedByInstallingUserNoSplit, 0, 1, true,
@@ -206,10 +204,10 @@ static void TestProtectExistingFolder()
             ok(SecuritySetCount == 5, "%d objects given owner and DACL, expected 5", SecuritySetCount);
             // The folder first: no one else may add an entry from then on.
             ok(_stricmp(SecuritySets[0].path, "C:\\TELDAX") == 0, "first set \"%s\"", SecuritySets[0].path);
-            CheckTakenOver("C:\\TELDAX", FOLDER_DACL);
+            CheckTakenOver("C:\\TELDAX", ADMINISTRATORS_FOLDER_SDDL);
             CheckTakenOver("C:\\TELDAX\\RC.DAT", FILE_DACL);
             CheckTakenOver("C:\\TELDAX\\vell.exe", FILE_DACL);
-            CheckTakenOver("C:\\TELDAX\\help", FOLDER_DACL);
+            CheckTakenOver("C:\\TELDAX\\help", ADMINISTRATORS_FOLDER_SDDL);
             CheckTakenOver("C:\\TELDAX\\help\\index.txt", FILE_DACL);
         } else if (status == 0) {
             // Entries ahead of the refused one may have been taken over; the
@@ -233,12 +231,9 @@ static void TestProtectExistingFolder()
             ok(MessageCount == 0, "%d messages, the first \"%s\"", MessageCount, Messages[0].text);
         }
         ok(Traced("ProtectInstallFolder: returns") != NULL, "trace:\n%s", TraceText());
-        DWORD folder = GetFileAttributesA("C:\\TELDAX");
-        if (folder != INVALID_FILE_ATTRIBUTES && (folder & FILE_ATTRIBUTE_REPARSE_POINT))
-            RemoveFolderLink("C:\\TELDAX");
         // Links go before what they lead to: a dangling one cannot be seen.
-        if (GetFileAttributesA("C:\\TELDAX\\help\\more") != INVALID_FILE_ATTRIBUTES)
-            RemoveFolderLink("C:\\TELDAX\\help\\more");
+        RemoveFolderLinkIfAny("C:\\TELDAX");
+        RemoveFolderLinkIfAny("C:\\TELDAX\\help\\more");
     }
     ClearContext();
 }
@@ -280,7 +275,7 @@ static void TestProtectNewFolder()
            expectedCreates);
         if (CreatedDirectoryCount > 0)
             ok(CreatedDirectories[0].withSecurity &&
-                   strcmp(CreatedDirectories[0].sddl, "O:BA" FOLDER_DACL) == 0,
+                   strcmp(CreatedDirectories[0].sddl, "O:BA" ADMINISTRATORS_FOLDER_SDDL) == 0,
                "made with \"%s\"", CreatedDirectories[0].sddl);
         ok(MessageCount == 0, "%d messages", MessageCount);
     }
