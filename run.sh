@@ -5,28 +5,35 @@
 # automated hand types the reporter code into the real dialog and presses
 # Enter, and presses OK on the library's message boxes.
 #
-#   ./run.sh [--code CODE] [--windows VERSION] [--interactive]
+#   ./run.sh [--code CODE] [--windows VERSION] [--interactive] [--vm]
 #
 #   --code CODE        the reporter code typed into the dialog (default john)
 #   --windows VERSION  the Windows version Wine reports to the setup program:
 #                      win7 (default), win8, win81, win10, winxp, win2k, win98...
 #   --interactive      show the dialog on the display for a person to answer
+#   --vm               on a machine that cannot execute 32-bit x86 code: the
+#                      shipped 32-bit DLL in the 32-bit setup program, inside
+#                      the virtual machine of scripts/run-i386.sh (slow: some
+#                      minutes); without it such a machine runs the x86_64 build
 set -euo pipefail
 cd "$(dirname "$0")"
 
 usage() {
-  echo "usage: $0 [--code CODE] [--windows win7|win8|win81|win10|vista|winxp|win2k|win98] [--interactive]" >&2
+  echo "usage: $0 [--code CODE] [--windows win7|win8|win81|win10|vista|winxp|win2k|win98] [--interactive] [--vm]" >&2
   exit 2
 }
 
 code=john
 windows=win7
 interactive=
+vm=
+args=("$@")
 while [ $# -gt 0 ]; do
   case "$1" in
     --code) [ $# -ge 2 ] || usage; code="$2"; shift 2 ;;
     --windows) [ $# -ge 2 ] || usage; windows="$2"; shift 2 ;;
     --interactive) interactive=1; shift ;;
+    --vm) vm=1; shift ;;
     *) usage ;;
   esac
 done
@@ -43,7 +50,28 @@ fi
 # The shipped 32-bit DLL in the 32-bit setup program wherever 32-bit code
 # runs; elsewhere the same setup program and library built for x86_64.
 . scripts/wine-env.sh
-if can_run_x86; then
+if [ -n "$vm" ] && [ -n "$interactive" ]; then
+  echo "$0: --vm and --interactive do not go together: the virtual machine has no display" >&2
+  exit 2
+fi
+if [ -n "$vm" ] && [ -z "${VINSTALL_IN_VM:-}" ]; then
+  if can_run_x86; then
+    echo "== --vm: this machine executes 32-bit x86 code itself, so no virtual machine is needed"
+  else
+    # Built here, run there: the guest's emulated CPU is 10 to 25 times
+    # slower, and the tree's paths are the same on both sides.
+    echo "== Architecture: 32-bit (i686), the shipped DLL in the 32-bit setup program, inside a virtual machine (scripts/run-i386.sh): $NoX86Reason"
+    scripts/setup.sh
+    cmake --preset default >/dev/null
+    cmake --build --preset default >/dev/null
+    export VINSTALL_TIME_SCALE=25
+    exec scripts/run-i386.sh -- ./run.sh "${args[@]}"
+  fi
+fi
+if [ -n "${VINSTALL_IN_VM:-}" ]; then
+  arch=x86 preset=default build=build
+  echo "== in the virtual machine: its kernel executes 32-bit x86 code"
+elif can_run_x86; then
   arch=x86 preset=default build=build
   echo "== Architecture: 32-bit (i686), the shipped DLL in the 32-bit setup program: this machine executes 32-bit x86 code"
 else

@@ -4,6 +4,8 @@
 // or 30 s have passed, so that the test can see it still running.
 #include <windows.h>
 
+#include "tools/jobs.h"
+
 #include <stdio.h>
 #include <string.h>
 
@@ -25,7 +27,7 @@ int main()
 
     HANDLE release = OpenEventA(SYNCHRONIZE, FALSE, "VinstallStubInstallerRelease");
     if (release) {
-        WaitForSingleObject(release, 30000);
+        WaitForSingleObject(release, TimeLimitMs(30000));
         CloseHandle(release);
     }
     return 0;

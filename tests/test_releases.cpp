@@ -3,6 +3,7 @@
 // it, a real start of a stand-in installer, and who may change the installer
 // and its folder before it is started.
 #include "harness.h"
+#include "tools/jobs.h"
 #include "release_settings.h"
 
 #include <sddl.h>
@@ -891,7 +892,7 @@ static void TestConverterStarts()
 
     StartedInstaller started[4] = {};
     int count = 0;
-    for (int waited = 0; waited < 15000 && count < 2; waited += 50) {
+    for (DWORD waited = 0; waited < TimeLimitMs(15000) && count < 2; waited += 50) {
         Sleep(50);
         count = FindStartedInstallers(started, 4);
     }
@@ -914,7 +915,7 @@ static void TestConverterStarts()
     for (HANDLE process : processes) {
         if (!process)
             continue;
-        ok(WaitForSingleObject(process, 15000) == WAIT_OBJECT_0, "a started installer did not end");
+        ok(WaitForSingleObject(process, TimeLimitMs(15000)) == WAIT_OBJECT_0, "a started installer did not end");
         CloseHandle(process);
     }
     CloseHandle(release);

@@ -7,6 +7,7 @@
 // VINSTALL_CASES counts the code and legacy files; a quarter as many install
 // folders of generated shortcuts are run through AfterInstall.
 #include "harness.h"
+#include "tools/jobs.h"
 #include "shortcut_files.h"
 
 #include <shlobj.h>
@@ -54,7 +55,7 @@ static DWORD WINAPI Watchdog(void*)
     for (;;) {
         Sleep(1000);
         DWORD started = CaseStarted;
-        if (started && GetTickCount() - started > 60000) {
+        if (started && GetTickCount() - started > TimeLimitMs(60000)) {
             printf("hang: %s has run for a minute\n", CaseName);
             fflush(stdout);
             TerminateProcess(GetCurrentProcess(), 4);

@@ -219,7 +219,7 @@ bool RunSetup(const char* commandLine, DialogAnswer answer, const char* code, DW
         EnumWindows(VisitWindow, (LPARAM)&hand);
         if (WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0 && !JobRunning(job))
             break;
-        if (Milliseconds() - start > timeLimitMs) {
+        if (Milliseconds() - start > TimeLimitMs(timeLimitMs)) {
             run->timedOut = TRUE;
             TerminateJobObject(job, 1);
             WaitForSingleObject(process.hProcess, 5000);

@@ -97,7 +97,7 @@ bool RunUnseen(const char* commandLine, DWORD timeLimitMs, UnseenRun* run)
         EnumDesktopWindows(desktop, NoteWindow, (LPARAM)&watch);
         if (WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0 && !JobRunning(job))
             break;
-        if (Milliseconds() - start > timeLimitMs) {
+        if (Milliseconds() - start > TimeLimitMs(timeLimitMs)) {
             run->timedOut = TRUE;
             TerminateJobObject(job, ERROR_TIMEOUT);
             WaitForSingleObject(process.hProcess, 5000);
