@@ -33,6 +33,9 @@
 ;                 without it a different stored code stops the setup
 ;   /PDF          also start the PDF converter's installer (InstallPDF)
 ;   /CHECK        only show the no-update notice (Chk4TELDAX), install nothing
+;   /D=<folder>   refused (exit code 2, and a line in the log) unless it
+;                 names C:\TELDAX: the library protects and writes that
+;                 folder only, so the product cannot go elsewhere
 ;   /LOG=<path>   where the log goes; VelloranSetup.log beside the program
 ;                 by default. The log is always a new file: whatever has
 ;                 its name is deleted first (a link or a second name of
@@ -43,7 +46,8 @@
 ;   0     installed (or notice shown; removed)
 ;   1     cancelled by the person: the reporter code dialog, or the
 ;         uninstaller's own Cancel (NSIS's code for a cancel)
-;   2     failed, nothing installed: the library refused C:\TELDAX (its
+;   2     failed, nothing installed: /D= named another folder than
+;         C:\TELDAX, the library refused C:\TELDAX (its
 ;         owner, a link in it, a volume without permissions), no reporter
 ;         code where nobody can type one, a code the name rules refuse,
 ;         another reporter code stored (run with /REPLACECODE to replace
@@ -450,7 +454,19 @@ Function .onInit
   Call ReadArguments
   StrCpy $R1 "$EXEDIR\VelloranSetup.log"
   Call MakeLog
-  ; The library protects and writes C:\TELDAX only: /D= moves nothing.
+  ; The library protects and writes C:\TELDAX only, so "/D=<folder>" (which
+  ; NSIS has put into $INSTDIR before .onInit, in place of InstallDir) may
+  ; name no other folder: the run is refused rather than the folder passed
+  ; over, so that whoever gave it learns that the product is not there.
+  ; Without /D= $INSTDIR is InstallDir; "==" compares without case.
+  ${If} $INSTDIR != "${INSTALL_FOLDER}"
+  ${AndIf} $INSTDIR != "${INSTALL_FOLDER}\"
+    FileWrite $Log "/D=$INSTDIR refused: Velloran installs into ${INSTALL_FOLDER} only: run without /D=$\r$\n"
+    FileWrite $Log "stopped$\r$\n"
+    FileClose $Log
+    SetErrorLevel 2
+    Quit
+  ${EndIf}
   StrCpy $INSTDIR "${INSTALL_FOLDER}"
 
   InitPluginsDir

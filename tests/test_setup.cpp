@@ -869,6 +869,56 @@ static void test_nothing_for_the_restart()
     CheckNothingForRestart("/CHECK");
 }
 
+// The product goes into C:\TELDAX only, the folder the library protects and
+// writes: /D= naming another folder refuses the run (the failure code, a
+// line in the log that says why, nothing made in either folder), wherever
+// it stands (NSIS takes everything after it as the folder, the code
+// included); /D= naming C:\TELDAX itself, in any case, installs.
+struct FolderCase {
+    const char* arguments;
+    const char* line;  // the log's line for a refusal, or NULL: installed
+};
+
+// The log's path comes first: the script reads no argument after /D=. The
+// folder is what NSIS made of the rest of the line, without the characters
+// a path may not hold.
+static const FolderCase FolderCases[] = {
+    {"/LOG=C:\\setup.log /S /D=C:\\Apps\\Velloran \"/CODE=john\"",
+     "/D=C:\\Apps\\Velloran CODE=john refused: Velloran installs into C:\\TELDAX only: run without /D="},
+    {"/LOG=C:\\setup.log /S \"/CODE=john\" /D=C:\\Apps\\Velloran",
+     "/D=C:\\Apps\\Velloran refused: Velloran installs into C:\\TELDAX only: run without /D="},
+    {"/LOG=C:\\setup.log /S \"/CODE=john\" /D=c:\\teldax", NULL},
+};
+
+static void test_install_folder_fixed()
+{
+    char product[MAX_PATH];
+    PathIn(product, sizeof product, SetupFolder, "product");
+    for (const FolderCase& c : FolderCases) {
+        SetContext("VelloranSetup.exe %s", c.arguments);
+        PrepareMachine();
+        char line[3 * MAX_PATH];
+        snprintf(line, sizeof line, "\"%s\\VelloranSetup.exe\" %s", SetupFolder, c.arguments);
+        DeleteFileA(LogPath);
+        UnseenRun run;
+        RunUnseenChecked(line, UnseenLimitMs, true, &run);
+        char log[1024];
+        ReadText(LogPath, log, sizeof log);
+        ok(!DirectoryExists("C:\\Apps\\Velloran"), "C:\\Apps\\Velloran was made");
+        if (c.line) {
+            ok(run.exitCode == Failed, "exit code %lu, expected %lu; log %s", run.exitCode, Failed,
+               Show(log, strlen(log)));
+            CheckLogHasLine(log, c.line);
+            CheckLogHasLine(log, "stopped");
+            CheckNothingInstalled();
+        } else {
+            ok(run.exitCode == 0, "exit code %lu, expected 0; log %s", run.exitCode, Show(log, strlen(log)));
+            CheckInstalledFor("JOHN", product);
+        }
+    }
+    ClearContext();
+}
+
 // A C:\TELDAX that leads to another folder (a link put in its place after
 // the installation) may not be deleted in: the uninstaller deletes nothing
 // there, keeps the registration and ends with the failure code.
@@ -949,6 +999,7 @@ int main(int argc, char** argv)
     test_removal_then_reinstallation();
     test_removal_refused();
     test_nothing_for_the_restart();
+    test_install_folder_fixed();
     test_another_installation_running();
     CleanDrive();
     return FinishTests("setup");
