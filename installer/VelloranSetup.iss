@@ -38,6 +38,10 @@
 ;   /PDF              also start the PDF converter's installer (InstallPDF)
 ;   /CHECK            only show the no-update notice (Chk4TELDAX), install
 ;                     nothing
+;   /DIR=<folder>     refused (exit code 7, and a line in the status log)
+;                     unless it names C:\TELDAX: the library protects and
+;                     writes that folder only, so the product cannot go
+;                     elsewhere
 ;   /STATUSLOG=<path> where the status lines go; VelloranSetup.log beside
 ;                     the program by default (/LOG= is Inno Setup's own).
 ;                     The file is always made new: the name is deleted (a
@@ -51,7 +55,8 @@
 ;   1     after /CHECK (Setup ends in InitializeSetup)
 ;   2     cancelled by the person: the reporter code dialog, or Inno
 ;         Setup's own Cancel before installing (5: during the copying)
-;   7     failed, nothing installed: no reporter code where nobody can type
+;   7     failed, nothing installed: /DIR= named another folder than
+;         C:\TELDAX, no reporter code where nobody can type
 ;         one, a code the name rules refuse, another code stored (without
 ;         /REPLACECODE), Windows refused, a required file missing, or
 ;         ProtectInstallFolder refused C:\TELDAX (Inno Setup's code for a
@@ -319,14 +324,39 @@ begin
   WinExitProcess(ExitCode);
 end;
 
+// The folder that a "/DIR=<folder>" argument names (without the quotes
+// that Inno Setup's help shows around it), or '' when none is given; the
+// last one counts.
+function DirParam: String;
+var
+  I: Integer;
+begin
+  Result := '';
+  for I := 1 to ParamCount do
+    if CompareText(Copy(ParamStr(I), 1, 5), '/DIR=') = 0 then
+      Result := RemoveQuotes(Copy(ParamStr(I), 6, Length(ParamStr(I)) - 5));
+end;
+
 function InitializeSetup(): Boolean;
 var
-  Busy: String;
+  Busy, Dir: String;
 begin
   StatusLog := ExpandConstant('{param:STATUSLOG|}');
   if StatusLog = '' then
     StatusLog := ExpandConstant('{src}') + '\VelloranSetup.log';
   OpenStatusLog;
+  // The library protects and writes C:\TELDAX only. "/DIR=" "Overrides the
+  // default directory name" (Inno Setup's help, "Setup Command Line
+  // Parameters"), DefaultDirName, and Inno Setup 6's help no longer says
+  // that DisableDirPage=yes makes it ignored: so a /DIR= naming another
+  // folder refuses the run here, before anything is written, rather than
+  // put the product where the library does not protect it.
+  Dir := DirParam;
+  if (Dir <> '') and (CompareText(RemoveBackslashUnlessRoot(Dir), InstallFolder) <> 0) then begin
+    LogLine('/DIR=' + Dir + ' refused: Velloran installs into ' + InstallFolder + ' only: run without /DIR=');
+    LogLine('stopped');
+    EndSetup(ExitFailed);
+  end;
   Result := True;
   if HasParam('/CHECK') then begin
     // No wizard yet: the notice has no owner window.

@@ -14,8 +14,10 @@
 ;
 ; Every export is called through the System plug-in by its plain name, with
 ; five arguments and the plug-in's default convention, __stdcall. The
-; library stays loaded from one call to the next (no "? u"), as AfterInstall
-; relies on what BeforeInstallWithCode recorded. Each status goes to the
+; library stays loaded from one call to the next (no "? u" on them), as
+; AfterInstall relies on what BeforeInstallWithCode recorded; after the last
+; call of the run it is unloaded (UnloadLibrary), so that NSIS can delete it
+; with $PLUGINSDIR when the program ends. Each status goes to the
 ; details window and to the log, a text file of "<export> <status>" lines
 ; (ProtectInstallFolder's and BeforeInstallWithCode's each followed by the
 ; line the library gave for the log).
@@ -31,6 +33,9 @@
 ;                 without it a different stored code stops the setup
 ;   /PDF          also start the PDF converter's installer (InstallPDF)
 ;   /CHECK        only show the no-update notice (Chk4TELDAX), install nothing
+;   /D=<folder>   refused (exit code 2, and a line in the log) unless it
+;                 names C:\TELDAX: the library protects and writes that
+;                 folder only, so the product cannot go elsewhere
 ;   /LOG=<path>   where the log goes; VelloranSetup.log beside the program
 ;                 by default. The log is always a new file: whatever has
 ;                 its name is deleted first (a link or a second name of
@@ -41,7 +46,8 @@
 ;   0     installed (or notice shown; removed)
 ;   1     cancelled by the person: the reporter code dialog, or the
 ;         uninstaller's own Cancel (NSIS's code for a cancel)
-;   2     failed, nothing installed: the library refused C:\TELDAX (its
+;   2     failed, nothing installed: /D= named another folder than
+;         C:\TELDAX, the library refused C:\TELDAX (its
 ;         owner, a link in it, a volume without permissions), no reporter
 ;         code where nobody can type one, a code the name rules refuse,
 ;         another reporter code stored (run with /REPLACECODE to replace
@@ -141,6 +147,31 @@ Var ArgLogHandle
   DetailPrint "${TEXT}"
   FileWrite $Log "${TEXT}$\r$\n"
 !macroend
+
+; Unloads the library after the last call of the run. NSIS deletes
+; $PLUGINSDIR when the program ends, and a file it cannot delete there (a
+; loaded library) it has Windows delete at the next restart
+; (PendingFileRenameOperations), which deployment tools read as "restart
+; required". The System plug-in loads a library once (LoadLibrary only when
+; GetModuleHandle finds it not loaded: Contrib/System/Source/System.c), and
+; its "u" option is "Unload DLL after call (using FreeLibrary, so you'll be
+; able to delete it for example)" (NSIS's System plug-in readme, "Available
+; Options"). Which call is the last differs from run to run, so the run
+; frees it here, once, with the module handle; GetModuleHandle does not add
+; a reference (Microsoft's GetModuleHandle page). Nothing may call the
+; library after this. Keeps $0.
+!macro UnloadLibraryFunction UN
+Function ${UN}UnloadLibrary
+  Push $0
+  System::Call 'kernel32::GetModuleHandleW(w "$PLUGINSDIR\VINSTALLDLL.dll") p .r0'
+  ${If} $0 P<> 0
+    System::Call 'kernel32::FreeLibrary(p r0)'
+  ${EndIf}
+  Pop $0
+FunctionEnd
+!macroend
+!insertmacro UnloadLibraryFunction ""
+!insertmacro UnloadLibraryFunction "un."
 
 ; Ends the program with 1618 when another setup program or uninstaller of
 ; Velloran runs, or Windows Installer runs an installation (it holds its
@@ -337,15 +368,17 @@ FunctionEnd
 
 ; Ends the setup program after a stop, with exit code $R0: the folder made
 ; for it goes again (when empty; first out of it, as a current directory
-; cannot be removed).
+; cannot be removed: into the temporary folder, not $PLUGINSDIR, which NSIS
+; could then not delete at the end either and would leave to the restart).
 Function StopSetup
   ${If} $MadeInstallFolder == 1
-    SetOutPath $PLUGINSDIR
+    SetOutPath $TEMP
     RMDir "${INSTALL_FOLDER}"
   ${EndIf}
   DetailPrint "Setup stopped: nothing was installed."
   FileWrite $Log "stopped$\r$\n"
   FileClose $Log
+  Call UnloadLibrary
   SetErrorLevel $R0
   Quit
 FunctionEnd
@@ -411,6 +444,7 @@ Section /o "Velloran PDF Converter" SecPdf
 SectionEnd
 
 Section "-Finish"
+  Call UnloadLibrary
   FileWrite $Log "completed$\r$\n"
   FileClose $Log
 SectionEnd
@@ -420,7 +454,19 @@ Function .onInit
   Call ReadArguments
   StrCpy $R1 "$EXEDIR\VelloranSetup.log"
   Call MakeLog
-  ; The library protects and writes C:\TELDAX only: /D= moves nothing.
+  ; The library protects and writes C:\TELDAX only, so "/D=<folder>" (which
+  ; NSIS has put into $INSTDIR before .onInit, in place of InstallDir) may
+  ; name no other folder: the run is refused rather than the folder passed
+  ; over, so that whoever gave it learns that the product is not there.
+  ; Without /D= $INSTDIR is InstallDir; "==" compares without case.
+  ${If} $INSTDIR != "${INSTALL_FOLDER}"
+  ${AndIf} $INSTDIR != "${INSTALL_FOLDER}\"
+    FileWrite $Log "/D=$INSTDIR refused: Velloran installs into ${INSTALL_FOLDER} only: run without /D=$\r$\n"
+    FileWrite $Log "stopped$\r$\n"
+    FileClose $Log
+    SetErrorLevel 2
+    Quit
+  ${EndIf}
   StrCpy $INSTDIR "${INSTALL_FOLDER}"
 
   InitPluginsDir
@@ -428,6 +474,7 @@ Function .onInit
 
   ${If} $ArgCheck = 1
     !insertmacro CallExport Chk4TELDAX
+    Call UnloadLibrary
     FileClose $Log
     SetErrorLevel 0
     Quit
@@ -458,8 +505,8 @@ FunctionEnd
 ; Windows to delete C:\TELDAX\Uninstall.exe at the next restart: that name
 ; would be deleted whatever holds it then, and a reinstallation before the
 ; restart writes a new uninstaller there. Instead it starts a copy of itself
-; from its own $PLUGINSDIR (a folder that NSIS makes for administrators only
-; when run by one: EW_CREATEDIR in Source/exehead/exec.c) with /FINISH=, a
+; from a folder of its own that only administrators and SYSTEM may change
+; (see un.StartFinisher) with /FINISH=, a
 ; handle of this process, which the copy waits on before it hands
 ; Uninstall.exe to RemoveLibraryFiles. The copy inherits the handle of the
 ; Velloran setup mutex, so that the mutex exists until it has ended: a setup
@@ -488,6 +535,8 @@ Function un.CallRemoveLibraryFiles
     StrCpy $2 ${VINSTALL_SILENT}
   ${EndIf}
   System::Call "$PLUGINSDIR\VINSTALLDLL.dll::RemoveLibraryFiles(p $HWNDPARENT, m r1, i r2, m .r3, i 512) i .r0"
+  ; The uninstaller's one call: unloaded at once (see UnloadLibrary).
+  Call un.UnloadLibrary
   !insertmacro LogLine "RemoveLibraryFiles $0"
   !insertmacro LogLine "$3"
 FunctionEnd
@@ -495,16 +544,56 @@ FunctionEnd
 !ifdef AMD64
   !define STARTUPINFO_SIZE 104
   !define PROCESS_INFORMATION_SIZE 24
+  ; SECURITY_ATTRIBUTES, and where its lpSecurityDescriptor lies
+  !define SECURITY_ATTRIBUTES_SIZE 24
+  !define SECURITY_DESCRIPTOR_OFFSET 8
 !else
   !define STARTUPINFO_SIZE 68
   !define PROCESS_INFORMATION_SIZE 16
+  !define SECURITY_ATTRIBUTES_SIZE 12
+  !define SECURITY_DESCRIPTOR_OFFSET 4
 !endif
 
 ; Starts the copy that deletes Uninstall.exe once this program has ended
 ; (see un.onInit). The handles it inherits: this process (SYNCHRONIZE only),
-; the setup mutex and the log. Uses $0 to $6.
+; the setup mutex and the log. Uses $0 to $7.
+;
+; The copy runs on after this program has ended, so its file cannot lie in
+; this program's $PLUGINSDIR: NSIS deletes that folder as the program ends
+; and has the restart delete what it cannot (myDelete with DEL_REBOOT in
+; CleanUp, Source/exehead/Main.c), and a running program's file is one. So
+; it goes into a folder of its own in the temporary folder, made new here
+; (CreateDirectoryW fails when anything has that name) for administrators
+; and SYSTEM only, with a protected DACL given at its creation
+; ("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", made a security descriptor by
+; ConvertStringSecurityDescriptorToSecurityDescriptorW: Microsoft's pages of
+; both). The last program to run cannot delete its own file, so that one
+; copy stays there, and nothing is left for the restart.
 Function un.StartFinisher
-  StrCpy $5 "$PLUGINSDIR\VelloranUninstallFinish.exe"
+  System::Call 'kernel32::GetCurrentProcessId() i .r0'
+  System::Call 'kernel32::GetTickCount() i .r1'
+  StrCpy $7 "$TEMP\VelloranUninstall.$0-$1"
+  ; SDDL_REVISION_1
+  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", i 1, *p .r2, p 0) i .r0 ?e'
+  Pop $1
+  ${If} $0 = 0
+    !insertmacro LogLine "Uninstall.exe stays: no folder for the copy to delete it (error $1)"
+    Return
+  ${EndIf}
+  System::Alloc ${SECURITY_ATTRIBUTES_SIZE}
+  Pop $3
+  System::Call '*$3(i ${SECURITY_ATTRIBUTES_SIZE})'
+  IntPtrOp $4 $3 + ${SECURITY_DESCRIPTOR_OFFSET}
+  System::Call '*$4(p r2)'
+  System::Call 'kernel32::CreateDirectoryW(w r7, p r3) i .r0 ?e'
+  Pop $1
+  System::Free $3
+  System::Call 'kernel32::LocalFree(p r2)'
+  ${If} $0 = 0
+    !insertmacro LogLine "Uninstall.exe stays: no folder for the copy to delete it (error $1)"
+    Return
+  ${EndIf}
+  StrCpy $5 "$7\VelloranUninstallFinish.exe"
   System::Call 'kernel32::CopyFileW(w "$EXEPATH", w r5, i 1) i .r0 ?e'
   Pop $1
   ${If} $0 = 0

@@ -408,6 +408,49 @@ static void test_unseen_first_installations()
     ClearContext();
 }
 
+// The product goes into C:\TELDAX only, the folder the library protects and
+// writes: /DIR= naming another folder refuses the run before anything is
+// written (exit code 7, the log's line, nothing in either folder); /DIR=
+// naming C:\TELDAX itself, in any case and with a last backslash, installs.
+struct DirCase {
+    const char* arguments;
+    const char* line;  // the log's line for a refusal, or NULL: installed
+};
+
+static const DirCase DirCases[] = {
+    {"/VERYSILENT /SUPPRESSMSGBOXES /CODE=john /DIR=C:\\Apps\\Velloran",
+     "/DIR=C:\\Apps\\Velloran refused: Velloran installs into C:\\TELDAX only: run without /DIR="},
+    {"/VERYSILENT /SUPPRESSMSGBOXES \"/DIR=C:\\Apps\\Velloran\" /CODE=john",
+     "/DIR=C:\\Apps\\Velloran refused: Velloran installs into C:\\TELDAX only: run without /DIR="},
+    {"/VERYSILENT /SUPPRESSMSGBOXES /CODE=john /DIR=c:\\teldax\\", NULL},
+};
+
+static void test_install_folder_fixed()
+{
+    char product[MAX_PATH];
+    PathIn(product, sizeof product, BuildFolder, "product");
+    for (const DirCase& c : DirCases) {
+        SetContext("VelloranInnoSetup.exe %s", c.arguments);
+        PrepareMachine();
+        UnseenRun run;
+        char log[1024];
+        RunUnseenSetup("VelloranInnoSetup.exe", c.arguments, &run, log, sizeof log);
+        ok(!DirectoryExists("C:\\Apps\\Velloran"), "C:\\Apps\\Velloran was made");
+        if (c.line) {
+            ok(run.exitCode == StoppedBeforeInstalling, "exit code %lu, expected %lu; log %s", run.exitCode,
+               StoppedBeforeInstalling, Show(log, strlen(log)));
+            CheckLogHasLine(log, c.line);
+            CheckLogHasLine(log, "stopped");
+            CheckNothingInstalled();
+        } else {
+            ok(run.exitCode == 0, "exit code %lu, expected 0; log %s", run.exitCode, Show(log, strlen(log)));
+            CheckInstalledFor("JOHN", product);
+        }
+        CheckSetupTemporaryFolderRemoved(__LINE__);
+    }
+    ClearContext();
+}
+
 // Inno Setup's own log (/LOG=) holds line, after its time stamp.
 #define CheckInnoLogHas(line) CheckInnoLogHasAt(__LINE__, line)
 static void CheckInnoLogHasAt(int line, const char* expected)
@@ -627,6 +670,7 @@ int main(int argc, char** argv)
     test_update_check();
     test_cancelled();
     test_unseen_first_installations();
+    test_install_folder_fixed();
     test_status_log_made_new();
     test_unseen_update_and_removal();
     test_another_installation_running();

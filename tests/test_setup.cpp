@@ -677,11 +677,12 @@ static void test_unseen_first_installations()
 
 // The paths that the restart is to delete or rename
 // (PendingFileRenameOperations, which MoveFileEx with
-// MOVEFILE_DELAY_UNTIL_REBOOT writes): the first one in folder (its text
-// after "\??\"), or "" when none is.
+// MOVEFILE_DELAY_UNTIL_REBOOT writes): the first one in folder, or (with
+// fileName) the first whose last part is fileName, its text after "\??\";
+// "" when none is.
 static const char PendingKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
-static void PendingRenameIn(const char* folder, char* found, int size)
+static void PendingRename(const char* folder, const char* fileName, char* found, int size)
 {
     found[0] = '\0';
     HKEY key;
@@ -697,7 +698,9 @@ static void PendingRenameIn(const char* folder, char* found, int size)
     size_t folderLength = strlen(folder);
     for (const char* name = names; *name || name < names + length; name += strlen(name) + 1) {
         const char* path = strncmp(name, "\\??\\", 4) == 0 ? name + 4 : name;
-        if (_strnicmp(path, folder, folderLength) == 0 && path[folderLength] == '\\') {
+        const char* last = strrchr(path, '\\');
+        bool named = fileName && _stricmp(last ? last + 1 : path, fileName) == 0;
+        if (named || (_strnicmp(path, folder, folderLength) == 0 && path[folderLength] == '\\')) {
             lstrcpynA(found, path, size);
             return;
         }
@@ -791,7 +794,7 @@ static void test_removal_then_reinstallation()
     CheckRemovedKeeping("JOHN");
     ok(!FileExists("C:\\TELDAX\\Uninstall.exe"), "C:\\TELDAX\\Uninstall.exe is still there after the removal");
     char pending[MAX_PATH];
-    PendingRenameIn("C:\\TELDAX", pending, sizeof pending);
+    PendingRename("C:\\TELDAX", NULL, pending, sizeof pending);
     ok(pending[0] == '\0', "the restart is to delete %s", pending);
 
     RemoveTree("C:\\JOHN");
@@ -800,8 +803,120 @@ static void test_removal_then_reinstallation()
     RunUnseenSetup("VelloranSetup.exe", "/S /CODE=john", true, &run, log, sizeof log);
     ok(run.exitCode == 0, "reinstallation: exit code %lu, expected 0", run.exitCode);
     ok(FileExists("C:\\TELDAX\\Uninstall.exe"), "no C:\\TELDAX\\Uninstall.exe after the reinstallation");
-    PendingRenameIn("C:\\TELDAX", pending, sizeof pending);
+    PendingRename("C:\\TELDAX", NULL, pending, sizeof pending);
     ok(pending[0] == '\0', "the restart is to delete %s", pending);
+}
+
+// No run of the setup program or its uninstaller leaves anything for the
+// next restart to delete: deployment tools read a pending deletion as
+// "restart required". NSIS deletes its temporary folder of plug-ins
+// ($PLUGINSDIR, where the library is put) when the program ends, and has
+// the restart delete what it cannot: the library, were it still loaded.
+// Each run here is one after which a deployment tool looks: an installation
+// on screen and a silent one, an update (refused under Wine, see the top of
+// this file), stops after each of the library's first two calls, /CHECK,
+// and the removal, whose copy of the uninstaller loads the library too.
+#define CheckNothingForRestart(after) CheckNothingForRestartAt(__LINE__, after)
+static void CheckNothingForRestartAt(int line, const char* after)
+{
+    char temp[MAX_PATH];
+    DWORD length = GetTempPathA(sizeof temp, temp);
+    if (length > 0 && length < sizeof temp && temp[length - 1] == '\\')
+        temp[length - 1] = '\0';
+    char pending[MAX_PATH];
+    PendingRename(temp, "VINSTALLDLL.dll", pending, sizeof pending);
+    OkAt(__FILE__, line, pending[0] == '\0', "after %s the restart is to delete %s", after, pending);
+    ForgetPendingRenames();
+}
+
+static void test_nothing_for_the_restart()
+{
+    PrepareMachine();
+    ForgetPendingRenames();
+    SetupRun shown;
+    char log[1024];
+    RunSetupProgram("VelloranSetup.exe", "/PDF", AnswerWithCode, "john", &shown, log, sizeof log);
+    ok(shown.exitCode == 0, "installation on screen: exit code %lu, expected 0", shown.exitCode);
+    CheckNothingForRestart("an installation on screen");
+
+    UnseenRun run;
+    RunUnseenSetup("VelloranUpdate.exe", "/S /CODE=john", true, &run, log, sizeof log);
+    ok(run.exitCode == Failed, "update: exit code %lu, expected %lu", run.exitCode, Failed);
+    CheckNothingForRestart("an update");
+
+    RunQuietRemoval(&run);
+    ok(run.exitCode == 0, "removal: exit code %lu, expected 0", run.exitCode);
+    CheckNothingForRestart("a removal");
+
+    PrepareMachine();
+    RunUnseenSetup("VelloranSetup.exe", "/S /CODE=john /PDF", true, &run, log, sizeof log);
+    ok(run.exitCode == 0, "silent installation: exit code %lu, expected 0", run.exitCode);
+    CheckNothingForRestart("a silent installation");
+
+    PrepareMachine();
+    RunUnseenSetup("VelloranSetup.exe", "/S", true, &run, log, sizeof log);
+    ok(run.exitCode == Failed, "silent run without a code: exit code %lu, expected %lu", run.exitCode, Failed);
+    CheckNothingForRestart("a stop at BeforeInstallWithCode");
+
+    PrepareMachine();
+    MakeDirectory("C:\\TELDAX");
+    RunUnseenSetup("VelloranSetup.exe", "/S /CODE=john", true, &run, log, sizeof log);
+    ok(run.exitCode == Failed, "existing C:\\TELDAX: exit code %lu, expected %lu", run.exitCode, Failed);
+    CheckNothingForRestart("a stop at ProtectInstallFolder");
+
+    PrepareMachine();
+    RunUnseenSetup("VelloranSetup.exe", "/S /CHECK", true, &run, log, sizeof log);
+    CheckNothingForRestart("/CHECK");
+}
+
+// The product goes into C:\TELDAX only, the folder the library protects and
+// writes: /D= naming another folder refuses the run (the failure code, a
+// line in the log that says why, nothing made in either folder), wherever
+// it stands (NSIS takes everything after it as the folder, the code
+// included); /D= naming C:\TELDAX itself, in any case, installs.
+struct FolderCase {
+    const char* arguments;
+    const char* line;  // the log's line for a refusal, or NULL: installed
+};
+
+// The log's path comes first: the script reads no argument after /D=. The
+// folder is what NSIS made of the rest of the line, without the characters
+// a path may not hold.
+static const FolderCase FolderCases[] = {
+    {"/LOG=C:\\setup.log /S /D=C:\\Apps\\Velloran \"/CODE=john\"",
+     "/D=C:\\Apps\\Velloran CODE=john refused: Velloran installs into C:\\TELDAX only: run without /D="},
+    {"/LOG=C:\\setup.log /S \"/CODE=john\" /D=C:\\Apps\\Velloran",
+     "/D=C:\\Apps\\Velloran refused: Velloran installs into C:\\TELDAX only: run without /D="},
+    {"/LOG=C:\\setup.log /S \"/CODE=john\" /D=c:\\teldax", NULL},
+};
+
+static void test_install_folder_fixed()
+{
+    char product[MAX_PATH];
+    PathIn(product, sizeof product, SetupFolder, "product");
+    for (const FolderCase& c : FolderCases) {
+        SetContext("VelloranSetup.exe %s", c.arguments);
+        PrepareMachine();
+        char line[3 * MAX_PATH];
+        snprintf(line, sizeof line, "\"%s\\VelloranSetup.exe\" %s", SetupFolder, c.arguments);
+        DeleteFileA(LogPath);
+        UnseenRun run;
+        RunUnseenChecked(line, UnseenLimitMs, true, &run);
+        char log[1024];
+        ReadText(LogPath, log, sizeof log);
+        ok(!DirectoryExists("C:\\Apps\\Velloran"), "C:\\Apps\\Velloran was made");
+        if (c.line) {
+            ok(run.exitCode == Failed, "exit code %lu, expected %lu; log %s", run.exitCode, Failed,
+               Show(log, strlen(log)));
+            CheckLogHasLine(log, c.line);
+            CheckLogHasLine(log, "stopped");
+            CheckNothingInstalled();
+        } else {
+            ok(run.exitCode == 0, "exit code %lu, expected 0; log %s", run.exitCode, Show(log, strlen(log)));
+            CheckInstalledFor("JOHN", product);
+        }
+    }
+    ClearContext();
 }
 
 // A C:\TELDAX that leads to another folder (a link put in its place after
@@ -883,6 +998,8 @@ int main(int argc, char** argv)
     test_unseen_update_and_removal();
     test_removal_then_reinstallation();
     test_removal_refused();
+    test_nothing_for_the_restart();
+    test_install_folder_fixed();
     test_another_installation_running();
     CleanDrive();
     return FinishTests("setup");
