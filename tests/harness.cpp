@@ -285,6 +285,11 @@ DialogObservation Dialog;
 
 static bool VersionChosen;
 static OSVERSIONINFOA ChosenVersion;
+// The kernel's own version as KUSER_SHARED_DATA holds it (NtMajorVersion,
+// NtMinorVersion), while KernelVersionChosen.
+static bool KernelVersionChosen;
+static ULONG ChosenKernelVersion[2];
+static const ULONG_PTR KernelVersionAddress = 0x7FFE026C;
 static bool TimeChosen;
 static SYSTEMTIME ChosenTime;
 
@@ -300,6 +305,7 @@ static decltype(&GetFileInformationByHandle) RealGetFileInformationByHandle;
 static decltype(&FindFirstFileA) RealFindFirstFileA;
 static decltype(&SHGetSpecialFolderPathA) RealSHGetSpecialFolderPathA;
 static decltype(&GetVersionExA) RealGetVersionExA;
+static decltype(&ReadProcessMemory) RealReadProcessMemory;
 static decltype(&GetSystemTime) RealGetSystemTime;
 static decltype(&DialogBoxParamA) RealDialogBoxParamA;
 static decltype(&ShellExecuteA) RealShellExecuteA;
@@ -510,6 +516,25 @@ static BOOL WINAPI HookSHGetSpecialFolderPathA(HWND owner, LPSTR path, int folde
     return RealSHGetSpecialFolderPathA(owner, path, folder, create);
 }
 
+// The library reads the kernel's version from KUSER_SHARED_DATA through
+// ReadProcessMemory on its own process; a read that lies within the two
+// fields gets the chosen version, any other reaches the platform.
+static BOOL WINAPI HookReadProcessMemory(HANDLE process, LPCVOID address, LPVOID buffer, SIZE_T size,
+                                         SIZE_T* read)
+{
+    if (Fails("ReadProcessMemory", NULL))
+        return FALSE;
+    ULONG_PTR from = (ULONG_PTR)address;
+    bool own = process == GetCurrentProcess() || GetProcessId(process) == GetCurrentProcessId();
+    if (!KernelVersionChosen || !own || from < KernelVersionAddress ||
+        from + size > KernelVersionAddress + sizeof ChosenKernelVersion)
+        return RealReadProcessMemory(process, address, buffer, size, read);
+    memcpy(buffer, (const BYTE*)ChosenKernelVersion + (from - KernelVersionAddress), size);
+    if (read)
+        *read = size;
+    return TRUE;
+}
+
 static BOOL WINAPI HookGetVersionExA(LPOSVERSIONINFOA info)
 {
     if (Fails("GetVersionExA", NULL))
@@ -715,6 +740,7 @@ void InstallHooks(HMODULE module)
     Hook(module, "FindFirstFileA", HookFindFirstFileA, &RealFindFirstFileA);
     Hook(module, "SHGetSpecialFolderPathA", HookSHGetSpecialFolderPathA, &RealSHGetSpecialFolderPathA);
     Hook(module, "GetVersionExA", HookGetVersionExA, &RealGetVersionExA);
+    Hook(module, "ReadProcessMemory", HookReadProcessMemory, &RealReadProcessMemory);
     Hook(module, "GetSystemTime", HookGetSystemTime, &RealGetSystemTime);
     Hook(module, "DialogBoxParamA", HookDialogBoxParamA, &RealDialogBoxParamA);
     PatchImport(module, "MessageBoxA", (void*)HookMessageBoxA);
@@ -735,11 +761,21 @@ void ReportVersion(DWORD major, DWORD minor, DWORD platformId)
     ChosenVersion.dwMajorVersion = major;
     ChosenVersion.dwMinorVersion = minor;
     ChosenVersion.dwPlatformId = platformId;
+    // The kernel plays the same Windows (on the 9x family nothing reads it).
+    ReportKernelVersion(major, minor);
+}
+
+void ReportKernelVersion(DWORD major, DWORD minor)
+{
+    KernelVersionChosen = true;
+    ChosenKernelVersion[0] = major;
+    ChosenKernelVersion[1] = minor;
 }
 
 void UseRealVersion()
 {
     VersionChosen = false;
+    KernelVersionChosen = false;
 }
 
 void ReportSystemTime(const SYSTEMTIME& time)

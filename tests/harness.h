@@ -61,7 +61,7 @@ void* PatchImport(HMODULE module, const char* function, void* replacement);
 // SetEndOfFile, SetCurrentDirectoryA, CreateDirectoryA, DeleteFileA,
 // SetFileAttributesA, GetFileAttributesA, GetFileInformationByHandle (those
 // on a handle matched by the path it was opened with), FindFirstFileA,
-// SHGetSpecialFolderPathA, GetVersionExA, DialogBoxParamA, MessageBoxA,
+// SHGetSpecialFolderPathA, GetVersionExA, ReadProcessMemory, DialogBoxParamA, MessageBoxA,
 // ShellExecuteA, CoCreateInstance, CreateStreamOnHGlobal; and, found through
 // GetProcAddress (below), ntdll's NtQueryInformationFile, NtQueryObject and
 // NtSetInformationFile (failing with STATUS_ACCESS_DENIED), advapi32's
@@ -75,8 +75,14 @@ void ClearFaults();
 int CallCount(const char* function);
 
 // --- What the platform reports to the library -----------------------------------
-// GetVersionExA reports this version (until UseRealVersion()).
+// GetVersionExA reports this version (until UseRealVersion()), and so does
+// the kernel's own version, which the library reads from KUSER_SHARED_DATA
+// (NtMajorVersion, NtMinorVersion at 0x7FFE026C) through ReadProcessMemory:
+// the Windows a case plays.
 void ReportVersion(DWORD major, DWORD minor, DWORD platformId);
+// The kernel's own version alone, after ReportVersion: a compatibility mode,
+// in which GetVersionExA reports an older Windows than the kernel is.
+void ReportKernelVersion(DWORD major, DWORD minor);
 void UseRealVersion();
 // GetSystemTime reports this time from now on.
 void ReportSystemTime(const SYSTEMTIME& time);

@@ -63,10 +63,6 @@ static void OwnedByInstallingUserNoSplit()
 {
     ReportElevationType(TokenElevationTypeDefault);
 }
-static void OwnedByInstallingUserBeforeVista()
-{
-    ReportElevationType(0);
-}
 static void FolderIsLink()
 {
     RemoveTree("C:\\TELDAX");
@@ -150,8 +146,6 @@ static const ProtectCase ProtectCases[] = {
      false, "C:\\TELDAX: S-1-5-21-0-0-0-1000 may change it as its owner", true},
     {"owned by the installing user, no split token", OwnedByInstallingUserNoSplit, 0, 1, true,
      "C:\\TELDAX and what it holds"},
-    {"owned by the installing user, before Vista", OwnedByInstallingUserBeforeVista, 0, 1, true,
-     "C:\\TELDAX and what it holds"},
     {"a link to another folder", FolderIsLink, 0, 0, false, "nothing taken over in C:\\TELDAX: it is a reparse point",
      true},
     {"a file of the same name", NotAFolder, 0, 0, false, "nothing taken over in C:\\TELDAX: it is not a folder",
@@ -234,6 +228,69 @@ static void TestProtectExistingFolder()
         // Links go before what they lead to: a dangling one cannot be seen.
         RemoveFolderLinkIfAny("C:\\TELDAX");
         RemoveFolderLinkIfAny("C:\\TELDAX\\help\\more");
+    }
+    ClearContext();
+}
+
+// A folder of an earlier installation owned by the installing user (Wine's
+// owner of every file), by the Windows played, the kernel's own version and
+// what the token says of its elevation: before Vista no token has a linked
+// one, so the user counts whatever TokenElevationType would answer (Wine
+// answers "full" at every version it plays); from Vista on a split token's
+// user does not. The kernel's version decides, not GetVersionExA's: a
+// compatibility mode set for the setup program does not make a split
+// token's user count, and a kernel version that cannot be read asks the
+// token.
+static void TestInstallingUserByWindowsVersion()
+{
+    enum { WinesAnswer = -1, QueryFails = 0, NoLinkedToken = 1, Full = 2 };
+    static const struct {
+        const char* what;
+        DWORD major, minor;              // GetVersionExA's
+        DWORD kernelMajor, kernelMinor;  // the kernel's (0: the same)
+        int elevation;
+        bool readFails;                  // the kernel's version cannot be read
+        bool takenOver;
+    } cases[] = {
+        {"NT 4.0", 4, 0, 0, 0, WinesAnswer, false, true},
+        {"Windows 2000", 5, 0, 0, 0, WinesAnswer, false, true},
+        {"Windows XP", 5, 1, 0, 0, WinesAnswer, false, true},
+        {"Windows XP, full reported", 5, 1, 0, 0, Full, false, true},
+        {"Windows Server 2003", 5, 2, 0, 0, WinesAnswer, false, true},
+        {"Windows XP, the query failing as it does there", 5, 1, 0, 0, QueryFails, false, true},
+        {"Windows Vista, full", 6, 0, 0, 0, Full, false, false},
+        {"Windows 7", 6, 1, 0, 0, WinesAnswer, false, false},
+        {"Windows 8, full", 6, 2, 0, 0, Full, false, false},
+        {"Windows 7, no linked token (UAC off)", 6, 1, 0, 0, NoLinkedToken, false, true},
+        {"Windows 7 in XP's compatibility mode, full", 5, 1, 6, 1, Full, false, false},
+        {"Windows Vista in Windows 2000's compatibility mode, full", 5, 0, 6, 0, Full, false, false},
+        {"Windows XP, the kernel's version unreadable, full", 5, 1, 0, 0, Full, true, false},
+    };
+    static const char SplitLine[] = "the setup program's user does not count as an administrator: its token is the "
+                                    "elevated half of a split one, and the same user also runs unelevated";
+    for (const auto& c : cases) {
+        SetContext("ProtectInstallFolder, a folder of the installing user, %s", c.what);
+        EarlierInstallation();
+        LoadLibraryUnderTest();
+        ReportVersion(c.major, c.minor, VER_PLATFORM_WIN32_NT);
+        if (c.kernelMajor)
+            ReportKernelVersion(c.kernelMajor, c.kernelMinor);
+        if (c.elevation != WinesAnswer)
+            ReportElevationType(c.elevation);
+        if (c.readFails)
+            FailCall("ReadProcessMemory", 0, NULL, ERROR_PARTIAL_COPY);
+        char line[512];
+        int status = CallWithLine("ProtectInstallFolder", 0, VINSTALL_SILENT, line);
+        ClearFaults();
+        UseRealSecurity();
+        UseRealVersion();
+        const char* expected = c.takenOver ? "C:\\TELDAX and what it holds: only administrators may change them"
+                                           : "C:\\TELDAX: S-1-5-21-0-0-0-1000 may change it as its owner";
+        ok(status == (c.takenOver ? 1 : 0), "status %d, expected %d", status, c.takenOver ? 1 : 0);
+        ok(strncmp(line, expected, strlen(expected)) == 0, "line \"%s\", expected \"%s...\"", line, expected);
+        ok(SecuritySetCount == (c.takenOver ? 5 : 0), "%d objects given owner and DACL", SecuritySetCount);
+        ok((Traced(SplitLine) != NULL) == !c.takenOver, "the split token %ssaid in:\n%s", c.takenOver ? "" : "not ",
+           TraceText());
     }
     ClearContext();
 }
@@ -425,6 +482,7 @@ int main(int argc, char** argv)
     SetupWindow = MakeOwnerWindow();
     TestProtectNewFolder();
     TestProtectExistingFolder();
+    TestInstallingUserByWindowsVersion();
     TestRemoval();
     TestRemovalOfPlantedFiles();
     DestroyWindow(SetupWindow);

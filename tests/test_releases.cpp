@@ -758,6 +758,54 @@ static void TestConverterOnlyFromAdministratorsFolder()
     SetContext("%s", "");
 }
 
+// The converter's folder as Wine reports it, owned by the installing user,
+// by the Windows played: before Vista no token has a linked one and the
+// user counts, whatever TokenElevationType would answer (Wine answers "full"
+// at every version); from Vista on, and under a compatibility mode that
+// reports XP on Windows 7 (the kernel's own version decides), a split
+// token's user does not.
+static void TestConverterOfInstallingUserByWindowsVersion()
+{
+    static const struct {
+        const char* what;
+        DWORD major, minor, kernelMajor;  // GetVersionExA's; the kernel's (0: the same)
+        bool started;
+    } cases[] = {
+        {"Windows 2000, Wine's answer", 5, 0, 0, true},
+        {"Windows XP, Wine's answer", 5, 1, 0, true},
+        {"Windows Vista, Wine's answer", 6, 0, 0, false},
+        {"Windows 7, Wine's answer", 6, 1, 0, false},
+        {"Windows 7 in XP's compatibility mode, Wine's answer", 5, 1, 6, false},
+    };
+    HWND setupWindow = MakeOwnerWindow();
+    ShellExecuteRecordOnly = true;
+    for (const auto& c : cases) {
+        SetContext("InstallPDF, the installing user's folder, %s", c.what);
+        ConverterInPlace();
+        LoadLibraryUnderTest();
+        ReportVersion(c.major, c.minor, VER_PLATFORM_WIN32_NT);
+        if (c.kernelMajor)
+            ReportKernelVersion(c.kernelMajor, 1);
+        int status = CallExport("InstallPDF", setupWindow);
+        UseRealVersion();
+        if (c.started) {
+            CheckConverterStartRequest(setupWindow, status);
+            ok(Traced("c:\\teldax and c:\\teldax\\install.exe: only administrators may change them") != NULL,
+               "trace:\n%s", TraceText());
+        } else {
+            ok(status == 1 && ShellExecuteCount == 0, "status %d, %d start requests", status, ShellExecuteCount);
+            ok(Traced("the setup program's user does not count as an administrator: its token is the elevated half "
+                      "of a split one") &&
+                   Traced("c:\\teldax: S-1-5-21-0-0-0-1000 may change it as its owner") &&
+                   Traced("c:\\teldax\\install.exe not started\n"),
+               "trace:\n%s", TraceText());
+        }
+    }
+    ShellExecuteRecordOnly = false;
+    DestroyWindow(setupWindow);
+    SetContext("%s", "");
+}
+
 // Not injected: a C:\TELDAX that another Unix user owns, which Wine shows as
 // owned by Anonymous Logon, is refused as it is read from the platform.
 static void TestConverterInFolderOfAnotherUser()
@@ -1056,6 +1104,7 @@ int main(int argc, char** argv)
     ShellExecuteRecordOnly = false;
     TestConverterMissing();
     TestConverterOnlyFromAdministratorsFolder();
+    TestConverterOfInstallingUserByWindowsVersion();
     TestConverterHeldWhileStarting();
     TestConverterInFolderOfAnotherUser();
     TestConverterStarts();

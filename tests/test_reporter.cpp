@@ -861,6 +861,7 @@ struct GivenCodeCase {
 #define REFUSED_END " refused: it ends in a dot or a blank, which Windows drops from a folder's name"
 #define REFUSED_DOTS " refused: it consists of dots only, which name C:\\ itself"
 #define REFUSED_CONTROL " refused: it holds a control character"
+#define REFUSED_LONG " refused: it is longer than 24 characters, all that RC.DAT holds"
 #define OTHER_CODE "another reporter code is stored: MARY is kept and the given code john was not used"
 
 static const GivenCodeCase GivenCodeCases[] = {
@@ -906,6 +907,21 @@ static const GivenCodeCase GivenCodeCases[] = {
      "reporter code ABCDEFGHIJKLMNOPQRSTUVWXY refused: The file name has too many characters.  The maximum number "
      "of characters is 24.",
      NULL, false, NULL},
+    // RC.DAT holds 24 bytes: a code within the name rules (a base of up to
+    // 24, a type of up to 3) but longer than that is refused, typed or not;
+    // one of exactly 24 is stored whole.
+    {"24 characters with a type", NULL, "abcdefghijklmnopqrst.abc", true, 6, 1, false, 2,
+     "reporter code ABCDEFGHIJKLMNOPQRST.ABC stored", "ABCDEFGHIJKLMNOPQRST.ABC", false, NULL},
+    {"25 characters with a type", NULL, "abcdefghijklmnopqrstu.abc", true, 6, 1, false, 0,
+     "reporter code ABCDEFGHIJKLMNOPQRSTU.ABC" REFUSED_LONG, NULL, false, NULL},
+    {"28 characters", NULL, "ABCDEFGHIJKLMNOPQRSTUVWX.ABC", false, 6, 1, false, 0,
+     "reporter code ABCDEFGHIJKLMNOPQRSTUVWX.ABC" REFUSED_LONG, NULL, false, NULL},
+    {"28 characters, typed before", NULL, "ABCDEFGHIJKLMNOPQRSTUVWX.ABC", true, 6, 1, false, 0,
+     "reporter code ABCDEFGHIJKLMNOPQRSTUVWX.ABC" REFUSED_LONG, NULL, false, NULL, VINSTALL_TYPED_CODE},
+    {"28 characters, a check", NULL, "ABCDEFGHIJKLMNOPQRSTUVWX.ABC", true, 6, 1, false, 0,
+     "reporter code ABCDEFGHIJKLMNOPQRSTUVWX.ABC" REFUSED_LONG, NULL, false, NULL, VINSTALL_CHECK_ONLY},
+    {"28 characters over a stored code", "MARY", "ABCDEFGHIJKLMNOPQRSTUVWX.ABC", true, 6, 1, false, 0,
+     "reporter code ABCDEFGHIJKLMNOPQRSTUVWX.ABC" REFUSED_LONG, "MARY", false, NULL, VINSTALL_REPLACE_CODE},
     {"stored code kept", "MARY", "john", true, 6, 1, false, 1,
      "stored reporter code MARY kept: the given code john was not used", "MARY", false, NULL},
     // A different stored code replaced, or stopping the setup program.
@@ -1010,6 +1026,14 @@ static void test_given_code()
         }
         if (c.stored && c.given && c.status != 2)
             ok(!DirectoryExists("C:\\JOHN"), "the given code's directory was made");
+        // A refused code that would name a folder of its own made none.
+        char givenDir[MAX_PATH] = "C:\\";
+        if (c.given && c.status == 0 && strlen(c.given) < 64) {
+            strcat(givenDir, c.given);
+            CharUpperA(givenDir);
+            if (!BrokenFolderRule(givenDir + 3))
+                ok(!DirectoryExists(givenDir), "%s made", givenDir);
+        }
     }
     ClearContext();
 }

@@ -88,6 +88,21 @@ static bool IsAdministrator(const void* sid, const SecurityCalls& calls)
            (calls.installer[1] != 0 && SameSid(sid, calls.installer));
 }
 
+// The kernel's own major version: NtMajorVersion in KUSER_SHARED_DATA
+// (Microsoft's "KUSER_SHARED_DATA structure (ntddk.h)"), the page the kernel
+// maps read-only at 0x7FFE0000 into every NT process. Not GetVersionExA: a
+// compatibility mode, which the user's own unelevated processes may set for
+// the setup program (HKCU), makes that report an older Windows, and no code
+// in the process can change this page. Read with ReadProcessMemory, which
+// fails rather than faults where the area is not readable ("if it is not
+// accessible the function fails"): then 6, so that the token is asked.
+static DWORD KernelMajorVersion()
+{
+    ULONG major = 6;
+    ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<LPCVOID>(0x7FFE026C), &major, sizeof major, NULL);
+    return major;
+}
+
 // The setup program's user, when its token is in Administrators:
 // CheckTokenMembership says so on Windows 2000 and later, the token's
 // enabled groups on NT 4.0; and when it is not the elevated half of a split
@@ -116,14 +131,20 @@ static void FindInstallingAdministrator(SecurityCalls* calls)
                     member = TRUE;
             }
         }
-        // TokenElevationType is known from Vista on, where it says whether
-        // this token is the elevated half of a split one (full): then the
-        // same user also runs unelevated, and what that user owns anyone of
-        // its processes may change. Before Vista the query fails: no split
-        // tokens there. The version is not asked: a compatibility mode would
-        // report an older one.
+        // TokenElevationType says from Vista on whether this token is the
+        // elevated half of a split one (full): then the same user also runs
+        // unelevated, and what that user owns anyone of its processes may
+        // change. Before Vista there is no elevation type and no token has
+        // a linked one (Microsoft's TOKEN_ELEVATION_TYPE page: "Minimum
+        // supported client: Windows Vista"; TokenElevationTypeDefault: "The
+        // token does not have a linked token"), so it is asked only of a
+        // kernel of 6.0 or later, or of one whose version cannot be read:
+        // Wine answers full at every version it plays. The kernel's version,
+        // not GetVersionExA's, so that a compatibility mode cannot make a
+        // split token's user count.
         TOKEN_ELEVATION_TYPE elevation = TokenElevationTypeDefault;
-        if (member && getTokenInformation(token, TokenElevationType, &elevation, sizeof elevation, &size) &&
+        if (member && KernelMajorVersion() >= 6 &&
+            getTokenInformation(token, TokenElevationType, &elevation, sizeof elevation, &size) &&
             elevation == TokenElevationTypeFull) {
             member = FALSE;
             split = true;

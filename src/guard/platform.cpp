@@ -2,8 +2,8 @@
 
 Platform CurrentPlatform()
 {
+    // GetVersionExA fills what is read here; only the size is asked.
     OSVERSIONINFOA version;
-    ZeroMemory(&version, sizeof version);
     version.dwOSVersionInfoSize = sizeof version;
     Platform platform = {true, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT};
     if (GetVersionExA(&version)) {

@@ -260,7 +260,7 @@ static int StoreNewCode(LPCSTR done, LPCSTR previous, DWORD options)
 // the dialog of an earlier call, against the rules of a folder of its own.
 // A refusal shows no box: the rule's text goes to the trace and the outcome.
 // A code too long for the buffer is cut, which leaves it too long for the
-// rules all the same.
+// rules all the same; the name rules bound what a refusal's line shows.
 static bool AcceptGivenCode(LPCSTR code, DWORD options)
 {
     StringCchCopyA(ReporterCode, ARRAYSIZE(ReporterCode), code);
@@ -273,7 +273,13 @@ static bool AcceptGivenCode(LPCSTR code, DWORD options)
         SetOutcome("reporter code %s refused: %s", ReporterCode, text);
         return false;
     }
-    LPCSTR folderRule = options & VINSTALL_TYPED_CODE ? NULL : BrokenFolderRule(ReporterCode);
+    // RC.DAT holds 24 bytes, and the name rules let a base of 24 and a type
+    // through: a longer code would make its folder under a name RC.DAT
+    // cannot give back. Refused from every command line, typed or not.
+    LPCSTR folderRule = lstrlenA(ReporterCode) > CodeRecordSize
+                            ? "it is longer than 24 characters, all that RC.DAT holds"
+                        : options & VINSTALL_TYPED_CODE ? NULL
+                                                        : BrokenFolderRule(ReporterCode);
     if (folderRule) {
         Trace("code given: \"%s\" refused: %s", ReporterCode, folderRule);
         SetOutcome("reporter code %s refused: %s", ReporterCode, folderRule);
