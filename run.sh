@@ -8,8 +8,9 @@
 #   ./run.sh [--code CODE] [--windows VERSION] [--interactive] [--vm]
 #
 #   --code CODE        the reporter code typed into the dialog (default john)
-#   --windows VERSION  the Windows version Wine reports to the setup program:
-#                      win7 (default), win8, win81, win10, winxp, win2k, win98...
+#   --windows VERSION  the Windows version the Wine prefix plays: winxp
+#                      (default: there every step shows, see below), win7,
+#                      win8, win81, win10, win2k, win98...
 #   --interactive      show the dialog on the display for a person to answer
 #   --vm               on a machine that cannot execute 32-bit x86 code: the
 #                      shipped 32-bit DLL in the 32-bit setup program, inside
@@ -24,7 +25,7 @@ usage() {
 }
 
 code=john
-windows=win7
+windows=winxp
 interactive=
 vm=
 args=("$@")
@@ -91,9 +92,27 @@ trap 'WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true' EXIT
 use_wine "$arch" "$prefix"
 export WINEDEBUG=-all
 
-# The version is the setup program's own setting: its manifest decides
-# whether Windows 8.1 and 10 show through (they do).
-"$WINE" reg add 'HKCU\Software\Wine\AppDefaults\VelloranSetup.exe' /v Version /d "$windows" /f >/dev/null 2>&1
+# The version is the whole prefix's, as a machine's is: the kernel's own
+# record of it, which the library reads to know whether tokens can be split,
+# follows only that setting. The setup program's manifest decides whether
+# Windows 8.1 and 10 show through (they do).
+"$WINE" reg add 'HKCU\Software\Wine' /v Version /d "$windows" /f >/dev/null 2>&1
+# The kernel's record is made when the server starts: start it again.
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
+wineserver -p </dev/null >/dev/null 2>&1 || true
+# Wine answers every token as the elevated half of a split one, which Windows
+# has only from Vista on: there the installing user (who owns every file
+# under Wine) does not count as an administrator, and InstallPDF starts
+# nothing. Before Vista that user counts, as on Windows.
+case "$windows" in
+  winxp|win2k|win2003|nt40)
+    echo "== Windows $windows: every step shows, the PDF converter's installer started included: before Vista no token is split, so the installing user, whom Wine makes every file's owner, counts as an administrator" ;;
+  win98|win95|winme)
+    echo "== Windows $windows: Windows 9x keeps no owners or permissions, so the library has none to check" ;;
+  *)
+    echo "== Windows $windows: Wine reports every token as the elevated half of a split one (from Vista on, Windows does that only under UAC), so the installing user, whom Wine makes every file's owner, does not count as an administrator and the PDF converter's installer is not started; --windows winxp shows it started" ;;
+esac
 hand=(--code "$code")
 if [ -n "$interactive" ]; then
   "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11 /f >/dev/null 2>&1
