@@ -1514,8 +1514,9 @@ static void test_rollback()
 // RC.DAT as it was, since it is removed only after the new one's script
 // succeeded. Its files are not checked there: under Wine the rollback of the
 // failed installation deletes the files of the component that both releases
-// share (Windows keeps a copy of what an installation deletes or replaces and
-// puts it back: Microsoft's "Rollback Installation"), which Wine does not.
+// share, where Windows "saves a copy of every file it deletes during the
+// installation" and restores "the original state of the computer" when
+// it fails (Microsoft's "Rollback Custom Actions").
 static void test_failed_upgrade_keeps_release()
 {
     char product[MAX_PATH];
