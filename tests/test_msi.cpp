@@ -195,7 +195,9 @@ static void CheckTemporaryFolderRemoved(int line)
 // left in the temporary folder either.
 static void PrepareMachineWithoutPackage()
 {
-    static const char* const Products[] = {ProductCode, NextProductCode};
+    // OtherProductCode: the other architecture's package, played by this
+    // architecture's VelloranOtherArch.msi.
+    static const char* const Products[] = {ProductCode, NextProductCode, OtherProductCode};
     for (const char* product : Products) {
         if (!ProductInstalled(product))
             continue;
@@ -211,6 +213,9 @@ static void PrepareMachineWithoutPackage()
 }
 
 // --- The package's tables ------------------------------------------------------------
+
+// A session of a package, with properties set (below).
+static MSIHANDLE OpenSession(const char* package, const char* const* properties);
 
 // The first column of the first row that query gives, as text ("" for none).
 static void QueryValue(MSIHANDLE database, const char* query, char* value, DWORD size)
@@ -260,14 +265,26 @@ static int SequenceOf(MSIHANDLE database, const char* action)
 // it as rollback, 0x800 without impersonation (as LocalSystem). Only the
 // gate is immediate; every action that makes, writes, deletes or starts is
 // deferred and does not impersonate. No other custom action is there.
+// VinstallAfterInstall is a commit action (0x200): it runs once the script
+// has succeeded, so that nothing it deletes is deleted by an installation
+// that then rolls back. VinstallStartPdf is immediate and after
+// InstallFinalize: the installing user's token, once nothing can roll back.
+// VinstallPinFolder sets the property TELDAX (51: a property set from
+// formatted text) to C:\TELDAX\, whatever the command line said.
 struct ActionType {
     const char* action;
     int type;
+    const char* source;
+    const char* target;
 };
 static const ActionType ActionTypes[] = {
-    {"VinstallBeforeInstall", 1},    {"VinstallStoreRollback", 1 | 0x100 | 0x400 | 0x800},
-    {"VinstallStore", 1 | 0x400 | 0x800}, {"VinstallAfterInstall", 1 | 0x400 | 0x800},
-    {"VinstallRemove", 1 | 0x400 | 0x800},
+    {"VinstallBeforeInstall", 1, "VinstallMsi", "VinstallBeforeInstall"},
+    {"VinstallStoreRollback", 1 | 0x100 | 0x400 | 0x800, "VinstallMsi", "VinstallStoreRollback"},
+    {"VinstallStore", 1 | 0x400 | 0x800, "VinstallMsi", "VinstallStore"},
+    {"VinstallAfterInstall", 1 | 0x200 | 0x400 | 0x800, "VinstallMsi", "VinstallAfterInstall"},
+    {"VinstallRemove", 1 | 0x400 | 0x800, "VinstallMsi", "VinstallRemove"},
+    {"VinstallStartPdf", 1, "VinstallMsi", "VinstallStartPdf"},
+    {"VinstallPinFolder", 51, "TELDAX", "C:\\TELDAX\\"},
 };
 
 static void test_custom_actions()
@@ -283,7 +300,11 @@ static void test_custom_actions()
         snprintf(query, sizeof query, "SELECT `Source` FROM `CustomAction` WHERE `Action` = '%s'", a.action);
         char source[64];
         QueryValue(database, query, source, sizeof source);
-        ok(strcmp(source, "VinstallMsi") == 0, "%s: from \"%s\", expected VinstallMsi", a.action, source);
+        ok(strcmp(source, a.source) == 0, "%s: source \"%s\", expected %s", a.action, source, a.source);
+        snprintf(query, sizeof query, "SELECT `Target` FROM `CustomAction` WHERE `Action` = '%s'", a.action);
+        char target[64];
+        QueryValue(database, query, target, sizeof target);
+        ok(strcmp(target, a.target) == 0, "%s: target \"%s\", expected %s", a.action, target, a.target);
     }
     MSIHANDLE view = 0, row = 0;
     int rows = 0;
@@ -312,6 +333,13 @@ static void test_custom_actions()
         {"InstallFiles", "VinstallAfterInstall"},        {"CreateShortcuts", "VinstallAfterInstall"},
         {"VinstallAfterInstall", "InstallFinalize"},     {"RemoveFiles", "VinstallRemove"},
         {"RemoveShortcuts", "VinstallRemove"},           {"VinstallRemove", "InstallFinalize"},
+        // The earlier release is removed only once this one is installed:
+        // a failure in the script leaves it installed.
+        {"InstallFinalize", "RemoveExistingProducts"},
+        // install.exe starts once nothing can roll back.
+        {"InstallFinalize", "VinstallStartPdf"},
+        // The install folder is set before the directories are resolved.
+        {"CostInitialize", "VinstallPinFolder"},         {"VinstallPinFolder", "CostFinalize"},
     };
     for (const Order& o : Orders) {
         int first = SequenceOf(database, o.before), second = SequenceOf(database, o.after);
@@ -323,7 +351,72 @@ static void test_custom_actions()
                condition, sizeof condition);
     ok(strcmp(condition, "REMOVE~=\"ALL\" AND NOT UPGRADINGPRODUCTCODE") == 0, "VinstallRemove runs on \"%s\"",
        condition);
+    // A full user interface resolves the directories in its own sequence
+    // first: the folder is pinned there too.
+    int pin = QueryNumber(database,
+                          "SELECT `Sequence` FROM `InstallUISequence` WHERE `Action` = 'VinstallPinFolder'");
+    int costFinalize =
+        QueryNumber(database, "SELECT `Sequence` FROM `InstallUISequence` WHERE `Action` = 'CostFinalize'");
+    ok(pin > 0 && pin < costFinalize, "InstallUISequence: VinstallPinFolder at %d, CostFinalize at %d", pin,
+       costFinalize);
     MsiCloseHandle(database);
+}
+
+// When each action runs, its condition evaluated in a session as Windows
+// Installer evaluates it: the library's actions on a first installation, a
+// repair, and a maintenance run that gives REPORTERCODE (the correction of
+// a stored code: msiexec /i on an installed machine, Installed set and
+// REINSTALL empty), not in a plain maintenance run nor a removal;
+// install.exe only on a first installation with PDF=1.
+struct ConditionCase {
+    const char* properties[4];
+    bool libraryActions;
+    bool startPdf;
+};
+static const ConditionCase ConditionCases[] = {
+    {{NULL}, true, false},
+    {{"PDF=1"}, true, true},
+    {{"Installed=1"}, false, false},
+    {{"Installed=1", "REPORTERCODE=mary"}, true, false},
+    {{"Installed=1", "REPORTERCODE=mary", "PDF=1"}, true, false},
+    {{"Installed=1", "REINSTALL=ALL"}, true, false},
+    {{"Installed=1", "REMOVE=ALL"}, false, false},
+    {{"Installed=1", "REMOVE=ALL", "REPORTERCODE=mary"}, false, false},
+};
+
+static void test_action_conditions()
+{
+    MSIHANDLE database = OpenDatabase(PackageFolder, "Velloran.msi");
+    if (!database)
+        return;
+    static const char* const Actions[] = {"VinstallBeforeInstall", "VinstallStoreRollback", "VinstallStore",
+                                          "VinstallAfterInstall", "VinstallStartPdf"};
+    char conditions[ARRAYSIZE(Actions)][256];
+    for (size_t i = 0; i < ARRAYSIZE(Actions); ++i) {
+        char query[256];
+        snprintf(query, sizeof query, "SELECT `Condition` FROM `InstallExecuteSequence` WHERE `Action` = '%s'",
+                 Actions[i]);
+        QueryValue(database, query, conditions[i], sizeof conditions[i]);
+        ok(conditions[i][0], "%s has no condition", Actions[i]);
+    }
+    MsiCloseHandle(database);
+    for (const ConditionCase& c : ConditionCases) {
+        SetContext("conditions with %s %s %s", c.properties[0] ? c.properties[0] : "nothing set",
+                   c.properties[1] ? c.properties[1] : "", c.properties[2] ? c.properties[2] : "");
+        MSIHANDLE session = OpenSession("Velloran.msi", c.properties);
+        if (!session)
+            continue;
+        for (size_t i = 0; i < ARRAYSIZE(Actions); ++i) {
+            if (!conditions[i][0])
+                continue;
+            bool expected = i == ARRAYSIZE(Actions) - 1 ? c.startPdf : c.libraryActions;
+            MSICONDITION result = MsiEvaluateConditionA(session, conditions[i]);
+            ok(result == (expected ? MSICONDITION_TRUE : MSICONDITION_FALSE), "%s: \"%s\" gives %d, expected %s",
+               Actions[i], conditions[i], (int)result, expected ? "true" : "false");
+        }
+        MsiCloseHandle(session);
+    }
+    ClearContext();
 }
 
 // The properties an administrator sets are secure, so that they reach the
@@ -346,7 +439,139 @@ static void test_secure_properties()
         }
         ok(found, "%s is not in SecureCustomProperties \"%s\"", name, value);
     }
+    // AdminUser, which the gate reads, says whether the user is an
+    // administrator only with this set (from Windows Vista on it is the same
+    // as Privileged otherwise).
+    QueryValue(database, "SELECT `Value` FROM `Property` WHERE `Property` = 'MSIUSEREALADMINDETECTION'", value,
+               sizeof value);
+    ok(strcmp(value, "1") == 0, "MSIUSEREALADMINDETECTION is \"%s\", expected 1", value);
     MsiCloseHandle(database);
+}
+
+// The 32-bit and the 64-bit package of a release are different products
+// with different components, which install the same files into C:\TELDAX:
+// one replacing the other after its own installation (RemoveExistingProducts
+// after InstallFinalize) would delete what the other had just installed. So
+// each package refuses to install, with a message, where the other
+// architecture's component is installed, whatever its release: AppSearch
+// finds it by its GUID (CompLocator) before the launch conditions. Read in
+// this tree's package and, when that tree was built, in the other's.
+static const char OtherArchitectureMessage[] =
+    "Velloran for the other processor architecture is installed on this machine: remove it first (Programs and "
+    "Features, or msiexec /x with its product code), then install this package.";
+
+static void CheckOtherArchitectureRefused(const char* folder, const char* otherComponent)
+{
+    MSIHANDLE database = OpenDatabase(folder, "Velloran.msi");
+    if (!database)
+        return;
+    char value[256];
+    QueryValue(database, "SELECT `Signature_` FROM `AppSearch` WHERE `Property` = 'VELLORANOTHERARCH'", value,
+               sizeof value);
+    char query[256];
+    snprintf(query, sizeof query, "SELECT `ComponentId` FROM `CompLocator` WHERE `Signature_` = '%s'", value);
+    char component[64] = "";
+    if (value[0])
+        QueryValue(database, query, component, sizeof component);
+    ok(strcmp(component, otherComponent) == 0, "%s: AppSearch looks for the component \"%s\", expected %s", folder,
+       component, otherComponent);
+    snprintf(query, sizeof query, "SELECT `Condition` FROM `LaunchCondition` WHERE `Description` = '%s'",
+             OtherArchitectureMessage);
+    QueryValue(database, query, value, sizeof value);
+    ok(strcmp(value, "Installed OR NOT VELLORANOTHERARCH") == 0, "%s: the launch condition for the other "
+       "architecture is \"%s\"", folder, value);
+    static const char* const Sequences[] = {"InstallExecuteSequence", "InstallUISequence"};
+    for (const char* table : Sequences) {
+        snprintf(query, sizeof query, "SELECT `Sequence` FROM `%s` WHERE `Action` = 'AppSearch'", table);
+        int search = QueryNumber(database, query);
+        snprintf(query, sizeof query, "SELECT `Sequence` FROM `%s` WHERE `Action` = 'LaunchConditions'", table);
+        int conditions = QueryNumber(database, query);
+        ok(search > 0 && search < conditions, "%s: %s has AppSearch at %d, LaunchConditions at %d", folder, table,
+           search, conditions);
+    }
+    MsiCloseHandle(database);
+}
+
+// AfterInstall runs as a commit action, which Windows Installer does not run
+// while rollback is disabled: the package refuses to install then, but not
+// to be removed.
+static const char RollbackMessage[] =
+    "Velloran cannot be installed while rollback is disabled (the DisableRollback policy or DISABLEROLLBACK=1): its "
+    "last step is a commit action, which Windows Installer runs only with rollback.";
+
+static void test_rollback_required()
+{
+    MSIHANDLE database = OpenDatabase(PackageFolder, "Velloran.msi");
+    if (!database)
+        return;
+    char query[512];
+    snprintf(query, sizeof query, "SELECT `Condition` FROM `LaunchCondition` WHERE `Description` = '%s'",
+             RollbackMessage);
+    char condition[256];
+    QueryValue(database, query, condition, sizeof condition);
+    MsiCloseHandle(database);
+    ok(condition[0], "no launch condition on RollbackDisabled");
+    if (!condition[0])
+        return;
+    struct {
+        const char* properties[3];
+        bool allowed;
+    } const cases[] = {
+        {{NULL}, true},
+        {{"RollbackDisabled=1"}, false},
+        {{"RollbackDisabled=1", "REMOVE=ALL"}, true},
+    };
+    for (const auto& c : cases) {
+        MSIHANDLE session = OpenSession("Velloran.msi", c.properties);
+        if (!session)
+            continue;
+        MSICONDITION result = MsiEvaluateConditionA(session, condition);
+        ok(result == (c.allowed ? MSICONDITION_TRUE : MSICONDITION_FALSE), "%s with %s %s gives %d", condition,
+           c.properties[0] ? c.properties[0] : "nothing", c.properties[1] ? c.properties[1] : "", (int)result);
+        MsiCloseHandle(session);
+    }
+}
+
+static void test_other_architecture_tables()
+{
+    CheckOtherArchitectureRefused(PackageFolder, OtherComponentGuid);
+    char other[MAX_PATH];
+    PathIn(other, sizeof other, OtherPackageFolder, "Velloran.msi");
+    if (!OtherPackageFolder[0] || GetFileAttributesA(other) == INVALID_FILE_ATTRIBUTES)
+        Skip("the other architecture's package was not built here (%s)", OtherPackageFolder[0] ? other : "no folder");
+    else
+        CheckOtherArchitectureRefused(OtherPackageFolder, ComponentGuid);
+
+    // The condition as Windows Installer evaluates it: the other
+    // architecture's component found refuses, but not a removal or repair.
+    MSIHANDLE database = OpenDatabase(PackageFolder, "Velloran.msi");
+    if (!database)
+        return;
+    char query[512];
+    snprintf(query, sizeof query, "SELECT `Condition` FROM `LaunchCondition` WHERE `Description` = '%s'",
+             OtherArchitectureMessage);
+    char condition[256];
+    QueryValue(database, query, condition, sizeof condition);
+    MsiCloseHandle(database);
+    if (!condition[0])
+        return;
+    struct {
+        const char* properties[3];
+        bool allowed;
+    } const cases[] = {
+        {{NULL}, true},
+        {{"VELLORANOTHERARCH=C:\\TELDAX\\vell.exe"}, false},
+        {{"VELLORANOTHERARCH=C:\\TELDAX\\vell.exe", "Installed=1"}, true},
+    };
+    for (const auto& c : cases) {
+        MSIHANDLE session = OpenSession("Velloran.msi", c.properties);
+        if (!session)
+            continue;
+        MSICONDITION result = MsiEvaluateConditionA(session, condition);
+        ok(result == (c.allowed ? MSICONDITION_TRUE : MSICONDITION_FALSE), "%s with %s %s gives %d", condition,
+           c.properties[0] ? c.properties[0] : "nothing", c.properties[1] ? c.properties[1] : "", (int)result);
+        MsiCloseHandle(session);
+    }
 }
 
 // A product code and component GUID of each architecture's own, fixed by
@@ -555,7 +780,7 @@ static void test_gate_writes_nothing()
         {"a new machine, A/B", false, false, {"REPORTERCODE=A/B"}, Failure, RefusedSlashLines, "", "", "", ""},
         {"MARY stored, no code, PDF=1 UPDATE=1", true, true, {"PDF=1", "UPDATE=1"}, ERROR_SUCCESS,
          "VINSTALLDLL: BeforeInstallWithCode returned 1\nVINSTALLDLL: stored reporter code MARY kept\n",
-         GateFolderKept, "9;MARY", "K", "UP"},
+         GateFolderKept, "9;MARY", "K", "U"},
         {"MARY stored, REPORTERCODE=john REPLACECODE=1", true, true, {"REPORTERCODE=john", "REPLACECODE=1"},
          ERROR_SUCCESS,
          "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
@@ -576,6 +801,39 @@ static void test_gate_writes_nothing()
         {"MARY stored, REPORTERCODE=mary", true, true, {"REPORTERCODE=mary"}, ERROR_SUCCESS,
          "VINSTALLDLL: BeforeInstallWithCode returned 1\nVINSTALLDLL: stored reporter code MARY kept\n",
          GateFolderKept, "9;MARY", "K", "M"},
+        // The correction of a stored code on an installed machine: a
+        // maintenance run, which writes no release records.
+        {"MARY stored, installed, REPORTERCODE=john REPLACECODE=1", true, true,
+         {"REPORTERCODE=john", "REPLACECODE=1", "Installed=1"}, ERROR_SUCCESS,
+         "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
+         "VINSTALLDLL: reporter code JOHN to be stored in place of MARY\n",
+         GateFolderKept, "5;JOHN", "R;MARY", "-"},
+        // Played: a run by a user who is not an administrator (a repair of
+        // the per-machine product that a standard user started), AdminUser
+        // not set. A code that would change the stored one is refused, with
+        // REPLACECODE=1 or without; the same code, or none where none is
+        // stored, goes on.
+        {"MARY stored, not an administrator, REPORTERCODE=john REPLACECODE=1", true, true,
+         {"REPORTERCODE=john", "REPLACECODE=1", "AdminUser="}, Failure,
+         "VINSTALLDLL: BeforeInstallWithCode returned 0\n"
+         "VINSTALLDLL: another reporter code is stored: MARY is kept and the given code john was not used\n"
+         "VINSTALLDLL: only an administrator may replace the stored code: an administrator must run this with "
+         "REPORTERCODE and REPLACECODE=1\n",
+         "", "", "", ""},
+        {"MARY stored, not an administrator, REPORTERCODE=john", true, true, {"REPORTERCODE=john", "AdminUser="},
+         Failure,
+         "VINSTALLDLL: BeforeInstallWithCode returned 0\n"
+         "VINSTALLDLL: another reporter code is stored: MARY is kept and the given code john was not used\n"
+         "VINSTALLDLL: only an administrator may replace the stored code: an administrator must run this with "
+         "REPORTERCODE and REPLACECODE=1\n",
+         "", "", "", ""},
+        {"MARY stored, not an administrator, REPORTERCODE=mary REPLACECODE=1", true, true,
+         {"REPORTERCODE=mary", "REPLACECODE=1", "AdminUser="}, ERROR_SUCCESS,
+         "VINSTALLDLL: BeforeInstallWithCode returned 1\nVINSTALLDLL: stored reporter code MARY kept\n",
+         GateFolderKept, "9;MARY", "K", "M"},
+        {"a new machine, not an administrator, REPORTERCODE=john", false, false, {"REPORTERCODE=john", "AdminUser="},
+         ERROR_SUCCESS, "VINSTALLDLL: BeforeInstallWithCode returned 2\nVINSTALLDLL: reporter code JOHN to be stored\n",
+         GateFolderNew, "9;JOHN", "T", "M"},
         {"MARY stored, the Wine user's C:\\TELDAX", true, false, {NULL}, Failure,
          "VINSTALLDLL: BeforeInstallWithCode returned 1\nVINSTALLDLL: stored reporter code MARY kept\n",
          GateFolderRefused, "", "", ""},
@@ -835,6 +1093,21 @@ static void test_first_installation()
 
     ExpectFile("c:\\teldax\\UpdName.txt", VINSTALL_DOWNLOAD_BASE VINSTALL_MASTER_LOAD_INSTALLER);
     ok(!FileExists(ReceivedFile), "the PDF converter's installer was started from a folder of the Wine user's");
+    // InstallPDF was called once the installation's script had ended
+    // (InstallFinalize), by the immediate action that runs there with the
+    // installing user's token, not by a deferred action inside the script.
+    // Under Wine install.exe is not started (the folder is the Wine user's):
+    // the call's place in the log is what shows where it would start.
+    const char* log = ReadLog();
+    const char* finalized = strstr(log, "InstallFinalize. Return value");
+    // The first mention of the action: where the installer starts it.
+    const char* pdfAction = strstr(log, "VinstallStartPdf");
+    const char* pdf = strstr(log, "VINSTALLDLL: InstallPDF returned");
+    ok(finalized && pdfAction && pdf && finalized < pdfAction && pdfAction < pdf,
+       "InstallPDF: the installation's script ended at %ld, VinstallStartPdf started at %ld, InstallPDF called at "
+       "%ld (offsets in the log; -1 for none): expected in that order",
+       finalized ? (long)(finalized - log) : -1L, pdfAction ? (long)(pdfAction - log) : -1L,
+       pdf ? (long)(pdf - log) : -1L);
     CheckTemporaryFolderRemoved(__LINE__);
 }
 
@@ -949,7 +1222,7 @@ static void test_library_missing()
 // function that Windows 95 and NT 4.0 have (msi.dll from Windows Installer
 // 1.0 on): a new import is added here on purpose, after that check.
 static const char* const WrapperExports[] = {"VinstallBeforeInstall", "VinstallStore", "VinstallStoreRollback",
-                                             "VinstallAfterInstall", "VinstallRemove"};
+                                             "VinstallAfterInstall", "VinstallRemove", "VinstallStartPdf"};
 static const char* const WrapperImports[][2] = {
     {"kernel32.dll", "CloseHandle"},          {"kernel32.dll", "CreateDirectoryA"},
     {"kernel32.dll", "CreateFileA"},          {"kernel32.dll", "DeleteFileA"},
@@ -1102,6 +1375,23 @@ static const UpgradeCase UpgradeCases[] = {
      true},
 };
 
+struct MaintenanceCase {
+    const char* properties;
+    const char* lines;
+    bool folderRefused;
+};
+static const MaintenanceCase MaintenanceCases[] = {
+    {"REPORTERCODE=mary",
+     "VINSTALLDLL: BeforeInstallWithCode returned 0\n"
+     "VINSTALLDLL: another reporter code is stored: JOHN is kept and the given code mary was not used\n"
+     "VINSTALLDLL: to replace the stored code, run with REPLACECODE=1 as well\n",
+     false},
+    {"REPORTERCODE=mary REPLACECODE=1",
+     "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
+     "VINSTALLDLL: reporter code MARY to be stored in place of JOHN\n",
+     true},
+};
+
 static void test_unseen_upgrades_and_removal()
 {
     PrepareMachineWithoutPackage();
@@ -1134,6 +1424,27 @@ static void test_unseen_upgrades_and_removal()
         CheckTemporaryFolderRemoved(__LINE__);
     }
 
+    // The correction command of the guide on the installed machine: msiexec
+    // /i of the installed release is a maintenance run (Installed set,
+    // REINSTALL empty), and with REPORTERCODE the gate runs in it. Another
+    // code without REPLACECODE=1 ends 1603 with the library's line; with it,
+    // the gate takes the new code and then, under Wine, refuses the
+    // existing C:\TELDAX (the Wine user's). The release stays installed and
+    // RC.DAT as it was.
+    for (const MaintenanceCase& c : MaintenanceCases) {
+        SetContext("the installed release again: %s", c.properties);
+        InstallUnseen("Velloran.msi", c.properties, &run, statuses, sizeof statuses);
+        ok(run.exitCode == Failure, "exit code %lu, expected %lu", run.exitCode, (unsigned long)Failure);
+        char expected[2048];
+        snprintf(expected, sizeof expected, "%s%s", c.lines, c.folderRefused ? GateFolderRefused : "");
+        CheckStatuses(__LINE__, statuses, expected);
+        ok(ProductInstalled(ProductCode), "the release is no longer installed");
+        CheckProductFiles(product);
+        CheckCodeFile("JOHN");
+        ok(!DirectoryExists("C:\\MARY"), "C:\\MARY was made");
+        CheckTemporaryFolderRemoved(__LINE__);
+    }
+
     SetContext("removal");
     char arguments[128];
     snprintf(arguments, sizeof arguments, "/x %s /qn", ProductCode);
@@ -1155,25 +1466,136 @@ static void test_unseen_upgrades_and_removal()
 static void test_rollback()
 {
     PrepareMachineWithoutPackage();
+    // What AfterInstall deletes and no rollback puts back: an earlier
+    // release's desktop shortcut and system file. An installation that
+    // fails must leave them.
+    char oldSystemFile[MAX_PATH], oldDesktopLink[MAX_PATH];
+    PathIn(oldSystemFile, sizeof oldSystemFile, SystemFolder, "win32xac.dll");
+    PathIn(oldDesktopLink, sizeof oldDesktopLink, CommonDesktop, "Shortcut to Velloran.lnk");
+    WriteBytes(oldSystemFile, "old", 3);
+    WriteBytes(oldDesktopLink, "old", 3);
     UnseenRun run;
     char statuses[2048];
     InstallUnseen("VelloranFailing.msi", "REPORTERCODE=john", &run, statuses, sizeof statuses);
     ok(run.exitCode == Failure, "exit code %lu, expected %lu", run.exitCode, (unsigned long)Failure);
-    // The installation as far as the failing action, then the rollback:
-    // RC.DAT, the desktop shortcut and the three records deleted, and
-    // C:\JOHN and C:\TELDAX once empty.
+    // The installation as far as the failing action (AfterInstall, a commit
+    // action, has not run), then the rollback: RC.DAT deleted, and C:\JOHN
+    // and C:\TELDAX once empty.
     char expected[2048];
-    InstalledFor(expected, sizeof expected, "JOHN", "MLDInfo",
-                 "VINSTALLDLL: VinstallStore has no CustomActionData: it must be a deferred action, after "
-                 "VinstallBeforeInstall\n"
-                 "VINSTALLDLL: RemoveLibraryFiles returned 1\n"
-                 "VINSTALLDLL: files deleted: 5; C:\\TELDAX deleted\n");
+    snprintf(expected, sizeof expected,
+             "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
+             "VINSTALLDLL: reporter code JOHN to be stored\n"
+             "%s%s"
+             "VINSTALLDLL: BeforeInstallWithCode returned 2\n"
+             "VINSTALLDLL: reporter code JOHN stored\n"
+             "VINSTALLDLL: VinstallStore has no CustomActionData: it must be a deferred action, after "
+             "VinstallBeforeInstall\n"
+             "VINSTALLDLL: RemoveLibraryFiles returned 1\n"
+             "VINSTALLDLL: files deleted: 1; C:\\TELDAX deleted\n",
+             GateFolderNew, StoreFolderMade);
     CheckStatuses(__LINE__, statuses, expected);
+    ok(FileExists(oldSystemFile), "%s was deleted by an installation that failed", oldSystemFile);
+    ok(FileExists(oldDesktopLink), "%s was deleted by an installation that failed", oldDesktopLink);
+    DeleteFileA(oldSystemFile);
+    DeleteFileA(oldDesktopLink);
     ok(!ProductInstalled(), "the package is registered as installed");
     ok(!FileExists(CodeFile), "RC.DAT is still there");
     ok(!DirectoryExists("C:\\JOHN"), "C:\\JOHN is still there");
     CheckNothingInstalled();
     CheckTemporaryFolderRemoved(__LINE__);
+}
+
+// The next release replaces the earlier one (VelloranNextTest.msi: the
+// library's actions taken out, since under Wine the gate refuses the earlier
+// release's C:\TELDAX): with RemoveExistingProducts after InstallFinalize
+// the files stay, the component being the same in both releases. Then,
+// over the earlier release again, the next one fails in its script
+// (FAILSTEP=1): it ends 1603 and the earlier release is still registered,
+// RC.DAT as it was, since it is removed only after the new one's script
+// succeeded. Its files are not checked there: under Wine the rollback of the
+// failed installation deletes the files of the component that both releases
+// share, where Windows "saves a copy of every file it deletes during the
+// installation" and restores "the original state of the computer" when
+// it fails (Microsoft's "Rollback Custom Actions").
+static void test_failed_upgrade_keeps_release()
+{
+    char product[MAX_PATH];
+    PathIn(product, sizeof product, PackageFolder, "..\\product");
+    UnseenRun run;
+    char statuses[2048];
+
+    SetContext("the next release succeeds");
+    PrepareMachineWithoutPackage();
+    InstallUnseen("Velloran.msi", "REPORTERCODE=john", &run, statuses, sizeof statuses);
+    ok(run.exitCode == 0, "first installation: exit code %lu", run.exitCode);
+    InstallUnseen("VelloranNextTest.msi", "", &run, statuses, sizeof statuses);
+    ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
+    ok(!ProductInstalled(ProductCode), "the earlier release is still installed");
+    ok(ProductInstalled(NextProductCode), "the next release is not registered as installed");
+    CheckProductFiles(product);
+    CheckCodeFile("JOHN");
+
+    SetContext("the next release fails in its script");
+    PrepareMachineWithoutPackage();
+    InstallUnseen("Velloran.msi", "REPORTERCODE=john", &run, statuses, sizeof statuses);
+    ok(run.exitCode == 0, "first installation: exit code %lu", run.exitCode);
+    InstallUnseen("VelloranNextTest.msi", "FAILSTEP=1", &run, statuses, sizeof statuses);
+    ok(run.exitCode == Failure, "exit code %lu, expected %lu", run.exitCode, (unsigned long)Failure);
+    ok(ProductInstalled(ProductCode), "the earlier release is no longer installed");
+    ok(!ProductInstalled(NextProductCode), "the next release is registered as installed");
+    CheckCodeFile("JOHN");
+    CheckTemporaryFolderRemoved(__LINE__);
+    ClearContext();
+}
+
+// The install folder is C:\TELDAX, where the library works, whatever
+// TELDAX the command line (or a transform's Property table) sets.
+static void test_install_folder_pinned()
+{
+    PrepareMachineWithoutPackage();
+    RemoveTree("C:\\Apps");
+    UnseenRun run;
+    char statuses[2048];
+    InstallUnseen("Velloran.msi", "REPORTERCODE=john TELDAX=C:\\Apps\\Velloran\\", &run, statuses,
+                  sizeof statuses);
+    ok(run.exitCode == 0, "exit code %lu, expected 0", run.exitCode);
+    char product[MAX_PATH];
+    PathIn(product, sizeof product, PackageFolder, "..\\product");
+    CheckInstalledFor("JOHN", product);
+    ok(!DirectoryExists("C:\\Apps"), "C:\\Apps was made");
+    CheckTemporaryFolderRemoved(__LINE__);
+    PrepareMachineWithoutPackage();
+    RemoveTree("C:\\Apps");
+}
+
+// The other architecture's package of this release installed, played by
+// VelloranOtherArch.msi (this architecture's package with the other's
+// product code and component GUID; only the x86_64 package runs here):
+// this architecture's package then refuses at its launch conditions, before
+// any action of the library, and the other stays installed. The run of the
+// two real packages in turn is played by the tables alone
+// (test_other_architecture_tables).
+static void test_other_architecture_played()
+{
+    PrepareMachineWithoutPackage();
+    UnseenRun run;
+    char statuses[2048];
+    InstallUnseen("VelloranOtherArch.msi", "REPORTERCODE=john", &run, statuses, sizeof statuses);
+    ok(run.exitCode == 0, "the other architecture's package: exit code %lu", run.exitCode);
+    ok(ProductInstalled(OtherProductCode), "the other architecture's package is not registered as installed");
+
+    InstallUnseen("Velloran.msi", "REPORTERCODE=john", &run, statuses, sizeof statuses);
+    ok(run.exitCode == Failure, "exit code %lu, expected %lu", run.exitCode, (unsigned long)Failure);
+    CheckStatuses(__LINE__, statuses, "");
+    const char* log = ReadLog();
+    const char* ended = strstr(log, "LaunchConditions. Return value ");
+    ok(ended && ended[strlen("LaunchConditions. Return value ")] != '1', "LaunchConditions did not fail: %s",
+       ended ? ended : "it did not run");
+    ok(ProductInstalled(OtherProductCode), "the other architecture's package is no longer installed");
+    ok(!ProductInstalled(ProductCode), "both architectures' packages are installed");
+    CheckCodeFile("JOHN");
+    CheckTemporaryFolderRemoved(__LINE__);
+    PrepareMachineWithoutPackage();
 }
 
 // The Windows version as Windows Installer reports it to the package (Wine
@@ -1241,7 +1663,10 @@ int main(int argc, char** argv)
     test_custom_actions();
     test_secure_properties();
     test_architecture_codes();
+    test_other_architecture_tables();
+    test_rollback_required();
     test_launch_condition();
+    test_action_conditions();
     test_gate_writes_nothing();
     test_rollback_keeps_found_code();
     test_deferred_actions();
@@ -1254,6 +1679,9 @@ int main(int argc, char** argv)
     test_unseen_installations();
     test_unseen_upgrades_and_removal();
     test_rollback();
+    test_failed_upgrade_keeps_release();
+    test_install_folder_pinned();
+    test_other_architecture_played();
     test_windows_versions();
     PrepareMachineWithoutPackage();
     return FinishTests("msi");

@@ -17,9 +17,13 @@
 //   deferred actions as their CustomActionData (a property named after
 //   each, set here), the only property a deferred action can read.
 // - VinstallStore, VinstallStoreRollback, VinstallAfterInstall and
-//   VinstallRemove are deferred and do not impersonate: they run as
-//   LocalSystem, inside the installation's transaction, and make, write,
-//   delete and start. The rollback takes back what VinstallStore made.
+//   VinstallRemove are in the script and do not impersonate: they run as
+//   LocalSystem, inside the installation's transaction, and make, write and
+//   delete. The rollback takes back what VinstallStore made; AfterInstall is
+//   a commit action, run once the script has succeeded, since what it
+//   deletes no rollback puts back.
+// - VinstallStartPdf is immediate and after InstallFinalize: install.exe
+//   starts with the installing user's token once nothing can roll back.
 #include <windows.h>
 #include <msi.h>
 #include <msiquery.h>
@@ -430,7 +434,14 @@ UINT Decide(MSIHANDLE install, HMODULE module, Decision* decision)
 {
     char given[MAX_PATH];
     ReadProperty(install, "REPORTERCODE", given, sizeof given);
-    bool replace = PropertyIsSet(install, "REPLACECODE");
+    // A code that would change the stored one is taken only from an
+    // administrator. AdminUser is set only for one, with
+    // MSIUSEREALADMINDETECTION=1 in the package (Microsoft's "AdminUser
+    // Property"); Privileged would be set for a standard user's repair of
+    // this per-machine product too. Otherwise REPLACECODE is not honoured,
+    // and a code that differs from the stored one stops the installation.
+    bool administrator = PropertyIsSet(install, "AdminUser");
+    bool replace = administrator && PropertyIsSet(install, "REPLACECODE");
     DWORD silent = SilentOption(install);
     HWND window = InstallerWindow();
     char line[512];
@@ -458,8 +469,11 @@ UINT Decide(MSIHANDLE install, HMODULE module, Decision* decision)
             // The line's start, cut to the fixed text's length.
             char lead[sizeof AnotherCodeLine];
             StringCchCopyA(lead, ARRAYSIZE(lead), line);
-            if (lstrcmpA(lead, AnotherCodeLine) == 0)
+            if (lstrcmpA(lead, AnotherCodeLine) == 0 && administrator)
                 LogLine(install, "to replace the stored code, run with REPLACECODE=1 as well");
+            else if (lstrcmpA(lead, AnotherCodeLine) == 0)
+                LogLine(install, "only an administrator may replace the stored code: an administrator must run this "
+                                 "with REPORTERCODE and REPLACECODE=1");
         }
         // As the user's exit when the person cancelled the dialog.
         return lstrcmpA(line, CancelledLine) == 0 ? ERROR_INSTALL_USEREXIT : ERROR_INSTALL_FAILURE;
@@ -519,8 +533,8 @@ bool ParseStoreData(const char* data, DWORD* options, const char** code)
 //   VinstallStoreRollback  "T" (no RC.DAT was found: take back what is made),
 //                          "R;<code>" (put the replaced code back) or
 //                          "K" (the stored code is kept: nothing to take back)
-//   VinstallAfterInstall   M (MLDInfo), U (UpdateInfo), P (InstallPDF), or "-"
-//                          for none (a repair writes no records)
+//   VinstallAfterInstall   M (MLDInfo), U (UpdateInfo), or "-" for none (a
+//                          repair or a maintenance run writes no records)
 extern "C" UINT __stdcall VinstallBeforeInstall(MSIHANDLE install)
 {
     ActionScope scope;
@@ -548,12 +562,7 @@ extern "C" UINT __stdcall VinstallBeforeInstall(MSIHANDLE install)
     char installed[64];
     ReadProperty(install, "Installed", installed, sizeof installed);
     data[0] = '\0';
-    if (!installed[0])
-        StringCchCopyA(data, ARRAYSIZE(data), PropertyIsSet(install, "UPDATE") ? "U" : "M");
-    if (!installed[0] && PropertyIsSet(install, "PDF"))
-        StringCchCatA(data, ARRAYSIZE(data), "P");
-    if (!data[0])
-        StringCchCopyA(data, ARRAYSIZE(data), "-");
+    StringCchCopyA(data, ARRAYSIZE(data), installed[0] ? "-" : PropertyIsSet(install, "UPDATE") ? "U" : "M");
     return HandOver(install, AfterInstallAction, data) ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
 }
 
@@ -615,25 +624,22 @@ extern "C" UINT __stdcall VinstallStoreRollback(MSIHANDLE install)
     return status > 0 ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
 }
 
-// Deferred, as LocalSystem, once the product's files and shortcuts are in
-// place: AfterInstall takes the platform from BeforeInstallWithCode in the
-// same load of the library, so that is called first (it reads the code just
-// stored: status 1, silent); then the release record and InstallPDF as the
-// gate said.
+// Commit, as LocalSystem, once the installation's script has succeeded:
+// AfterInstall takes the platform from BeforeInstallWithCode in the same
+// load of the library, so that is called first (it reads the code just
+// stored: status 1, silent); then the release record as the gate said.
 extern "C" UINT __stdcall VinstallAfterInstall(MSIHANDLE install)
 {
     char data[16];
     if (!ReadActionData(install, AfterInstallAction, data, sizeof data))
         return ERROR_INSTALL_FAILURE;
-    const char* names[4] = {"AfterInstall"};
+    const char* names[3] = {"AfterInstall"};
     int count = 1;
     for (const char* p = data; *p; ++p) {
-        if (*p == 'M' && count < 4)
+        if (*p == 'M' && count < 3)
             names[count++] = "MLDInfo";
-        else if (*p == 'U' && count < 4)
+        else if (*p == 'U' && count < 3)
             names[count++] = "UpdateInfo";
-        else if (*p == 'P' && count < 4)
-            names[count++] = "InstallPDF";
         else if (*p != '-') {
             LogLine(install, "%s: its CustomActionData \"%s\" is not the gate's", AfterInstallAction, data);
             return ERROR_INSTALL_FAILURE;
@@ -661,6 +667,26 @@ extern "C" UINT __stdcall VinstallAfterInstall(MSIHANDLE install)
     }
     EndAction(&scope);
     return result;
+}
+
+// Immediate, with the installing user's token, after InstallFinalize on a
+// first installation with PDF=1: InstallPDF, which starts
+// c:\teldax\install.exe only when nothing in C:\TELDAX can be changed by
+// anyone but an administrator, and does not wait for it. The product is
+// installed whatever happens here: a library that cannot be loaded is said
+// in the log, and the installation still succeeds.
+extern "C" UINT __stdcall VinstallStartPdf(MSIHANDLE install)
+{
+    if (!PropertyIsSet(install, "PDF"))
+        return ERROR_SUCCESS;
+    ActionScope scope;
+    if (!BeginAction(install, UserContext, "InstallPDF", &scope))
+        return ERROR_SUCCESS;
+    VinstallExport call = reinterpret_cast<VinstallExport>(FindExport(install, scope.library.module, "InstallPDF"));
+    if (call)
+        LogLine(install, "%s returned %d", "InstallPDF", call(NULL, 0, 0, 0, 0));
+    EndAction(&scope);
+    return ERROR_SUCCESS;
 }
 
 // Deferred, as LocalSystem, on removal once Windows Installer has removed
