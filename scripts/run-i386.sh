@@ -56,7 +56,8 @@ fail() { echo "run-i386: the virtual machine cannot run: $*" >&2; exit 125; }
 # What the VM is made of, from Debian's packages; once.
 need=()
 command -v qemu-system-x86_64 >/dev/null || need+=(qemu-system-x86)
-[ -x /bin/busybox ] && /bin/busybox --list 2>/dev/null | grep -qx insmod || need+=(busybox-static)
+# The static busybox: the initramfs has no libraries.
+dpkg-query -W -f='${Status}' busybox-static 2>/dev/null | grep -q "install ok installed" || need+=(busybox-static)
 command -v cpio >/dev/null || need+=(cpio)
 if [ ${#need[@]} -gt 0 ]; then
   echo "run-i386: installing ${need[*]}" >&2
