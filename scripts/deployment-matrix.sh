@@ -213,7 +213,6 @@ play() {
     else
       "$WINE" reg add 'HKCU\Software\Wine' /v Version /d "$windows" /f >/dev/null
     fi
-    wineserver -w
     local step action code options exe args ts out exit
     IFS=';' read -r -a step_list <<<"$steps"
     for step in "${step_list[@]}"; do
@@ -279,14 +278,16 @@ play() {
         "$WINE" cmd /c "C:\\step$n.cmd" >"$dir/step$n.txt" 2>&1
         exit=$(sed -n 's/^exit code \([0-9-]*\).*/\1/p' "$dir/step$n.txt" | tr -d '\r' | tail -n 1)
       fi
-      wineserver -w
+      # What a step started may outlive it (the uninstaller's finishing
+      # copy): the next step, and the records, come when all has ended.
+      [ "$action" = remove ] || [ "$n" -eq "${#step_list[@]}" ] && wineserver -w
       codes+=("${exit:-?}")
       echo "step $n: $step -> exit code ${exit:-?} after $(seconds "$ts" "$(now)") s"
       [ "$exit" != - ] && last_log=$ulog
     done
 
     # What the machine holds now.
-    local rc=- inst=() teldax=absent start pending=none library=
+    local rc=- inst=() teldax=absent start pending library=
     if [ -f "$drive/TELDAX/RC.DAT" ]; then
       rc="$(head -c 4096 "$drive/TELDAX/RC.DAT" | tr '\0' '\n' | head -n 1 | tr -d '\n' | LC_ALL=C tr -c '[:print:]' '?')/$(stat -c %s "$drive/TELDAX/RC.DAT")"
     fi
@@ -302,20 +303,21 @@ play() {
       problems+=("C:\\Apps holds $(cd "$drive/Apps" && find . -type f | head -n 3 | tr '\n' ' ')")
     fi
     start=$(shortcut_start "$drive/TELDAX/Velloran.lnk")
-    local key name version
-    while IFS= read -r key; do
-      name=$("$WINE" reg query "$key" /v DisplayName 2>/dev/null | tr -d '\r' | sed -n 's/^ *DisplayName *REG_SZ *//p')
-      case "$name" in *Velloran*) ;; *) continue ;; esac
-      version=$("$WINE" reg query "$key" /v DisplayVersion 2>/dev/null | tr -d '\r' | sed -n 's/^ *DisplayVersion *REG_SZ *//p')
-      case "${key##*\\}" in '{'*) inst+=("msi:$version") ;; *) inst+=("nsis:$version") ;; esac
-    done < <("$WINE" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' 2>/dev/null | tr -d '\r' | grep '^HKEY.*\\Uninstall\\')
+    # The registration and what waits for the next restart, in one run of
+    # reg: every Uninstall entry with its values, then the Session Manager's
+    # PendingFileRenameOperations.
+    "$WINE" cmd /c 'reg query HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall /s & echo ==pending== & reg query "HKLM\SYSTEM\CurrentControlSet\Control\Session Manager" /v PendingFileRenameOperations' \
+      2>&1 | tr -d '\r' >"$dir/registry.txt"
+    mapfile -t inst < <(sed '/^==pending==/,$d' "$dir/registry.txt" | awk '
+      /^HKEY.*\\Uninstall\\/ { key = $0; sub(/.*\\/, "", key); name = ""; next }
+      /^ *DisplayName +REG_SZ/ { sub(/^ *DisplayName +REG_SZ +/, ""); names[key] = $0 }
+      /^ *DisplayVersion +REG_SZ/ { sub(/^ *DisplayVersion +REG_SZ +/, ""); versions[key] = $0 }
+      END { for (k in names) if (names[k] ~ /Velloran/) print (k ~ /^\{/ ? "msi:" : "nsis:") versions[k] }')
     local installed=-
     [ ${#inst[@]} -gt 0 ] && installed=$(printf '%s\n' "${inst[@]}" | sort | paste -sd, -)
-    if "$WINE" reg query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations \
-        >"$dir/pending.txt" 2>&1; then
-      pending=$(tr -d '\r' <"$dir/pending.txt" | sed -n 's/^ *PendingFileRenameOperations *REG_MULTI_SZ *//p')
-      problems+=("PendingFileRenameOperations: $pending")
-    fi
+    pending=$(sed -n '/^==pending==/,$p' "$dir/registry.txt" | sed -n 's/^ *PendingFileRenameOperations *REG_MULTI_SZ *//p')
+    grep -q '^==pending==' "$dir/registry.txt" || problems+=("the registry could not be read (see registry.txt)")
+    if [ -n "$pending" ]; then problems+=("PendingFileRenameOperations: $pending"); else pending=none; fi
     # The library's lines of the last step: the NSIS log as it is, the
     # msiexec log's lines that start "VINSTALLDLL:".
     if [ -n "$last_log" ] && [ -f "$last_log" ]; then
@@ -342,7 +344,7 @@ play() {
       echo "pending:   $pending"
       echo "files:     $( [ -d "$drive/TELDAX" ] && ls -A "$drive/TELDAX" | paste -sd' ' -)"
       echo "library's lines of the last step:"
-      printf '%s\n' "$library" | sed 's/^/  /'
+      printf '%s\n' "${library:-(none)}" | sed 's/^/  /'
       echo "time:      $(date -u +%FT%TZ), $(seconds "$t0" "$t1") s"
       [ ${#problems[@]} -gt 0 ] && printf 'problem:   %s\n' "${problems[@]}"
     } >"$dir/record.txt"
