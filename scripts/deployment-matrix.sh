@@ -306,8 +306,10 @@ play() {
     # The registration and what waits for the next restart, in one run of
     # reg: every Uninstall entry with its values, then the Session Manager's
     # PendingFileRenameOperations.
-    "$WINE" cmd /c 'reg query HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall /s & echo ==pending== & reg query "HKLM\SYSTEM\CurrentControlSet\Control\Session Manager" /v PendingFileRenameOperations' \
-      2>&1 | tr -d '\r' >"$dir/registry.txt"
+    printf '%s\r\n' '@echo off' 'reg query HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall /s' 'echo ==pending==' \
+      'reg query "HKLM\SYSTEM\CurrentControlSet\Control\Session Manager" /v PendingFileRenameOperations' \
+      >"$drive/records.cmd"
+    "$WINE" cmd /c 'C:\records.cmd' 2>&1 | tr -d '\r' >"$dir/registry.txt"
     mapfile -t inst < <(sed '/^==pending==/,$d' "$dir/registry.txt" | awk '
       /^HKEY.*\\Uninstall\\/ { key = $0; sub(/.*\\/, "", key); name = ""; next }
       /^ *DisplayName +REG_SZ/ { sub(/^ *DisplayName +REG_SZ +/, ""); names[key] = $0 }
