@@ -382,6 +382,9 @@ done
 wait
 end=$(now)
 
+# Text for a cell of a markdown table: each '|' escaped.
+md() { printf '%s' "$1" | sed 's/|/\\|/g'; }
+
 printf '%-16s %-5s %-6s %-9s %-s\n' cell pkg win mode "expected | got | seconds | verdict"
 passed=0 failed=0 skipped=0 md_rows=()
 for cell in "${cells[@]}"; do
@@ -389,7 +392,7 @@ for cell in "${cells[@]}"; do
   if [ "$e_exit" = notplayable ]; then
     printf '%-16s %-5s %-6s %-9s not played: %s\n' "$cell" "$package" "$windows" "$mode" "$note"
     skipped=$((skipped + 1))
-    md_rows+=("| $cell | $package | $windows | $mode | $steps | not playable | | not played: $note |")
+    md_rows+=("| $cell | $package | $windows | $mode | \`$steps\` | not playable | | not played | $(md "$note") |")
     continue
   fi
   if [ -f "$work/$cell/result" ]; then
@@ -399,8 +402,8 @@ for cell in "${cells[@]}"; do
   fi
   printf '%-16s %-5s %-6s %-9s %s | %s | %s s | %s\n' "$cell" "$package" "$windows" "$mode" "$expected" "$got" "$secs" "$verdict"
   if [ "$verdict" = passed ]; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
-  logline=$(cat "$work/$cell/logline" 2>/dev/null | sed 's/|/\\|/g')
-  md_rows+=("| $cell | $package | $windows | $mode | \`$steps\` | $expected | $got | ${verdict%%:*} | ${logline} |")
+  logline=$(cat "$work/$cell/logline" 2>/dev/null)
+  md_rows+=("| $cell | $package | $windows | $mode | \`$steps\` | \`$expected\` | \`$got\` | ${verdict%%:*} | ${logline:+\`$(md "$logline")\`} |")
 done
 echo "== ${#cells[@]} cells: $passed passed, $failed failed, $skipped not played; wall time $(seconds "$start" "$end") s"
 
