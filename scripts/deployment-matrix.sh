@@ -145,7 +145,8 @@ done <"$table"
 [ ${#cells[@]} -gt 0 ] || { echo "$0: no cells to run" >&2; exit 2; }
 
 # The working folder of the shortcut at $1, read from the file itself
-# ([MS-SHLLINK]: the header's LinkFlags, then the optional ID list and
+# (Microsoft's [MS-SHLLINK], 2.1.1 LinkFlags and 2.4 StringData: the header's
+# LinkFlags, then the optional ID list and
 # LinkInfo, then the counted strings NAME, RELATIVE_PATH, WORKING_DIR in that
 # order, UTF-16 when IsUnicode is set); '-' when there is none.
 shortcut_start() {
