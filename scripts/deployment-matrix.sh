@@ -206,14 +206,15 @@ play() {
     cp "${file[$package]}" "${file[$package-next]}" "$drive/setup/"
     local setup=VelloranSetup.exe next=VelloranUpdate.exe code_now=$msi_code
     [ "$package" = msi ] && setup=Velloran.msi next=VelloranNext.msi
-    # The Windows version: for NSIS each of its programs' own setting (its
-    # manifest decides whether 8.1 and 10 show through), for the MSI the
-    # prefix's, which msiexec and its custom action server read.
-    if [ "$package" = nsis ]; then
-      "$WINE" cmd /c "for %p in (VelloranSetup.exe VelloranUpdate.exe Uninstall.exe) do @reg add HKCU\\Software\\Wine\\AppDefaults\\%p /v Version /d $windows /f" >/dev/null
-    else
-      "$WINE" reg add 'HKCU\Software\Wine' /v Version /d "$windows" /f >/dev/null
-    fi
+    # The Windows version, the whole prefix's, as a machine's is: the
+    # kernel's own record of it, which the library reads to know whether
+    # tokens can be split, follows only that setting, and is made when the
+    # server starts, so the server starts again. The setup programs'
+    # manifests decide whether 8.1 and 10 show through (they do).
+    "$WINE" reg add 'HKCU\Software\Wine' /v Version /d "$windows" /f >/dev/null
+    wineserver -k 2>/dev/null
+    wineserver -w 2>/dev/null
+    wineserver -p2
     local step action code options exe args ts out exit
     IFS=';' read -r -a step_list <<<"$steps"
     for step in "${step_list[@]}"; do
